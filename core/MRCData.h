@@ -1,0 +1,179 @@
+// One 2-D image data set: float values (real, or complex pairs), statistics,
+// histogram, display range, scale, names, boxes and the headers it was read with.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "core/MRCheader.h"
+#include "core/buffer.h"
+#include "core/pstate.h"
+
+class List;
+
+// Kept headers of the other formats: the IMAGIC image header (256 words) and
+// the first 1024 bytes of a SPIDER header.
+struct IMAGICH {
+    int32_t w[256];
+};
+struct SPIDERH {
+    unsigned char b[1024];
+};
+
+struct BoxRecord {
+    int16_t x, y, xsize, ysize;
+    int16_t newx, newy;  // moved centre, -1 when not moved
+    int16_t type;        // 0 rectangle, else filament width
+    char name[40];
+};
+
+// Byte reversal of n 4-byte words / n 2-byte words, in place.
+void brev(unsigned char* buf, int n);
+void brevs(unsigned char* buf, int n);
+// 1 on a little-endian machine.
+int isLittleEndian();
+
+class MRCData {
+public:
+    MRCData();
+    explicit MRCData(MRCData* src);  // identity only, no pixels
+    ~MRCData();
+    MRCData(const MRCData&) = delete;
+    MRCData& operator=(const MRCData&) = delete;
+
+    // ---- accessors
+    int xSize() const { return nx; }
+    int ySize() const { return ny; }
+    int zSize() const { return nz; }
+    int Flags() const { return flags; }
+    int isComplex() const { return flags & 1; }
+    float* getRealData() { return data.data(); }
+    const float* getRealData() const { return data.data(); }
+    float* getImagData() { return data.data() + 1; }
+    float Min() const { return min; }
+    float Max() const { return max; }
+    float Mean() const { return (float)mean; }
+    float Sigma() const { return (float)sigma; }
+    float EdgeMean() const { return (float)edgeMean; }
+    float EdgeSigma() const { return (float)edgeSigma; }
+    float Histmin() const { return histmin; }
+    float Histmax() const { return histmax; }
+    float Histscale() const { return (histmax - (float)mean) / (max - (float)mean); }
+    const float* Histogram() const { return histogram; }
+    float RenMin() const { return renMin; }
+    float RenMax() const { return renMax; }
+    float Mag() const { return mag; }
+    float Pixres() const { return pixres; }
+    int Seqno() const { return seqno; }
+    const char* Name() const;
+    const char* File() const;
+    int nBoxes() const { return boxCount; }
+    BoxRecord* Boxes() { return boxes.data(); }
+    int boxCapacity() const { return (int)boxes.size(); }
+    int hasPstate() const { return pstate != nullptr; }
+    LC_pstate* Pstate();
+    MRCheader* MRCHed() { return mrcHed; }
+    IMAGICH* IMHed() { return imHed; }
+    SPIDERH* SPIDERHed() { return spHed; }
+    unsigned char* pifHeader() { return pifHed; }
+    size_t dataCapacity() const { return data.size(); }
+
+    // ---- setters
+    void setFlags(int f) { flags = f; }
+    void setSeqno(int s) { seqno = s; }
+    void setMag(float m) { mag = m; }
+    void setPixres(float p) { pixres = p; }
+    void setRenMinMax(float lo, float hi) {
+        renMin = lo;
+        renMax = hi;
+    }
+    void setName(const char* n);
+    int setFile(const char* f);
+    void setMRCHed(MRCheader* h);
+    void setIMHed(IMAGICH* h);
+    void setSPIDERHed(SPIDERH* h);
+    void setPifHeader(unsigned char* h);  // takes a malloc'ed 512-byte block
+
+    // ---- data replacement
+    void setSize(int nx, int ny, int nz);  // (nx+2)*ny*nz floats, contents undefined
+    void setRealData(const float* src, int nx, int ny, int nz);
+    void setComplData(const float* src, int nx, int ny, int nz);
+    // Resizes the buffer to exactly n floats (at least 1); readers use it.
+    void resizeData(size_t n);
+    // Sets the sizes without touching the buffer (the caller made it large enough).
+    void setSizes(int x, int y, int z) {
+        nx = x;
+        ny = y;
+        nz = z;
+    }
+    float valueAt(int x, int y) const;
+
+    // ---- statistics
+    int update();
+    int rehist(float lo, float hi);
+    double clipToHist();
+    void normalize();
+    void edgeNormalize();
+
+    // ---- boxes
+    int addBox(int x, int y, int xsize, int ysize, const char* name, int type);
+    void delBox(int i);
+    void clearBoxes() { boxCount = 0; }
+
+    // ---- raw-stream readers (IMAGIC)
+    int setFloatRealFromStream(FILE* fp, int nx, int ny, int nz, int swap);
+    int setShortRealFromStream(FILE* fp, int nx, int ny, int nz, int swap);
+
+    // ---- MRC files
+    int readMRCData(const char* file);
+    int writeMRCData(const char* file, int shortMode);
+
+    // ==== other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)
+    // (formats: add declarations below this line)
+
+    // ==== end of file formats
+
+    // ==== rendering (display/render.cpp)
+    // (rendering: add declarations below this line)
+
+    // ==== end of rendering
+
+    // ==== Fourier, filters, masks, correlation (numeric/)
+    // (numeric: add declarations below this line)
+
+    // ==== end of numeric
+
+    // ==== wavelets and CTF (wav/, ctf/)
+    // (wavelet/ctf: add declarations below this line)
+
+    // ==== end of wavelets and CTF
+
+    // Radial distance cache, owned by the radial profile code.
+    std::vector<float> radCache;
+    int radCacheKey = -1;
+    float radCacheStep = 0;
+
+private:
+    void statsPass(double& sum, double& sumsq);
+    void autoRange();
+
+    MRCheader* mrcHed = nullptr;
+    IMAGICH* imHed = nullptr;
+    SPIDERH* spHed = nullptr;
+    unsigned char* pifHed = nullptr;
+    int flags = 0;
+    FloatBuffer data;
+    int nx = 0, ny = 0, nz = 0;
+    float min = 0, max = 0, histmax = 0, histmin = 0;
+    double mean = 0, sigma = 0, edgeMean = 0, edgeSigma = 0;
+    float mag = 30, pixres = 8.333f;
+    float histogram[257] = {};
+    float renMin = -999, renMax = -999;
+    char* name = nullptr;
+    char* file = nullptr;
+    std::vector<BoxRecord> boxes;
+    int boxCount = 0;
+    int seqno = 0;
+    LC_pstate* pstate = nullptr;
+};

@@ -1,0 +1,123 @@
+#include "core/fileutil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+AtomicFile::~AtomicFile() { abandon(); }
+
+FILE* AtomicFile::open(const char* path) {
+    abandon();
+    target = path;
+    temp = target + ".tmpXXXXXX";
+    std::string buf = temp;
+    int fd = mkstemp(&buf[0]);
+    if (fd < 0) {
+        temp.clear();
+        return nullptr;
+    }
+    temp = buf;
+    // Keep the mode of the file being replaced; new files get the usual 0666 & ~umask.
+    struct stat st;
+    mode_t mode;
+    if (stat(path, &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t um = umask(0);
+        umask(um);
+        mode = 0666 & ~um;
+    }
+    fchmod(fd, mode);
+    f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        unlink(temp.c_str());
+        temp.clear();
+    }
+    return f;
+}
+
+int AtomicFile::commit() {
+    if (!f) return 0;
+    bool ok = std::fflush(f) == 0 && !std::ferror(f);
+    ok = (std::fclose(f) == 0) && ok;
+    f = nullptr;
+    if (ok && std::rename(temp.c_str(), target.c_str()) == 0) {
+        temp.clear();
+        return 1;
+    }
+    unlink(temp.c_str());
+    temp.clear();
+    return 0;
+}
+
+void AtomicFile::abandon() {
+    if (f) {
+        std::fclose(f);
+        f = nullptr;
+    }
+    if (!temp.empty()) {
+        unlink(temp.c_str());
+        temp.clear();
+    }
+}
+
+int write_file_atomic(const char* path, const void* data, size_t n) {
+    AtomicFile af;
+    FILE* fp = af.open(path);
+    if (!fp) return 0;
+    if (n && std::fwrite(data, 1, n, fp) != n) return 0;
+    return af.commit();
+}
+
+std::string shell_quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    out += "'";
+    return out;
+}
+
+bool is_compressed_name(const char* file) {
+    size_t n = std::strlen(file);
+    return (n >= 3 && std::strcmp(file + n - 3, ".gz") == 0) || (n >= 2 && std::strcmp(file + n - 2, ".Z") == 0);
+}
+
+FILE* open_input(const char* file, bool* piped) {
+    *piped = is_compressed_name(file);
+    if (!*piped) return std::fopen(file, "rb");
+    // zcat reports a missing file itself; check first so the caller can say so.
+    if (access(file, R_OK) != 0) return nullptr;
+    std::string cmd = "zcat " + shell_quote(file);
+    return popen(cmd.c_str(), "r");
+}
+
+int close_input(FILE* fp, bool piped) {
+    if (!fp) return 0;
+    return piped ? pclose(fp) : std::fclose(fp);
+}
+
+long long file_size(FILE* fp) {
+    struct stat st;
+    if (fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return (long long)st.st_size;
+}
+
+size_t read_fully(FILE* fp, void* buf, size_t n) {
+    size_t done = 0;
+    char* p = static_cast<char*>(buf);
+    while (done < n) {
+        size_t r = std::fread(p + done, 1, n - done, fp);
+        if (r == 0) break;
+        done += r;
+    }
+    return done;
+}

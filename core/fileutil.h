@@ -1,0 +1,44 @@
+// File helpers shared by every format: safe replacement, shell quoting, sizes.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+// Writes a whole file through a temporary beside it, renamed over the target
+// only when everything was written, so a failed save never loses the old file.
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    ~AtomicFile();  // abandons an uncommitted temporary
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    FILE* open(const char* path);  // null on failure (errno set)
+    int commit();                  // 1 when the file is in place
+    void abandon();
+    FILE* fp() const { return f; }
+
+private:
+    FILE* f = nullptr;
+    std::string target, temp;
+};
+
+int write_file_atomic(const char* path, const void* data, size_t n);
+
+// Single-quotes a text for /bin/sh: abc'd -> 'abc'\''d'.
+std::string shell_quote(const std::string& s);
+
+// True for names ending in ".gz" or ".Z" (read through zcat).
+bool is_compressed_name(const char* file);
+
+// Opens a file for reading, through "zcat 'name'" when compressed; close with
+// close_input. Returns null when it cannot be opened.
+FILE* open_input(const char* file, bool* piped);
+int close_input(FILE* fp, bool piped);
+
+// Size of a regular file, or -1 (pipes, errors).
+long long file_size(FILE* fp);
+
+// Reads up to n bytes, retrying short reads (pipes); returns bytes read.
+size_t read_fully(FILE* fp, void* buf, size_t n);

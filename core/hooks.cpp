@@ -1,0 +1,39 @@
+#include "core/hooks.h"
+
+#include <cstdio>
+
+namespace {
+UiHooks g_hooks;
+int g_busy = 0;
+bool g_console = false;
+}  // namespace
+
+UiHooks set_ui_hooks(const UiHooks& h) {
+    UiHooks old = g_hooks;
+    g_hooks = h;
+    return old;
+}
+
+void set_console_progress(bool on) { g_console = on; }
+
+int busy_depth() { return g_busy; }
+
+void busy(int on) {
+    if (on) {
+        if (g_busy++ == 0 && g_hooks.busy_on) g_hooks.busy_on();
+    } else if (g_busy > 0) {
+        if (--g_busy == 0 && g_hooks.busy_off) g_hooks.busy_off();
+    }
+}
+
+void do_progress(int cur, int max, const char* text) {
+    if (g_hooks.progress) {
+        g_hooks.progress(cur, max, text);
+        return;
+    }
+    if (!g_console) return;
+    if (cur == -1)
+        std::fprintf(stderr, "\n");
+    else
+        std::fprintf(stderr, "\r%s %d/%d", text ? text : "", cur, max);
+}

@@ -1,0 +1,20 @@
+// Services that long operations call; the workbench installs panel/cursor
+// versions, the console defaults keep the core usable without a display.
+#pragma once
+
+// Nestable busy state: forms are disabled while the count is above 0.
+void busy(int on);
+int busy_depth();
+// Progress report; cur == -1 closes the panel.
+void do_progress(int cur, int max, const char* text);
+
+struct UiHooks {
+    void (*busy_on)() = nullptr;   // outermost busy(1)
+    void (*busy_off)() = nullptr;  // busy(0) back to 0
+    void (*progress)(int cur, int max, const char* text) = nullptr;
+};
+// Installs GUI hooks; returns the previous ones.
+UiHooks set_ui_hooks(const UiHooks& h);
+
+// Console progress: quiet by default (tarvik-proc --verbose turns it on).
+void set_console_progress(bool on);

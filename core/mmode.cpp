@@ -1,0 +1,3 @@
+#include "core/mmode.h"
+
+MouseMode MMode;
