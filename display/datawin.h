@@ -120,16 +120,19 @@ public:
 
 private:
     void renderTiles();
-    void renderTrueColor(MRCData* d, int xOff, int yOff);
-    void filterWavelet();
+    void filterWavelet(unsigned char* buf, int bpl, int lo, int hi);
     void drawMosaicLabels();
     void drawBoxes();
     void drawEmpty();
-    void clampOrigin();
-    void eraseBand();
-    void drawBand();
-    int mouseMove(int x, int y, int code);
     void buildTrueColorTable(int mode);
+
+public:
+    // Pan limits: origin within [0, full - canvas] on both axes.
+    void clampOrigin();
+    // Clears the window so the pixmap shows again (erases a rubber band).
+    void eraseBand();
+
+private:
 
     int ok = 0;
     int trueColor = 0;

@@ -11,3 +11,4 @@ __attribute__((weak)) List* viewList = nullptr;
 __attribute__((weak)) Font gfont = 0;
 __attribute__((weak)) Cursor cursors[10] = {};
 __attribute__((weak)) FD_mouse* mpanel = nullptr;
+ShellHooks shellHooks;
