@@ -136,6 +136,20 @@ public:
 
     // ==== rendering (display/render.cpp)
     // (rendering: add declarations below this line)
+    // Pixels of the data set into buffer (rows of bytesPerLine bytes), data row 0
+    // at the bottom; xOff/yOff are the data coordinates of the screen's
+    // lower-left corner; unfilled pixels keep what the caller put there. All return 1.
+    int renderAmp8(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
+                   int lo, int hi);
+    int renderPha8(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
+                   int lo, int hi);
+    int renderAmpTC(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
+                    int redBits, int greenBits);
+    // True colour through a lookup table: the 0..255 grey level (as renderAmp8
+    // with lo 0, hi 255; the phase level for complex data when phase is set)
+    // picks lut[level], stored in bytesPerPixel (1..4) bytes, MSB or LSB first.
+    int renderLUT(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
+                  const uint32_t* lut, int bytesPerPixel, int msbFirst, int phase);
 
     // ==== end of rendering
 
