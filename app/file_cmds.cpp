@@ -1,0 +1,427 @@
+#include "app/file_cmds.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/control.h"
+#include "app/dialogs.h"
+#include "app/formats_seam.h"
+#include "app/help.h"
+#include "app/state.h"
+#include "app/viewlink.h"
+#include "core/List.h"
+#include "core/MRCData.h"
+#include "core/anyformat.h"
+#include "core/hooks.h"
+#include "core/prefs.h"
+
+#include "display/print.h"
+
+namespace {
+
+const char* kSaveMrcHelp =
+    "Saves all selected data sets as MRC files.\n\n If the selected data sets are in the \"Clips\" group, you will be "
+    "allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single files will be saved "
+    "with the name you select, multiple files will have an appended number.";
+
+// Holds busy for the length of a command, however it ends.
+struct BusyScope {
+    BusyScope() {
+        if (dpy) XFlush(dpy);
+        busy(1);
+    }
+    ~BusyScope() { busy(0); }
+};
+
+// Overwrite question for an existing file. Single: only "Yes" writes.
+// Series: "Yes" writes, "All" writes this and every later file, "Abort" stops.
+// Returns 1 to write, 0 to stop.
+int mayWrite(const std::string& file, bool series, bool* all) {
+    if (access(file.c_str(), F_OK) != 0) return 1;
+    if (series && *all) return 1;
+    if (!series) return dlg_choice("The file", file.c_str(), "exists. Overwrite?", 3, "Yes", "No", "Abort", 2) == 1;
+    int r = dlg_choice("The file", file.c_str(), "exists. Overwrite?", 3, "Yes", "All", "Abort", 1);
+    if (r == 2) *all = true;
+    return r == 1 || r == 2;
+}
+
+// The default-filespecs question of the multi-file savers: 1 yes, 0 no, -1 abort.
+int askDefaultSpecs(List* sel) {
+    MRCData* first = (MRCData*)sel->objectAt(0);
+    if (sel->count() < 2 || std::strncmp(first->Name(), "Clip", 4) != 0) return 0;
+    int r = dlg_choice("Should I use the default filespecs", "in the current directory, starting with", first->File(),
+                       3, "Yes", "No", "Abort", 2);
+    return r == 1 ? 1 : (r == 3 ? -1 : 0);
+}
+
+std::string fmt(const char* f, const std::string& p, int i) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, f, i);
+    return p + buf;
+}
+
+struct Selection {
+    List* l = get_selected_data();
+    ~Selection() { delete l; }
+    int count() const { return l->count(); }
+    MRCData* at(int i) const { return (MRCData*)l->objectAt(i); }
+};
+
+}  // namespace
+
+std::string strip_ext(const std::string& p) {
+    if (p.size() >= 4 && p[p.size() - 4] == '.') return p.substr(0, p.size() - 4);
+    return p;
+}
+
+int& interleave_counter() {
+    static int c = 0;
+    return c;
+}
+
+// ---------------------------------------------------------------- opening
+
+void m_File_open(int kind) {
+    if (dohelp()) {
+        switch (kind) {
+        case 0:
+            help("Reads MRC files.\n\nByte order is corrected for, so it should be able to read images created on any "
+                 "machine.");
+            break;
+        case 1:
+            help("Reads Scans-A-Lot files.\n\nThis is the file format produced by PDS scanners running scans-a-lot "
+                 "software on a PC.");
+            break;
+        case 2:
+            help("Reads a variety of image files.\n\nThis will read a variety of standard image formats including PGM, "
+                 "GIF and TIFF. Uses the netpbm library. Only pgm images are supported if this is not installed.");
+            break;
+        case 4: help("Reads SPIDER files.\n\nOnly reads new 'unix' style spider files.\n"); break;
+        }
+        return;
+    }
+    std::vector<std::string> names;
+    if (!dlg_file_multiple(&names)) return;
+    BusyScope b;
+    List* g = current_group();
+    for (const std::string& n : names) {
+        MRCData* d = new MRCData();
+        int r = fmt_read(kind, d, n.c_str());
+        if (r == 1) {
+            g->addObject(d);
+            continue;
+        }
+        delete d;
+        if (r < 0) {
+            fmt_unavailable(kind == 1 ? "Scans-A-Lot" : kind == 2 ? "Picture" : "SPIDER");
+            break;
+        }
+    }
+    update_data_list();
+}
+
+static void openStack(bool pif) {
+    std::string path;
+    if (!dlg_file_single(&path)) return;
+    BusyScope b;
+    bool missing = false;
+    List* l = pif ? fmt_readPIF(path.c_str(), &missing) : fmt_readIMAGIC(path.c_str(), &missing);
+    if (missing) {
+        fmt_unavailable(pif ? "PIF" : "IMAGIC");
+        return;
+    }
+    if (!l) return;
+    if (l->count() == 0) {
+        delete l;  // nothing read: no empty group
+    } else if (l->count() == 1) {
+        current_group()->addObject(l->objectAt(0));
+        delete l;
+    } else {
+        dataList->addObject(l);
+        fl_add_browser_line(control->groups, "new group");
+        fl_select_browser_line(control->groups, dataList->count());
+    }
+    update_data_list();
+}
+
+void m_File_open_im() {
+    if (dohelp()) {
+        help("Reads imagic files.\n\nMultiple image files will be placed in a new group. Single images will be added "
+             "to the current group.");
+        return;
+    }
+    openStack(false);
+}
+
+void m_File_open_pif() {
+    if (dohelp()) {
+        help("Reads PIF files.\n\nMultiple image files will be placed in a new group. Single images will be added to "
+             "the current group. Some types of PIF files cannot be read.");
+        return;
+    }
+    openStack(true);
+}
+
+void m_File_open_list() {
+    if (dohelp()) {
+        help(" ");
+        return;
+    }
+    std::string listFile;
+    if (!dlg_file_single(&listFile)) return;
+    List* g = current_group();
+    if (g->count() == 0) interleave_counter() = 0;
+    int m = ++interleave_counter();
+    std::ifstream in(listFile);
+    if (!in) return;
+    BusyScope b;
+    std::string dir = listFile.substr(0, listFile.rfind('/') == std::string::npos ? 0 : listFile.rfind('/') + 1);
+    int p = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t ws = line.find_first_of(" \t\r\v\f");
+        if (ws != std::string::npos) line.resize(ws);
+        if (line.empty()) continue;
+        std::string name = line;
+        // Names relative to the list's own folder are found too.
+        if (access(name.c_str(), R_OK) != 0 && name[0] != '/' && !dir.empty()) name = dir + line;
+        if (access(name.c_str(), R_OK) != 0) continue;
+        MRCData* d = new MRCData();
+        if (!d->readMRCData(name.c_str())) {
+            delete d;
+            continue;
+        }
+        g->insertObjectAt(d, p < g->count() ? p : g->count());
+        p += m;
+    }
+    update_data_list();
+}
+
+int open_startup_files(int n, char** names) {
+    List* g = current_group();
+    int added = 0;
+    for (int i = 0; i < n; i++) {
+        List* l = readAnyFile(names[i]);
+        if (!l) continue;
+        for (int k = 0; k < l->count(); k++) {
+            g->addObject(l->objectAt(k));
+            added++;
+        }
+        delete l;
+    }
+    update_data_list();
+    if (added) {
+        fl_select_browser_line(control->images, 1);
+        sel_Image(nullptr, 0);
+    }
+    return added;
+}
+
+// ---------------------------------------------------------------- saving
+
+void m_File_save_mrc(int isShort) {
+    if (dohelp()) {
+        help(kSaveMrcHelp);
+        return;
+    }
+    Selection sel;
+    if (sel.count() == 0) return;
+    int shortMode = 0;
+    if (isShort) {
+        int r = dlg_choice("", "Should I rescale the image to minimize information loss ?", "", 3, "Yes", "No",
+                           "Maybe", 2);
+        if (r == 3) return;
+        shortMode = r == 1 ? 1 : 2;
+    }
+    int useDef = askDefaultSpecs(sel.l);
+    if (useDef < 0) return;
+    std::string P;
+    if (!useDef) {
+        if (!dlg_file_single(&P)) return;
+        P = strip_ext(P);
+    }
+    BusyScope b;
+    if (sel.count() == 1) {
+        MRCData* d = sel.at(0);
+        std::string file = P + (d->isComplex() ? ".tnf" : ".img");
+        bool all = false;
+        if (mayWrite(file, false, &all)) d->writeMRCData(file.c_str(), shortMode);
+        return;
+    }
+    bool all = false;
+    for (int i = 0; i < sel.count(); i++) {
+        MRCData* d = sel.at(i);
+        std::string file;
+        if (d->isComplex())
+            // Under default filespecs no path was chosen: the transform goes
+            // beside its own file name, as name.tnf.
+            file = useDef ? strip_ext(d->File()) + ".tnf" : fmt(".%03d.tnf", P, i);
+        else
+            file = useDef ? std::string(d->File()) : fmt(".%03d.img", P, i);
+        if (!mayWrite(file, true, &all)) break;
+        if (!d->writeMRCData(file.c_str(), shortMode)) break;
+    }
+}
+
+void m_File_save_mrcext() {
+    if (dohelp()) {
+        help("Saves all selected data sets as MRC files.\n\nThe old filenames are used with a new extension. Files are "
+             "saved in the current directory! ");
+        return;
+    }
+    Selection sel;
+    if (sel.count() == 0) return;
+    std::string ext;
+    if (!dlg_input("Enter the new extension (without the '.'):", "img", &ext) || ext.empty()) return;
+    BusyScope b;
+    bool all = false;
+    bool series = sel.count() > 1;
+    for (int i = 0; i < sel.count(); i++) {
+        MRCData* d = sel.at(i);
+        std::string f = d->File();
+        // Only a '.' in the last path component starts an extension.
+        size_t dot = f.rfind('.'), slash = f.rfind('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) f.resize(dot);
+        std::string file = f + "." + ext;
+        if (!mayWrite(file, series, &all)) break;
+        if (!d->writeMRCData(file.c_str(), 0)) break;
+    }
+}
+
+void m_File_save_spider() {
+    if (dohelp()) {
+        help("Saves all selected data sets as SPIDER files.\n\n If the selected data sets are in the \"Clips\" group, "
+             "you will be allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single "
+             "files will be saved with the name you select, multiple files will have an appended number.");
+        return;
+    }
+    Selection sel;
+    if (sel.count() == 0) return;
+    int useDef = askDefaultSpecs(sel.l);
+    if (useDef < 0) return;
+    std::string P;
+    if (!useDef) {
+        if (!dlg_file_single(&P)) return;
+        P = strip_ext(P);
+    }
+    BusyScope b;
+    bool all = false;
+    bool series = sel.count() > 1;
+    for (int i = 0; i < sel.count(); i++) {
+        MRCData* d = sel.at(i);
+        if (d->isComplex()) {
+            std::printf("Cannot write complex SPIDER files.\n");
+            break;
+        }
+        std::string file = !series ? P + ".DAT" : useDef ? std::string(d->File()) : fmt("%03d.DAT", P, i + 1);
+        if (!mayWrite(file, series, &all)) break;
+        int r = fmt_writeSPIDER(d, file.c_str());
+        if (r < 0) fmt_unavailable("SPIDER");
+        if (r != 1) break;
+    }
+}
+
+void m_File_save_imagic() {
+    if (dohelp()) {
+        help("Saves all selected data sets in a single imagic file.\n\n If the selected file already exists, the "
+             "images will be appended to the end of the file.");
+        return;
+    }
+    Selection sel;
+    if (sel.count() == 0) return;
+    std::string P;
+    if (!dlg_file_single(&P)) return;
+    P = strip_ext(P);
+    BusyScope b;
+    for (int i = 0; i < sel.count(); i++) {
+        int r = fmt_appendImagic(sel.at(i), P.c_str());
+        if (r < 0) fmt_unavailable("IMAGIC");
+        if (r != 1) break;
+    }
+}
+
+void m_File_save_pif() {
+    if (dohelp()) {
+        help("Saves all selected data sets in a single PIF file.\n\n If the selected file already exists, the images "
+             "will be appended to the end of the file.");
+        return;
+    }
+    Selection sel;
+    if (sel.count() == 0) return;
+    std::string path;
+    if (!dlg_file_single(&path)) return;
+    BusyScope b;
+    for (int i = 0; i < sel.count(); i++) {
+        int r = fmt_appendPIF(sel.at(i), path.c_str());
+        if (r < 0) fmt_unavailable("PIF");
+        if (r != 1) break;
+    }
+}
+
+void m_File_save_pgm() {
+    if (dohelp()) {
+        help("Saves all selected data sets as 8 bit PGM files.\n\n The 256 greyscale values will be assigned using the "
+             "limits currently used for display. The pgm format is a ppm format, ie - all of the ppm, pgm and pnm "
+             "unix commands should work  with these files.");
+        return;
+    }
+    Selection sel;
+    if (sel.count() == 0) return;
+    std::string P;
+    if (!dlg_file_single(&P)) return;
+    P = strip_ext(P);
+    if (sel.count() != 1) {
+        dlg_message("Please select 1 image to save.", "", "");
+        return;
+    }
+    std::string file = P + ".pgm";
+    bool all = false;
+    if (!mayWrite(file, false, &all)) return;
+    BusyScope b;
+    if (fmt_writePGM(sel.at(0), file.c_str()) < 0) fmt_unavailable("PGM");
+}
+
+// ---------------------------------------------------------------- print, quit, dispatch
+
+static void printEntry() { print_panel(); }
+
+void m_File_quit_prepare() { saveenv2(); }
+
+void m_File_quit() {
+    m_File_quit_prepare();
+    std::exit(0);
+}
+
+void m_File_item(int item) {
+    switch (item) {
+    case 1: m_File_open(0); break;
+    case 2: m_File_open_im(); break;
+    case 3: m_File_open(4); break;
+    case 4: m_File_open_pif(); break;
+    case 5: m_File_open(1); break;
+    case 6: m_File_open_list(); break;
+    case 7: m_File_open(2); break;
+    case 8: m_File_save_mrc(0); break;
+    case 9: m_File_save_mrc(1); break;
+    case 10: m_File_save_mrcext(); break;
+    case 11: m_File_save_imagic(); break;
+    case 12: m_File_save_spider(); break;
+    case 13: m_File_save_pif(); break;
+    case 14: m_File_save_pgm(); break;
+    case 15: printEntry(); break;
+    case 16:
+        if (dohelp())
+            help("Saves the preferences and ends the program.");
+        else
+            m_File_quit();
+        break;
+    }
+}
+
+void m_File(FL_OBJECT* ob, long) { m_File_item(fl_get_menu(ob)); }

@@ -1,0 +1,122 @@
+#include "app/help.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/state.h"
+#include "core/fileutil.h"
+#include "core/prefs.h"
+
+int helpmode = 0;
+
+namespace {
+const char* kHomePage = "https://tarvik.sourceforge.io/";
+
+struct FD_INFO {
+    FL_FORM* INFO;
+    FL_OBJECT* ok;
+} * g_info = nullptr;
+
+std::string g_shown;
+}  // namespace
+
+int dohelp() { return helpmode; }
+
+std::string help_wrap(const std::string& text) {
+    std::string s = text;
+    int col = 0;
+    for (char& c : s) {
+        if (c == ' ' && col > 35) c = '\n';
+        if (c == '\n')
+            col = 0;
+        else
+            col++;
+    }
+    return s;
+}
+
+std::string help_text() { return helpPanel ? g_shown : std::string(); }
+
+void help(const char* text) {
+    std::string copy = text ? text : "";
+    if (!helpPanel) {
+        FD_HELP* h = (FD_HELP*)std::calloc(1, sizeof(FD_HELP));
+        h->HELP = fl_bgn_form(FL_UP_BOX, 320, 260);
+        h->text = fl_add_browser(FL_NORMAL_BROWSER, 10, 10, 300, 200, "");
+        fl_set_object_gravity(h->text, FL_NorthWest, FL_SouthEast);
+        h->dismiss = fl_add_button(FL_NORMAL_BUTTON, 10, 220, 100, 30, "Dismiss");
+        fl_set_object_callback(h->dismiss, help_dismiss, 0);
+        fl_set_object_gravity(h->dismiss, FL_SouthWest, FL_SouthWest);
+        h->info = fl_add_button(FL_NORMAL_BUTTON, 210, 220, 100, 30, "Info");
+        fl_set_object_callback(h->info, help_Info, 0);
+        fl_set_object_gravity(h->info, FL_SouthEast, FL_SouthEast);
+        fl_end_form();
+        fl_set_browser_specialkey(h->text, '\x1f');
+        fl_set_form_position(h->HELP, 50, 600);
+        fl_show_form(h->HELP, FL_PLACE_POSITION | FL_FREE_SIZE, FL_FULLBORDER, "Help - Click on something");
+        helpPanel = h;
+    }
+    g_shown = help_wrap(copy);
+    fl_clear_browser(helpPanel->text);
+    fl_add_browser_line(helpPanel->text, g_shown.c_str());
+}
+
+void help_dismiss(FL_OBJECT*, long) {
+    if (!helpPanel) return;
+    fl_hide_form(helpPanel->HELP);
+    fl_free_form(helpPanel->HELP);
+    std::free(helpPanel);
+    helpPanel = nullptr;
+    helpmode = 0;
+    g_shown.clear();
+}
+
+void help_Info(FL_OBJECT*, long) {
+    if (g_info) return;
+    g_info = (FD_INFO*)std::calloc(1, sizeof(FD_INFO));
+    g_info->INFO = fl_bgn_form(FL_UP_BOX, 260, 150);
+    FL_OBJECT* t = fl_add_text(FL_NORMAL_TEXT, 10, 10, 240, 50, "TARVIK");
+    fl_set_object_lsize(t, FL_HUGE_SIZE);
+    fl_set_object_lalign(t, FL_ALIGN_CENTER);
+    FL_OBJECT* v = fl_add_text(FL_NORMAL_TEXT, 10, 65, 240, 25, "Version 1.47, X11 image workbench");
+    fl_set_object_lalign(v, FL_ALIGN_CENTER);
+    g_info->ok = fl_add_button(FL_NORMAL_BUTTON, 80, 105, 100, 30, "OK");
+    fl_set_object_callback(g_info->ok, info_Bye, 0);
+    fl_end_form();
+    fl_show_form(g_info->INFO, FL_PLACE_CENTER, FL_FULLBORDER, "Info");
+}
+
+void info_Bye(FL_OBJECT*, long) {
+    if (!g_info) return;
+    fl_hide_form(g_info->INFO);
+    fl_free_form(g_info->INFO);
+    std::free(g_info);
+    g_info = nullptr;
+}
+
+std::string help_browser_commands(const std::string& url, int which) {
+    switch (which) {
+    case 0: return "netscape -remote " + shell_quote("openURL(" + url + ",new-window)") + " >/dev/null 2>&1";
+    case 1: return "command -v netscape >/dev/null 2>&1 && { netscape " + shell_quote(url) + " >/dev/null 2>&1 & }";
+    case 2: return "xdg-open " + shell_quote(url) + " >/dev/null 2>&1 &";
+    }
+    return "";
+}
+
+void m_Help_item(int item) {
+    if (item == 1) {
+        std::string url = getenv2d("homepage", kHomePage);
+        // The remote-control form first, then a new netscape, then whatever
+        // browser the desktop has.
+        for (int k = 0; k < 3; k++)
+            if (std::system(help_browser_commands(url, k).c_str()) == 0) break;
+    } else if (item == 2) {
+        helpmode = 1;
+        help("TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
+             "The program is now in help mode. Until you close this window, clicking on just about any object "
+             "will cause help on that object to appear here INSTEAD of doing what it normally does.");
+    }
+}
+
+void m_Help(FL_OBJECT* menu, long) { m_Help_item(fl_get_menu(menu)); }

@@ -1,0 +1,16 @@
+// tarvik: the workbench. Image files named on the command line open into the
+// group "Default"; the toolkit only sees the program path and visual options.
+#include <forms.h>
+
+#include <cstdio>
+
+#include "app/file_cmds.h"
+#include "app/startup.h"
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // messages in order with the toolkit's, also into a log
+    if (!startup_toolkit(argc, argv)) return 1;
+    if (!startup_workbench()) return 1;
+    if (argc > 1) open_startup_files(argc - 1, argv + 1);
+    main_loop();
+}
