@@ -1,0 +1,39 @@
+// The workbench started once per test process (tests/gui/shell_main.cpp),
+// and helpers that put it back into its start-up state between tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <forms.h>
+
+#include <string>
+#include <vector>
+
+class MRCData;
+class List;
+
+// True when the workbench came up (an X display was there).
+bool shell_up();
+#define REQUIRE_SHELL()                                                   \
+    do {                                                                  \
+        if (!shell_up()) GTEST_SKIP() << "no X display for the workbench"; \
+    } while (0)
+
+// One group "Default" (empty), one view, nothing selected, zoom 1 at (0, 0),
+// no help window, scripted dialogs with an empty queue.
+void shell_reset();
+// A fresh folder for the test (removed by the next call).
+std::string shell_tmpdir();
+// A real data set of nx x ny with a ramp of values, named and with a file name.
+MRCData* make_data(int nx, int ny, const char* name, const char* file = nullptr, float base = 0);
+// A complex data set (nx + 2 floats per row).
+MRCData* make_complex(int nx, int ny, const char* name);
+// Adds data sets to the current group and lists them.
+void add_to_group(const std::vector<MRCData*>& ds);
+// Selects exactly these 1-based image lines (the last one is the one clicked
+// last) and runs the image selection.
+void select_images(const std::vector<int>& lines);
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+void write_mrc(const std::string& path, int nx, int ny, float base = 0);
+// Names of the data sets of a group, in order.
+std::vector<std::string> group_names(List* g);

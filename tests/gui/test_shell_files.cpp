@@ -1,0 +1,342 @@
+// File menu: opening through the queued file selection, the naming rules and
+// overwrite answers of the save commands, list reading with interleave.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/control.h"
+#include "app/dialogs.h"
+#include "app/file_cmds.h"
+#include "app/state.h"
+#include "app/viewlink.h"
+#include "core/List.h"
+#include "core/MRCData.h"
+#include "core/hooks.h"
+#include "tests/gui/shell_env.h"
+
+namespace {
+struct Cwd {
+    std::string old;
+    explicit Cwd(const std::string& d) {
+        char b[4096];
+        old = getcwd(b, sizeof b) ? b : "/";
+        EXPECT_EQ(chdir(d.c_str()), 0);
+    }
+    ~Cwd() { (void)!chdir(old.c_str()); }
+};
+
+// Count of choice dialogs asked so far.
+int choices() {
+    int n = 0;
+    for (auto& s : dlg_log())
+        if (s.rfind("choice:", 0) == 0) n++;
+    return n;
+}
+
+void selectAll() { sel_All(nullptr, 0); }
+}  // namespace
+
+TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    std::string a = dir + "/a b.mrc", b = dir + "/x'$(touch boom).mrc", bad = dir + "/bad.mrc";
+    write_mrc(a, 64, 48);
+    write_mrc(b, 32, 32);
+    std::ofstream(bad) << "not an image";
+    dlg_push_files({a, bad, b});
+    m_File_item(1);
+    EXPECT_EQ(dlg_unexpected(), 0);
+    List* g = current_group();
+    ASSERT_EQ(count(g), 2);  // the unreadable file leaves nothing behind
+    EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. a b.mrc 64x48");
+    EXPECT_STREQ(fl_get_browser_line(control->images, 2), "2. x'$(touch boom).mrc 32x32");
+    EXPECT_FALSE(exists(dir + "/boom"));
+    EXPECT_EQ(((MRCData*)g->objectAt(1))->Seqno(), 2);
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST(ShellFiles, CancelledSelectionOpensNothing) {
+    REQUIRE_SHELL();
+    shell_reset();
+    dlg_push_files({});
+    m_File_item(1);
+    EXPECT_EQ(count(current_group()), 0);
+    EXPECT_EQ(dlg_pending(), 0);
+}
+
+TEST(ShellFiles, OtherFormatsReadOrSayTheyAreMissing) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    std::string f = dir + "/img.mrc";
+    write_mrc(f, 16, 16);
+    for (int item : {2, 3, 4, 5, 7}) {
+        dlg_clear();
+        dlg_push_files({f});
+        int before = count(current_group());
+        m_File_item(item);
+        EXPECT_EQ(dlg_pending(), 0) << item;
+        // An MRC file is not a valid file of these formats, so nothing is added
+        // either way; a missing format says so in a message.
+        EXPECT_EQ(count(current_group()), before) << item;
+        EXPECT_EQ(busy_depth(), 0);
+    }
+}
+
+TEST(ShellFiles, SaveMrcSingleNamesByType) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(32, 32, "r"), make_complex(32, 32, "c")});
+    select_images({1});
+    dlg_push_files({dir + "/particle.mrc"});
+    m_File_item(8);
+    EXPECT_TRUE(exists(dir + "/particle.img"));
+    EXPECT_FALSE(exists(dir + "/particle.mrc"));
+    select_images({2});
+    dlg_push_files({dir + "/particle.mrc"});
+    m_File_item(8);
+    EXPECT_TRUE(exists(dir + "/particle.tnf"));
+    // Only 3-letter extensions are cut.
+    select_images({1});
+    dlg_push_files({dir + "/data.tiff"});
+    m_File_item(8);
+    EXPECT_TRUE(exists(dir + "/data.tiff.img"));
+    EXPECT_EQ(dlg_unexpected(), 0);
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST(ShellFiles, SaveMrcSeriesNumbersFiles) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
+    selectAll();
+    dlg_push_files({dir + "/set"});
+    m_File_item(8);
+    for (const char* n : {"/set.000.img", "/set.001.img", "/set.002.img"}) EXPECT_TRUE(exists(dir + n)) << n;
+    MRCData back;
+    ASSERT_EQ(back.readMRCData((dir + "/set.001.img").c_str()), 1);
+    EXPECT_EQ(back.xSize(), 16);
+}
+
+TEST(ShellFiles, OverwriteSingleOnlyYesWrites) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "a")});
+    select_images({1});
+    std::string f = dir + "/p.img";
+    for (int answer : {2, 3}) {  // "No", "Abort"
+        std::ofstream(f) << "old";
+        dlg_clear();
+        dlg_push_files({dir + "/p.mrc"});
+        dlg_push_button(answer);
+        m_File_item(8);
+        EXPECT_EQ(read_file(f), "old") << answer;
+        EXPECT_EQ(choices(), 1);
+        ASSERT_FALSE(dlg_log().empty());
+        EXPECT_NE(dlg_log().back().find("The file|" + f + "|exists. Overwrite? [Yes|No|Abort]"), std::string::npos)
+            << dlg_log().back();
+    }
+    dlg_push_files({dir + "/p.mrc"});
+    dlg_push_button(1);
+    m_File_item(8);
+    EXPECT_GT(read_file(f).size(), 1024u);
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST(ShellFiles, OverwriteSeriesAllAndAbort) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
+    selectAll();
+    std::vector<std::string> f = {dir + "/s.000.img", dir + "/s.001.img", dir + "/s.002.img"};
+    for (auto& n : f) std::ofstream(n) << "old";
+    // "Yes" for the first, "All" for the second: the third is written unasked.
+    dlg_push_files({dir + "/s"});
+    dlg_push_button(1);
+    dlg_push_button(2);
+    m_File_item(8);
+    EXPECT_EQ(choices(), 2);
+    for (auto& n : f) EXPECT_GT(read_file(n).size(), 1024u) << n;
+    // "Yes" then "Abort": the first stays written, the rest keep their old bytes.
+    for (auto& n : f) std::ofstream(n) << "old";
+    dlg_clear();
+    dlg_push_files({dir + "/s"});
+    dlg_push_button(1);
+    dlg_push_button(3);
+    m_File_item(8);
+    EXPECT_EQ(choices(), 2);
+    EXPECT_GT(read_file(f[0]).size(), 1024u);
+    EXPECT_EQ(read_file(f[1]), "old");
+    EXPECT_EQ(read_file(f[2]), "old");
+    EXPECT_EQ(dlg_unexpected(), 0);
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST(ShellFiles, ClipsUseDefaultFilespecs) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    Cwd here(dir);
+    add_to_group({make_data(16, 16, "Clip img (1,2)", "img_001.img"), make_data(16, 16, "Clip img (5,6)", "img_002.img"),
+                  make_complex(14, 16, "Clip fft")});
+    selectAll();
+    dlg_push_button(1);  // default filespecs: no file selector
+    m_File_item(8);
+    EXPECT_EQ(dlg_unexpected(), 0);
+    EXPECT_TRUE(exists(dir + "/img_001.img"));
+    EXPECT_TRUE(exists(dir + "/img_002.img"));
+    EXPECT_TRUE(exists(dir + "/Clip fft.tnf"));
+    ASSERT_GE(dlg_log().size(), 1u);
+    EXPECT_NE(dlg_log()[0].find("Should I use the default filespecs|in the current directory, starting with|img_001.img"),
+              std::string::npos);
+    // "Abort" ends the command; "No" goes to the file selector.
+    dlg_clear();
+    dlg_push_button(3);
+    m_File_item(8);
+    EXPECT_EQ(dlg_log().size(), 1u);
+    dlg_clear();
+    dlg_push_button(2);
+    dlg_push_files({dir + "/n"});
+    m_File_item(8);
+    EXPECT_TRUE(exists(dir + "/n.000.img"));
+    EXPECT_TRUE(exists(dir + "/n.002.tnf"));
+}
+
+TEST(ShellFiles, NonClipFirstNameAsksNoFilespecQuestion) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "plain"), make_data(16, 16, "Clip x")});
+    selectAll();
+    dlg_push_files({dir + "/q"});
+    m_File_item(8);
+    EXPECT_EQ(choices(), 0);
+    EXPECT_TRUE(exists(dir + "/q.001.img"));
+}
+
+TEST(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "a")});
+    select_images({1});
+    dlg_push_button(3);  // "Maybe"
+    m_File_item(9);
+    EXPECT_EQ(dlg_pending(), 0);
+    EXPECT_EQ(dlg_log().size(), 1u);
+    EXPECT_NE(dlg_log()[0].find("|Should I rescale the image to minimize information loss ?| [Yes|No|Maybe]"),
+              std::string::npos)
+        << dlg_log()[0];
+    dlg_push_button(1);
+    dlg_push_files({dir + "/s.mrc"});
+    m_File_item(9);
+    std::string bytes = read_file(dir + "/s.img");
+    EXPECT_EQ(bytes.size(), 1024u + 2 * 16 * 16);  // 16-bit values
+}
+
+TEST(ShellFiles, SaveNewExtension) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    std::string src = dir + "/v1.0/one.img";
+    add_to_group({make_data(16, 16, "one", src.c_str()), make_data(16, 16, "two", (dir + "/two").c_str())});
+    ASSERT_EQ(system(("mkdir -p '" + dir + "/v1.0'").c_str()), 0);
+    selectAll();
+    dlg_push_text("mrc");
+    m_File_item(10);
+    EXPECT_TRUE(exists(dir + "/v1.0/one.mrc"));
+    EXPECT_TRUE(exists(dir + "/two.mrc"));  // the folder's '.' is no extension
+    dlg_push_cancel();
+    m_File_item(10);
+    dlg_push_text("");
+    m_File_item(10);
+    EXPECT_EQ(dlg_unexpected(), 0);
+}
+
+TEST(ShellFiles, EmptySelectionSavesNothingAndAsksNothing) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a")});
+    select_images({});
+    for (int item = 8; item <= 14; item++) m_File_item(item);
+    EXPECT_TRUE(dlg_log().empty());
+}
+
+TEST(ShellFiles, ComplexSpiderRefused) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_complex(16, 16, "c")});
+    select_images({1});
+    dlg_push_files({dir + "/c"});
+    testing::internal::CaptureStdout();
+    m_File_item(12);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
+    EXPECT_FALSE(exists(dir + "/c.DAT"));
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST(ShellFiles, PgmNeedsExactlyOneImage) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    selectAll();
+    dlg_push_files({dir + "/p.pgm"});
+    m_File_item(14);
+    ASSERT_FALSE(dlg_log().empty());
+    EXPECT_EQ(dlg_log().back(), "message: Please select 1 image to save.||");
+    EXPECT_FALSE(exists(dir + "/p.pgm"));
+}
+
+TEST(ShellFiles, ReadListWithInterleave) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    for (char L : {'A', 'B', 'C'}) {
+        std::ofstream lst(dir + "/" + L + ".lst");
+        for (int i = 0; i < 3; i++) {
+            std::string n = dir + "/" + L + std::to_string(i) + ".mrc";
+            write_mrc(n, 8, 8, (float)i);
+            lst << n << (i == 1 ? "   trailing comment\n" : "\n");
+        }
+        lst << dir << "/missing.mrc\n";
+    }
+    for (char L : {'A', 'B', 'C'}) {
+        dlg_push_files({dir + "/" + L + ".lst"});
+        m_File_item(6);
+    }
+    std::vector<std::string> want = {"C0.mrc", "B0.mrc", "A0.mrc", "C1.mrc", "B1.mrc",
+                                     "A1.mrc", "C2.mrc", "B2.mrc", "A2.mrc"};
+    EXPECT_EQ(group_names(current_group()), want);
+    EXPECT_EQ(interleave_counter(), 3);
+    // Reading into an empty group starts the counter again.
+    fl_set_input(control->groupName, "");
+    sel_Addgr(nullptr, 0);
+    fl_select_browser_line(control->groups, 2);
+    sel_Group(nullptr, 0);
+    dlg_push_files({dir + "/B.lst"});
+    m_File_item(6);
+    EXPECT_EQ(interleave_counter(), 1);
+    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"B0.mrc", "B1.mrc", "B2.mrc"}));
+}
+
+TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
+    REQUIRE_SHELL();
+    std::string home = getenv("HOME");
+    unlink((home + "/.tvenv").c_str());
+    EXPECT_EXIT(m_File_item(16), testing::ExitedWithCode(0), "");
+    std::string env = read_file(home + "/.tvenv");
+    EXPECT_NE(env.find("UC\t      1\n"), std::string::npos) << env;
+    EXPECT_NE(env.find("privcmap\t      0\n"), std::string::npos);
+}
