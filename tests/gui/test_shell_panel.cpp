@@ -1,0 +1,397 @@
+// Control panel: image selection rules, groups, views, zoom and pan, pixel
+// size entries, help mode, busy nesting, the Preferences dialog.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/control.h"
+#include "app/dialogs.h"
+#include "app/file_cmds.h"
+#include "app/help.h"
+#include "app/menus.h"
+#include "app/prefs_dialog.h"
+#include "app/state.h"
+#include "app/viewlink.h"
+#include "core/List.h"
+#include "core/MRCData.h"
+#include "core/hooks.h"
+#include "core/prefs.h"
+#include "tests/gui/shell_env.h"
+
+namespace {
+std::vector<int> selectedLines() {
+    std::vector<int> out;
+    for (int i = 1; i <= fl_get_browser_maxline(control->images); i++)
+        if (fl_isselected_browser_line(control->images, i)) out.push_back(i);
+    return out;
+}
+std::vector<int> range(int a, int b) {
+    std::vector<int> v;
+    for (int i = a; i <= b; i++) v.push_back(i);
+    return v;
+}
+}  // namespace
+
+TEST(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(64, 64, "a"), make_data(128, 128, "b"), make_data(64, 64, "c")});
+    select_images({2, 1, 3});  // line 3 (64 x 64) clicked last
+    EXPECT_EQ(selectedLines(), (std::vector<int>{1, 3}));
+    DataWin* v = current_view();
+    ASSERT_EQ(count(v->data()), 2);
+    EXPECT_STREQ(((MRCData*)v->data()->objectAt(1))->Name(), "c");
+    select_images({1, 3, 2});  // now the 128 x 128 one decides
+    EXPECT_EQ(selectedLines(), (std::vector<int>{2}));
+    EXPECT_EQ(count(v->data()), 1);
+}
+
+TEST(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
+    REQUIRE_SHELL();
+    shell_reset();
+    MRCData* d = make_data(64, 64, "a");
+    d->setMag(50);
+    d->setPixres(5);
+    add_to_group({d});
+    select_images({1});
+    double lo, hi;
+    fl_get_slider_bounds(control->minGray, &lo, &hi);
+    EXPECT_FLOAT_EQ((float)lo, d->Histmin());
+    EXPECT_FLOAT_EQ((float)hi, d->Histmax());
+    EXPECT_FLOAT_EQ((float)fl_get_slider_value(control->minGray), d->RenMin());
+    EXPECT_FLOAT_EQ(current_view()->minGray(), d->RenMin());
+    EXPECT_FLOAT_EQ(current_view()->maxGray(), d->RenMax());
+    EXPECT_STREQ(fl_get_input(control->scanres), "5.00");
+    EXPECT_STREQ(fl_get_input(control->mag), "50.00");
+    EXPECT_STREQ(fl_get_input(control->scanpix), "25.00");
+    // A range outside the histogram is pulled back to it.
+    d->setRenMinMax(d->Histmin() - 100, d->Histmax() + 100);
+    select_images({1});
+    EXPECT_FLOAT_EQ(d->RenMin(), d->Histmin());
+    EXPECT_FLOAT_EQ(d->RenMax(), d->Histmax());
+}
+
+TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::vector<MRCData*> ds;
+    for (int i = 0; i < 25; i++) ds.push_back(make_data(8, 8, ("p" + std::to_string(i)).c_str()));
+    add_to_group(ds);
+    fl_deselect_browser(control->images);
+    fl_set_input(control->numCount, "10");
+    sel_Numdo(nullptr, 0);
+    EXPECT_EQ(selectedLines(), range(1, 10));
+    sel_Numdo(nullptr, 0);
+    EXPECT_EQ(selectedLines(), range(11, 20));
+    sel_Numdo(nullptr, 0);
+    EXPECT_EQ(selectedLines(), range(21, 25));
+    EXPECT_EQ(count(current_view()->data()), 5);
+    sel_Numdo(nullptr, 0);
+    EXPECT_EQ(selectedLines(), range(1, 10));
+}
+
+TEST(ShellPanel, AllNoneAndDelete) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
+    sel_All(nullptr, 0);
+    EXPECT_EQ(selectedLines(), range(1, 3));
+    EXPECT_EQ(count(current_view()->data()), 3);
+    sel_None(nullptr, 0);
+    EXPECT_TRUE(selectedLines().empty());
+    EXPECT_EQ(current_view()->data(), nullptr);
+    // DEL: the view that shows the images forgets them, the list is rebuilt.
+    select_images({1, 3});
+    MRCData* b = (MRCData*)current_group()->objectAt(1);
+    sel_Imdel(nullptr, 0);
+    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"b"}));
+    EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. b 16x16");
+    EXPECT_EQ(b->Seqno(), 1);
+    for (int i = 0; i < count(viewList); i++) {
+        List* l = ((DataWin*)viewList->objectAt(i))->data();
+        for (int k = 0; k < count(l); k++) EXPECT_EQ(l->objectAt(k), b);
+    }
+}
+
+TEST(ShellPanel, DeletingShownImagesLeavesNoViewPointingAtThem) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    select_images({1, 2});
+    DataWin* v1 = current_view();
+    sel_Addview(nullptr, 0);  // view 2 shows the same group
+    select_images({1});
+    DataWin* v2 = current_view();
+    ASSERT_NE(v1, v2);
+    fl_select_browser_line(control->views, 1);
+    sel_View(nullptr, 0);
+    EXPECT_EQ(count(v1->data()), 2);
+    select_images({1, 2});
+    sel_Imdel(nullptr, 0);
+    EXPECT_EQ(count(current_group()), 0);
+    EXPECT_EQ(count(v1->data()), 0);
+    EXPECT_EQ(count(v2->data()), 0);
+}
+
+TEST(ShellPanel, GroupsAddRenameDelete) {
+    REQUIRE_SHELL();
+    shell_reset();
+    fl_set_input(control->groupName, "");
+    sel_Addgr(nullptr, 0);
+    EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "New group");
+    EXPECT_EQ(fl_get_browser(control->groups), 1);  // the selection stays
+    fl_set_input(control->groupName, "Particles");
+    sel_Addgr(nullptr, 0);
+    EXPECT_STREQ(fl_get_browser_line(control->groups, 3), "Particles");
+    EXPECT_EQ(count(dataList), 3);
+    fl_select_browser_line(control->groups, 2);
+    sel_Group(nullptr, 0);
+    EXPECT_STREQ(fl_get_input(control->groupName), "New group");
+    EXPECT_EQ(current_view()->Group(), 2);
+    fl_set_input(control->groupName, "Renamed");
+    sel_Gtext(nullptr, 0);
+    EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "Renamed");
+    add_to_group({make_data(16, 16, "g2")});
+    select_images({1});
+    // A second view on group 3 (behind the one deleted).
+    fl_select_browser_line(control->groups, 3);
+    sel_Group(nullptr, 0);
+    add_to_group({make_data(16, 16, "g3")});
+    sel_Addview(nullptr, 0);
+    select_images({1});
+    DataWin* v3 = current_view();
+    EXPECT_EQ(v3->Group(), 3);
+    fl_select_browser_line(control->groups, 2);
+    sel_Delgr(nullptr, 0);
+    EXPECT_EQ(count(dataList), 2);
+    EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "Particles");
+    EXPECT_EQ(fl_get_browser(control->groups), 1);
+    // Every view is emptied, and the one on "Particles" still names it.
+    for (int i = 0; i < count(viewList); i++) EXPECT_EQ(((DataWin*)viewList->objectAt(i))->data(), nullptr);
+    EXPECT_EQ(v3->Group(), 2);
+    // The last group cannot be deleted.
+    fl_select_browser_line(control->groups, 2);
+    sel_Delgr(nullptr, 0);
+    fl_select_browser_line(control->groups, 1);
+    sel_Delgr(nullptr, 0);
+    EXPECT_EQ(count(dataList), 1);
+    sel_Delgr(nullptr, 0);
+    EXPECT_EQ(count(dataList), 1);
+}
+
+TEST(ShellPanel, ViewsAddSelectDelete) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    select_images({2});
+    sel_Addview(nullptr, 0);
+    ASSERT_EQ(count(viewList), 2);
+    EXPECT_STREQ(fl_get_browser_line(control->views, 2), "2");
+    EXPECT_EQ(fl_get_browser(control->views), 2);
+    EXPECT_EQ(current_view(), viewList->objectAt(1));
+    select_images({1});
+    // Back to view 1: the panel shows what it shows.
+    fl_select_browser_line(control->views, 1);
+    sel_View(nullptr, 0);
+    EXPECT_EQ(selectedLines(), (std::vector<int>{2}));
+    fl_select_browser_line(control->views, 2);
+    sel_View(nullptr, 0);
+    EXPECT_EQ(selectedLines(), (std::vector<int>{1}));
+    sel_Delview(nullptr, 0);
+    EXPECT_EQ(count(viewList), 1);
+    EXPECT_EQ(fl_get_browser_maxline(control->views), 1);
+    EXPECT_EQ(fl_get_browser(control->views), 1);
+    sel_Delview(nullptr, 0);
+    EXPECT_EQ(count(viewList), 1);
+}
+
+TEST(ShellPanel, ZoomButtonsKeepTheCentre) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(1024, 1024, "big")});
+    select_images({1});
+    DataWin* v = current_view();
+    int cw = view_canvasW(v), ch = view_canvasH(v);
+    fl_set_positioner_xvalue(control->pan, 100);
+    fl_set_positioner_yvalue(control->pan, 100);
+    v_Pan(nullptr, 0);
+    EXPECT_EQ(v->getXor(), 100);
+    v_Zoom(nullptr, 4);  // 2x
+    EXPECT_FLOAT_EQ(v->getZoom(), 2);
+    EXPECT_FLOAT_EQ((float)fl_get_slider_value(control->zoom), 2);
+    EXPECT_EQ(v->getXor(), (int)((100 + cw / 2) * 2.0f - cw / 2));
+    EXPECT_EQ(v->getYor(), (int)((100 + ch / 2) * 2.0f - ch / 2));
+    double x0, x1;
+    fl_get_positioner_xbounds(control->pan, &x0, &x1);
+    EXPECT_EQ((int)x1, 2048 - cw);
+    v_Zoom(nullptr, 3);  // 1x: back where it was
+    EXPECT_EQ(v->getXor(), 100);
+    EXPECT_EQ(v->getYor(), 100);
+    v_Zoom(nullptr, 1);  // 1/4x: the image fits, origin 0
+    EXPECT_EQ(v->getXor(), 0);
+    EXPECT_EQ(v->getYor(), 0);
+}
+
+TEST(ShellPanel, ZoomOnAFittingMosaicKeepsOriginZero) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b")});
+    sel_All(nullptr, 0);
+    v_Zoom(nullptr, 4);
+    v_Zoom(nullptr, 3);
+    EXPECT_EQ(current_view()->getXor(), 0);
+    EXPECT_EQ(current_view()->getYor(), 0);
+}
+
+TEST(ShellPanel, PixelSizeEntries) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    sel_All(nullptr, 0);
+    fl_set_input(control->mag, "50");
+    fl_set_input(control->scanpix, "25");
+    v_Scanpix(nullptr, 0);
+    EXPECT_STREQ(fl_get_input(control->scanres), "5.00");
+    for (int i = 0; i < 2; i++) {
+        MRCData* d = (MRCData*)current_group()->objectAt(i);
+        EXPECT_FLOAT_EQ(d->Pixres(), 5);
+        EXPECT_FLOAT_EQ(d->Mag(), 50);
+    }
+    fl_set_input(control->mag, "100");
+    v_Mag(nullptr, 0);
+    EXPECT_STREQ(fl_get_input(control->scanres), "2.50");
+    // "Pixel (A)" 0 takes 10 x scanres / mag from the preferences.
+    fl_set_input(control->scanres, "0");
+    v_Scanres(nullptr, 0);
+    MRCData* d = (MRCData*)current_group()->objectAt(0);
+    EXPECT_NEAR(d->Pixres(), 10 * getenvf("scanres") / getenvf("mag"), 1e-4);
+    EXPECT_NEAR(d->Pixres(), 8.3333f, 1e-3);
+    EXPECT_STREQ(fl_get_input(control->mag), "30.00");  // 10 x 25 / 8.33
+}
+
+TEST(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a")});
+    select_images({1});
+    m_Help_item(2);
+    EXPECT_EQ(helpmode, 1);
+    ASSERT_NE(helpPanel, nullptr);
+    EXPECT_NE(help_text().find("TARVIK V1.47"), std::string::npos);
+    sel_Imdel(nullptr, 0);
+    EXPECT_EQ(count(current_group()), 1);
+    EXPECT_EQ(help_text(), help_wrap("Deletes currently selected images. There is no undo, so be careful."));
+    m_File_item(8);  // shows its text, asks nothing
+    EXPECT_TRUE(dlg_log().empty());
+    EXPECT_NE(help_text().find("Saves all selected data sets as MRC files."), std::string::npos);
+    m_File_item(16);  // Quit in help mode does not quit
+    m_Tools_item(19);
+    EXPECT_NE(help_text().find("Allows you to set a variety"), std::string::npos);
+    sel_Addgr(nullptr, 0);
+    EXPECT_EQ(count(dataList), 1);
+    FD_HELP* first = helpPanel;
+    m_Help_item(2);  // twice: one window, text replaced
+    EXPECT_EQ(helpPanel, first);
+    EXPECT_NE(help_text().find("TARVIK V1.47"), std::string::npos);
+    help_dismiss(nullptr, 0);
+    EXPECT_EQ(helpmode, 0);
+    EXPECT_EQ(helpPanel, nullptr);
+    sel_Imdel(nullptr, 0);
+    EXPECT_EQ(count(current_group()), 0);
+}
+
+TEST(ShellPanel, HelpWrapping) {
+    EXPECT_EQ(help_wrap("Adds a new (empty) image group."), "Adds a new (empty) image group.");
+    // The blank after column 36 turns into a line break.
+    std::string t = "0123456789 0123456789 0123456789 0123456789 x";
+    EXPECT_EQ(help_wrap(t), "0123456789 0123456789 0123456789 0123456789\nx");
+    std::string longWord(80, 'w');
+    EXPECT_EQ(help_wrap(longWord + " tail"), longWord + "\ntail");
+    EXPECT_EQ(help_wrap("short\n" + std::string(30, 'a') + " b"), "short\n" + std::string(30, 'a') + " b");
+}
+
+TEST(ShellPanel, HomePageCommandsQuoteTheUrl) {
+    std::string url = "http://x/a'b;rm -rf ~";
+    std::string c0 = help_browser_commands(url, 0), c2 = help_browser_commands(url, 2);
+    EXPECT_NE(c0.find("netscape -remote 'openURL(http://x/a'\\''b;rm -rf ~,new-window)'"), std::string::npos) << c0;
+    EXPECT_NE(c2.find("xdg-open 'http://x/a'\\''b;rm -rf ~'"), std::string::npos) << c2;
+}
+
+TEST(ShellPanel, BusyNests) {
+    REQUIRE_SHELL();
+    shell_reset();
+    busy(1);
+    busy(1);
+    busy(0);
+    EXPECT_GT(control->control->deactivated, 0);
+    busy(0);
+    EXPECT_EQ(control->control->deactivated, 0);
+    EXPECT_EQ(busy_depth(), 0);
+    busy(0);  // an extra release stays at 0
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string env = std::string(getenv("HOME")) + "/.tvenv";
+    unlink(env.c_str());
+    dlg_push_form("Cancel", [](FL_FORM*) {});
+    m_Tools_item(19);
+    std::string s = read_file(env);
+    EXPECT_NE(s.find("chromab\t    5.6\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("voltage\t    100\n"), std::string::npos);
+    EXPECT_NE(s.find("fftboxonly\t      0\n"), std::string::npos);
+    dlg_push_form("OK", [](FL_FORM* f) {
+        // The dialog's fields in creation order: five inputs, two check buttons.
+        FL_OBJECT* o = f->first;
+        std::vector<FL_OBJECT*> inputs, checks;
+        for (; o; o = o->next) {
+            if (o->objclass == FL_INPUT) inputs.push_back(o);
+            if (o->objclass == FL_CHECKBUTTON) checks.push_back(o);
+        }
+        ASSERT_EQ(inputs.size(), 5u);
+        ASSERT_EQ(checks.size(), 2u);
+        fl_set_input(inputs[3], "45 k");
+        fl_set_button(checks[1], 1);
+    });
+    m_Tools_item(19);
+    s = read_file(env);
+    EXPECT_NE(s.find("mag\t45 k\n"), std::string::npos) << s;  // stored as typed
+    EXPECT_NE(s.find("privcmap\t1\n"), std::string::npos) << s;
+    EXPECT_EQ(dlg_unexpected(), 0);
+    EXPECT_EQ(control->control->deactivated, 0);
+    setenvf("mag", 30);
+    setenvf("privcmap", 0);
+}
+
+TEST(ShellPanel, ProgressPanelStaysAwayForShortWork) {
+    REQUIRE_SHELL();
+    do_progress(1, 10, "reading");
+    do_progress(10, 10, "reading");
+    do_progress(-1, 0, nullptr);
+    SUCCEED();  // no panel within 2 s, nothing to close
+}
+
+TEST(ShellPanel, MenusCarryTheirFullItems) {
+    REQUIRE_SHELL();
+    EXPECT_EQ(fl_get_menu_maxitems(control->fileMenu), 16);
+    EXPECT_EQ(fl_get_menu_maxitems(control->boxMenu), 8);
+    EXPECT_EQ(fl_get_menu_maxitems(control->toolsMenu), 19);
+    EXPECT_EQ(fl_get_menu_maxitems(control->ctfMenu), 18);
+    EXPECT_EQ(fl_get_menu_maxitems(control->testMenu), 11);
+    EXPECT_EQ(fl_get_menu_maxitems(control->helpMenu), 2);
+    EXPECT_STREQ(fl_get_menu_item_text(control->fileMenu, 16), "Quit");
+    EXPECT_STREQ(fl_get_menu_item_text(control->toolsMenu, 19), "Preferences");
+    EXPECT_STREQ(fl_get_menu_item_text(control->ctfMenu, 18), "Phase Origin Shift");
+    // Entries of later commands say so; numbers outside a menu do nothing.
+    shell_reset();
+    m_Box_item(3);
+    ASSERT_EQ(dlg_log().size(), 1u);
+    EXPECT_EQ(dlg_log()[0], "message: Box|Rebox Using DB|is not available in this version.");
+    m_Box_item(9);
+    m_File_item(17);
+    EXPECT_EQ(dlg_log().size(), 1u);
+}
