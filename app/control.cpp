@@ -225,8 +225,8 @@ void update_data_list() {
         fl_add_browser_line(control->images, buf);
         d->setSeqno(i + 1);
     }
-    // A command run while busy must not reactivate the panel underneath.
-    if (busy_depth() == 0) fl_activate_form(control->control);
+    // Deactivation counts, so this pair leaves a busy command's own in place.
+    fl_activate_form(control->control);
     fl_unfreeze_form(control->control);
 }
 

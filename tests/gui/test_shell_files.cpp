@@ -58,6 +58,7 @@ TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
     EXPECT_FALSE(exists(dir + "/boom"));
     EXPECT_EQ(((MRCData*)g->objectAt(1))->Seqno(), 2);
     EXPECT_EQ(busy_depth(), 0);
+    EXPECT_EQ(control->control->deactivated, 0);  // the panel is usable again
 }
 
 TEST(ShellFiles, CancelledSelectionOpensNothing) {
