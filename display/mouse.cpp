@@ -58,7 +58,7 @@ void redrawCurrentWavelet() {
 }
 
 void showLevelSliders() {
-    int lv = getenvid("DWTlevel", 0);
+    int lv = std::atoi(getenv2d("DWTlevel", "0"));
     for (int i = 0; i < 10; i++) {
         FL_OBJECT* s = (FL_OBJECT*)MMode.levelSlider[i];
         if (!s) continue;
