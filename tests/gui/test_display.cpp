@@ -74,7 +74,7 @@ unsigned long greyPixel(DataWin& v, float value, float mn, float mx) {
     return packPixel(lay, c, c, c);
 }
 
-struct ViewFixture : ::testing::Test {
+struct DisplayView : ::testing::Test {
     std::unique_ptr<DataWin> view;
     void SetUp() override {
         REQUIRE_DISPLAY();
@@ -226,7 +226,7 @@ TEST(DisplayColormap, FullSharedColormapFallsBackToPrivateMap) {
 
 // ------------------------------------------------------------------ geometry
 
-TEST_F(ViewFixture, MosaicOfFiveTiles) {
+TEST_F(DisplayView, MosaicOfFiveTiles) {
     std::vector<std::unique_ptr<MRCData>> ds;
     for (int i = 0; i < 5; i++) ds.push_back(constImage(64, 64, (float)i, i + 1));
     view->setData(listOf({ds[0].get(), ds[1].get(), ds[2].get(), ds[3].get(), ds[4].get()}));
@@ -250,7 +250,7 @@ TEST_F(ViewFixture, MosaicOfFiveTiles) {
     EXPECT_EQ(pm.at(30, H - 64), green);
 }
 
-TEST_F(ViewFixture, TileSizeIsTheSmallestOfEachAxis) {
+TEST_F(DisplayView, TileSizeIsTheSmallestOfEachAxis) {
     auto a = constImage(64, 64, 1, 1), b = constImage(80, 50, 2, 2);
     view->setData(listOf({a.get(), b.get()}));
     EXPECT_EQ(view->cellWidth(), 64);
@@ -269,7 +269,7 @@ TEST_F(ViewFixture, TileSizeIsTheSmallestOfEachAxis) {
     EXPECT_GT(view->getZoom(), 0.0f);
 }
 
-TEST_F(ViewFixture, WholeAndFractionalZoomSampleWithoutDrift) {
+TEST_F(DisplayView, WholeAndFractionalZoomSampleWithoutDrift) {
     auto d = makeImage(1000, 200, [](int x, int) { return (float)x; });
     view->setData(listOf({d.get()}));
     view->setZoom(2);
@@ -301,7 +301,7 @@ TEST_F(ViewFixture, WholeAndFractionalZoomSampleWithoutDrift) {
     }
 }
 
-TEST_F(ViewFixture, OriginScrollsTheDataUnderTheLowerLeftCorner) {
+TEST_F(DisplayView, OriginScrollsTheDataUnderTheLowerLeftCorner) {
     auto d = makeImage(512, 512, [](int x, int y) { return (float)(x + 1000 * y); });
     view->setData(listOf({d.get()}));
     view->setMMGray(0, 1e6);
@@ -314,7 +314,7 @@ TEST_F(ViewFixture, OriginScrollsTheDataUnderTheLowerLeftCorner) {
     EXPECT_EQ(imagePixel(*view, 5, H - 1 - 100), greyPixel(*view, 15 + 1000 * 120, 0, 1e6));
 }
 
-TEST_F(ViewFixture, EmptiedListShowsCanvasWideCross) {
+TEST_F(DisplayView, EmptiedListShowsCanvasWideCross) {
     auto d = constImage(64, 64, 1, 1);
     view->setData(listOf({d.get()}));
     view->display();
@@ -329,7 +329,7 @@ TEST_F(ViewFixture, EmptiedListShowsCanvasWideCross) {
     EXPECT_EQ(win.at(10, H / 2), 0u);
 }
 
-TEST_F(ViewFixture, ServerPixelsEqualTheRendering) {
+TEST_F(DisplayView, ServerPixelsEqualTheRendering) {
     auto d = makeImage(300, 300, [](int x, int y) { return std::sin(x * 0.05f) + std::cos(y * 0.07f); });
     view->setData(listOf({d.get()}));
     view->setMMGray(-2, 2);
@@ -349,7 +349,7 @@ TEST_F(ViewFixture, ServerPixelsEqualTheRendering) {
     EXPECT_EQ(pm.at(7, H - 300), greyPixel(*view, d->valueAt(7, 299), -2, 2));
 }
 
-TEST_F(ViewFixture, TrueColourModesUseTheRamps) {
+TEST_F(DisplayView, TrueColourModesUseTheRamps) {
     if (view->Depth() == 8) GTEST_SKIP() << "8-bit views change colours through the cells";
     EXPECT_EQ(view->image()->bits_per_pixel, 32);
     auto d = makeImage(256, 16, [](int x, int) { return (float)x; });
@@ -385,7 +385,7 @@ TEST_F(ViewFixture, TrueColourModesUseTheRamps) {
     view->setData(nullptr);
 }
 
-TEST_F(ViewFixture, ComplexSpectrumIsCentredAt32And31) {
+TEST_F(DisplayView, ComplexSpectrumIsCentredAt32And31) {
     std::vector<float> c(66 * 64, 0.f);
     c[(size_t)32 * 66 + 0] = 100;  // DC pair: pair 0 of the centre row
     MRCData cx;
@@ -403,7 +403,7 @@ TEST_F(ViewFixture, ComplexSpectrumIsCentredAt32And31) {
 
 // ------------------------------------------------------------------ boxes
 
-TEST_F(ViewFixture, BoxesAreDrawnInTheirColours) {
+TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
     auto d = constImage(200, 200, 0, 1);
     d->addBox(10, 10, 20, 20, "a.img", 0);  // unmoved: red
     d->addBox(100, 100, 20, 20, "b.img", 0);
@@ -532,7 +532,7 @@ TEST(DisplayDraw, OutlineShapes) {
 
 // ------------------------------------------------------------------ MOVE mode
 
-TEST_F(ViewFixture, MoveModeCentresPansAndReportsToThePanel) {
+TEST_F(DisplayView, MoveModeCentresPansAndReportsToThePanel) {
     auto d = makeImage(1024, 1024, [](int x, int y) { return (float)(x ^ y); });
     view->setData(listOf({d.get()}));
     view->display();
@@ -576,7 +576,7 @@ TEST_F(ViewFixture, MoveModeCentresPansAndReportsToThePanel) {
     EXPECT_EQ(view->buttonPress(10, 10, 1, 0), 0);
 }
 
-TEST_F(ViewFixture, OtherModesActAsMoveOnMosaicsAndReachTheirHandler) {
+TEST_F(DisplayView, OtherModesActAsMoveOnMosaicsAndReachTheirHandler) {
     auto a = constImage(300, 300, 1, 1), b = constImage(300, 300, 2, 2);
     static int calls = 0;
     calls = 0;
@@ -598,7 +598,7 @@ TEST_F(ViewFixture, OtherModesActAsMoveOnMosaicsAndReachTheirHandler) {
     view->setData(nullptr);
 }
 
-TEST_F(ViewFixture, ResizeRebuildsAtTheNewSize) {
+TEST_F(DisplayView, ResizeRebuildsAtTheNewSize) {
     auto d = makeImage(600, 600, [](int x, int y) { return (float)(x + y); });
     view->setData(listOf({d.get()}));
     view->display();
