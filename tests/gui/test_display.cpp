@@ -75,20 +75,18 @@ unsigned long greyPixel(DataWin& v, float value, float mn, float mx) {
 }
 
 struct DisplayView : ::testing::Test {
+    SharedStateGuard keep;
     std::unique_ptr<DataWin> view;
     void SetUp() override {
         REQUIRE_DISPLAY();
         MMode = MouseMode();
+        shellHooks = ShellHooks();
         view = std::make_unique<DataWin>(0, 0);
         ASSERT_TRUE(view->usable());
         ASSERT_EQ(view->canvasWidth(), 420);
         ASSERT_EQ(view->canvasHeight(), 380);
     }
-    void TearDown() override {
-        shellHooks = ShellHooks();
-        view.reset();
-        MMode = MouseMode();
-    }
+    void TearDown() override { view.reset(); }
 };
 
 }  // namespace
@@ -222,6 +220,13 @@ TEST(DisplayColormap, FullSharedColormapFallsBackToPrivateMap) {
     resetMapColors();
     ASSERT_EQ(getMapColors(&f, &l), 1);
     EXPECT_FALSE(colormapIsPrivate());
+    // Views of a workbench sharing this process follow the new run.
+    for (int i = 0; i < count(viewList); i++) {
+        DataWin* v = (DataWin*)viewList->objectAt(i);
+        v->cmapBase = f;
+        v->cmapCount = l;
+        v->redraw();
+    }
 }
 
 // ------------------------------------------------------------------ geometry
@@ -460,6 +465,7 @@ TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
 
 TEST(DisplayDraw, OutlineShapes) {
     REQUIRE_DISPLAY();
+    SharedStateGuard keep;
     Display* d = fl_display;
     int depth = fl_state[fl_vmode].depth;
     Pixmap pm = XCreatePixmap(d, fl_root, 100, 100, depth);
@@ -527,7 +533,6 @@ TEST(DisplayDraw, OutlineShapes) {
     }
     XFreeGC(d, gc);
     XFreePixmap(d, pm);
-    MMode = MouseMode();
 }
 
 // ------------------------------------------------------------------ MOVE mode
@@ -621,7 +626,9 @@ TEST_F(DisplayView, ResizeRebuildsAtTheNewSize) {
 
 TEST(DisplayMousePanel, BuiltFromPreferences) {
     REQUIRE_DISPLAY();
+    SharedStateGuard keep;
     clearenv2();
+    shellHooks = ShellHooks();
     MMode = MouseMode();
     FD_mouse* p = create_mouse_panel(0);
     ASSERT_EQ(p, mpanel);
@@ -674,12 +681,8 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     mm_Set(p->modeButton[BOX], BOX);
     EXPECT_EQ(MMode.mode, DRAG);
     EXPECT_EQ(shown.rfind("Selects 'BOX' mouse mode.", 0), 0u);
-    shellHooks = ShellHooks();
     fl_free_form(p->mouse);
     fl_free(p);
-    mpanel = nullptr;
-    MMode = MouseMode();
-    clearenv2();
 }
 
 // The GUI test runner's entry point, unless another test file brings its own.

@@ -67,17 +67,18 @@ std::string withoutDate(const std::string& s) {
 }
 
 struct DisplayPrint : ::testing::Test {
+    SharedStateGuard keep;
     std::unique_ptr<DataWin> view;
     void SetUp() override {
         REQUIRE_DISPLAY();
         MMode = MouseMode();
+        shellHooks = ShellHooks();
         view = std::make_unique<DataWin>(0, 0);
         ASSERT_TRUE(view->usable());
     }
     void TearDown() override {
         if (view) view->setData(nullptr);
         view.reset();
-        shellHooks = ShellHooks();
     }
 };
 
@@ -261,5 +262,4 @@ TEST_F(DisplayPrint, PanelWritesTheFileAndStoresTheEntries) {
     print_close(ppanel->cancel, 1);
     EXPECT_NE(access(path.c_str(), F_OK), 0);
     rmdir(dir);
-    clearenv2();
 }
