@@ -209,6 +209,7 @@ void resetMapColors() {
             XFreeColormap(d, g_cmap);
         else if (!g_owned.empty())
             XFreeColors(d, g_cmap, g_owned.data(), (int)g_owned.size(), 0);
+        XSync(d, False);
     }
     g_owned.clear();
     g_first = g_last = 0;

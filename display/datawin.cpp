@@ -43,12 +43,9 @@ DataWin::DataWin(int x, int y) {
     Colormap cm = 0;
     int vdepth = fl_state[fl_vmode].depth;
     if (vdepth == 8) {
-        // The private map of a full shared colormap must be on the canvas
-        // before its window exists.
-        if (getMapColors(&cmapBase, &cmapCount) && colormapIsPrivate()) {
-            cm = colormapOfViews();
-            fl_set_canvas_colormap(cv, cm);
-        }
+        // A private map (full shared colormap) is set on our windows below;
+        // the canvas is not told, so it never frees the map with itself.
+        if (getMapColors(&cmapBase, &cmapCount) && colormapIsPrivate()) cm = colormapOfViews();
     }
     fl_add_canvas_handler(cv, Expose, DataWin_expose, this);
     fl_add_canvas_handler(cv, ButtonPress, DataWin_button, this);
@@ -73,6 +70,7 @@ DataWin::DataWin(int x, int y) {
     tcGreenBits = (int)fl_state[fl_vmode].gbits;
     if (cm) {
         XSetWindowColormap(xDisplay, formWin, cm);
+        XSetWindowColormap(xDisplay, canvasWin, cm);
         Window wins[2] = {canvasWin, formWin};
         XSetWMColormapWindows(xDisplay, formWin, wins, 2);
     }
@@ -403,7 +401,7 @@ void DataWin::filterWavelet(unsigned char* buf, int bpl, int lo, int hi) {
         for (int x = 0; x < W; x++) f[(size_t)y * W + x] = (float)(buf[(size_t)y * bpl + x] - mid);
     int basis = getenvid("DWTbasis", 0);
     int nlev = H < W ? (int)std::floor(std::log2((double)H) + 0.5) : (int)std::floor(std::log2((double)W) + 0.5) - 1;
-    int want = getenvid("DWTlevel", 0);
+    int want = std::atoi(getenv2d("DWTlevel", "0"));
     if (want > 0 && want < nlev) nlev = want;
     (void)getenvfd("DWTthr", 1.0f);
     if (!g_wavelet(f.data(), W, H, basis, nlev)) return;

@@ -49,3 +49,7 @@ class DataWin;
 using ModeHandler = int (*)(DataWin* v, int x, int y, int dx, int dy, int code, unsigned long time);
 void setModeHandler(int mode, ModeHandler h);
 ModeHandler modeHandler(int mode);
+
+// Box sizes typed into the panel are rounded up to a valid FFT size (npfa)
+// when "fftboxonly" is 1; installed once the FFT size rule is linked in.
+void setBoxSizeRounding(int (*npfa)(int));
