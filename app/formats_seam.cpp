@@ -42,8 +42,19 @@ int fmt_appendImagic(MRCData* d, const char* path) { return seam_appendImagic(d,
 int fmt_appendPIF(MRCData* d, const char* path) { return seam_appendPIF(d, path, 0); }
 int fmt_writePGM(MRCData* d, const char* path) { return seam_writePGM(d, path, 0); }
 
-// The stack readers are free functions; they are wired here when the
-// format modules are in the tree.
+// The stack readers are free functions of the format modules.
+#if __has_include("core/formats.h")
+#include "core/formats.h"
+List* fmt_readIMAGIC(const char* path, bool* missing) {
+    *missing = false;
+    return readIMAGIC(path);
+}
+
+List* fmt_readPIF(const char* path, bool* missing) {
+    *missing = false;
+    return readPIF(path);
+}
+#else
 List* fmt_readIMAGIC(const char*, bool* missing) {
     *missing = true;
     return nullptr;
@@ -53,6 +64,7 @@ List* fmt_readPIF(const char*, bool* missing) {
     *missing = true;
     return nullptr;
 }
+#endif
 
 void fmt_unavailable(const char* what) {
     std::printf("%s files are not supported in this build\n", what);
