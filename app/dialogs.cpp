@@ -115,7 +115,10 @@ bool dlg_file_single(std::string* path) {
         return true;
     }
     if (!fsel_run_single()) return false;
-    *path = std::string(fsel_get_path()) + "/" + fsel_get_name();
+    std::string name = fsel_get_name();
+    // OK with an empty "File:" names no file: saving to "dir/.img" helps nobody.
+    if (name.empty()) return false;
+    *path = std::string(fsel_get_path()) + "/" + name;
     return true;
 }
 
