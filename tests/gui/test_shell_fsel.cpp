@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control.h"
 #include "app/dialogs.h"
 #include "app/fsel.h"
 #include "app/state.h"
@@ -144,4 +145,46 @@ TEST(ShellFsel, ShortcutDirectories) {
     EXPECT_EQ(std::string(fl_get_input(filesel->path)), d);
     fsel_button(filesel->home, 0);
     EXPECT_EQ(std::string(fl_get_input(filesel->path)), std::string(getenv("HOME")));
+}
+
+// The real modal loop, answered from a timer inside it.
+TEST(ShellFsel, ModalRunsReturnTheChoice) {
+    REQUIRE_SHELL();
+    fsel_init();
+    std::string d = makeTree();
+    fsel_set_path(d.c_str());
+    dlg_set_scripted(false);
+    fl_add_timeout(
+        30,
+        [](int, void*) {
+            fl_set_input(filesel->file, "with blank.mrc");
+            fl_trigger_object(filesel->ok);
+        },
+        nullptr);
+    std::string p;
+    bool ok = dlg_file_single(&p);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(p, d + "/with blank.mrc");
+    EXPECT_EQ(std::string(getenv2d("last_dir", "")), d);
+    EXPECT_FALSE(filesel->fsel->visible);
+    EXPECT_EQ(control->control->deactivated, 0);
+
+    fl_add_timeout(
+        30,
+        [](int, void*) {
+            fl_set_input(filesel->file, "im");
+            fsel_file(nullptr, 0);
+            fl_trigger_object(filesel->ok);
+        },
+        nullptr);
+    std::vector<std::string> many;
+    EXPECT_TRUE(dlg_file_multiple(&many));
+    EXPECT_EQ(many, (std::vector<std::string>{d + "/image1.mrc", d + "/image2.mrc"}));
+
+    setenv2("last_dir", "/");
+    fl_add_timeout(30, [](int, void*) { fl_trigger_object(filesel->cancel); }, nullptr);
+    EXPECT_FALSE(dlg_file_single(&p));
+    EXPECT_EQ(std::string(getenv2d("last_dir", "")), "/");  // Cancel changes no preference
+    dlg_set_scripted(true);
+    EXPECT_EQ(control->control->deactivated, 0);
 }
