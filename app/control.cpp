@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "app/file_cmds.h"
@@ -82,7 +83,7 @@ FD_control* create_form_control() {
     c->invert = fl_add_button(FL_NORMAL_BUTTON, 5, 70, 35, 25, "B=0");
     fl_set_object_callback(c->invert, v_Invert, 0);
     c->histPlot = fl_add_xyplot(FL_NORMAL_XYPLOT, 45, 35, 300, 130, "");
-    c->maxHist = fl_add_slider(FL_VERT_SLIDER, 350, 35, 20, 130, "Hist:");
+    c->maxHist = fl_add_slider(FL_VERT_SLIDER, 350, 50, 20, 115, "Hist:");
     fl_set_object_lalign(c->maxHist, FL_ALIGN_TOP);
     fl_set_object_callback(c->maxHist, v_Maxhist, 0);
     fl_set_slider_bounds(c->maxHist, 1, 0.02);
@@ -257,6 +258,24 @@ void forget_data_in_views(MRCData* d) {
     }
 }
 
+namespace {
+std::vector<DataGoneHook>& goneHooks() {
+    static std::vector<DataGoneHook> h;
+    return h;
+}
+}  // namespace
+
+void add_data_gone_hook(DataGoneHook h) {
+    if (h) goneHooks().push_back(h);
+}
+
+void destroy_data(MRCData* d) {
+    if (!d) return;
+    forget_data_in_views(d);
+    for (DataGoneHook h : goneHooks()) h(d);
+    delete d;
+}
+
 void sel_Image(FL_OBJECT*, long) {
     if (dohelp()) {
         help("This is a list of images in the current image group (the list to the left). Selected images will be "
@@ -363,9 +382,8 @@ void sel_Imdel(FL_OBJECT*, long) {
     List* g = current_group();
     for (int i = 0; i < sel->count(); i++) {
         MRCData* d = (MRCData*)sel->objectAt(i);
-        forget_data_in_views(d);
         g->removeObject(d);
-        delete d;
+        destroy_data(d);
     }
     delete sel;
     update_data_list();
@@ -455,7 +473,7 @@ void sel_Delgr(FL_OBJECT*, long) {
             v->setGroup(v->Group() - 1);
     }
     List* g = (List*)dataList->removeObjectAt(k - 1);
-    for (int i = 0; i < count(g); i++) delete (MRCData*)g->objectAt(i);
+    for (int i = 0; i < count(g); i++) destroy_data((MRCData*)g->objectAt(i));
     delete g;
     fl_delete_browser_line(control->groups, k);
     fl_select_browser_line(control->groups, 1);

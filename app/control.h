@@ -66,5 +66,11 @@ void fl_set_input_float(FL_OBJECT* ob, float v);
 
 // Removes a data set from every view and redraws those that showed it.
 void forget_data_in_views(MRCData* d);
+// State outside the views that may hold a data set (the live CTF window, ...)
+// registers here; every hook runs before a data set is destroyed.
+using DataGoneHook = void (*)(MRCData* d);
+void add_data_gone_hook(DataGoneHook h);
+// Forgets d everywhere (views and hooks) and destroys it.
+void destroy_data(MRCData* d);
 // Makes a new view bound to the current group; null when it cannot be made.
 DataWin* make_view(int x, int y);

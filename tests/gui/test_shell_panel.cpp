@@ -135,6 +135,29 @@ TEST(ShellPanel, DeletingShownImagesLeavesNoViewPointingAtThem) {
     EXPECT_EQ(count(v2->data()), 0);
 }
 
+namespace {
+std::vector<MRCData*> g_gone;
+}
+
+TEST(ShellPanel, DeletionTellsEveryHolder) {
+    REQUIRE_SHELL();
+    shell_reset();
+    static bool once = false;
+    if (!once) add_data_gone_hook([](MRCData* d) { g_gone.push_back(d); });
+    once = true;
+    g_gone.clear();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    MRCData* a = (MRCData*)current_group()->objectAt(0);
+    MRCData* b = (MRCData*)current_group()->objectAt(1);
+    select_images({1});
+    sel_Imdel(nullptr, 0);
+    EXPECT_EQ(g_gone, (std::vector<MRCData*>{a}));
+    fl_set_input(control->groupName, "");
+    sel_Addgr(nullptr, 0);
+    sel_Delgr(nullptr, 0);  // deletes "Default" with b in it
+    EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, b}));
+}
+
 TEST(ShellPanel, GroupsAddRenameDelete) {
     REQUIRE_SHELL();
     shell_reset();
