@@ -86,8 +86,9 @@ TEST(WaveletBanks, LowPassTablesSumToSqrt2AndSymmetricOnesArePalindromes) {
             double sum = 0;
             for (float c : f->coeff) sum += c;
             EXPECT_NEAR(sum, std::sqrt(2.0), 2e-6);
-            if (fs->symmetric)
+            if (fs->symmetric) {
                 for (int i = 0; i < f->size; i++) EXPECT_FLOAT_EQ(f->coeff[i], f->coeff[f->size - 1 - i]);
+            }
         }
     }
     EXPECT_EQ(wavelet_bank(15), &Daub4);
