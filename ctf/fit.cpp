@@ -148,9 +148,9 @@ void free_f3tensor(float*** t, long nrl, long, long ncl, long, long ndl, long) {
 int gaussj(float** a, int n, float** b, int m) {
     // Index arrays as vectors: released on the early returns too.
     std::vector<int> indxc(n + 1), indxr(n + 1), ipiv(n + 1, 0);
-    int irow = 0, icol = 0;
     for (int i = 1; i <= n; i++) {
         float big = 0.0f;
+        int irow = 0, icol = 0;
         for (int j = 1; j <= n; j++) {
             if (ipiv[j] != 1) {
                 for (int k = 1; k <= n; k++) {
@@ -166,6 +166,11 @@ int gaussj(float** a, int n, float** b, int m) {
                     }
                 }
             }
+        }
+        if (icol == 0) {
+            // Nothing compared (NaN everywhere left): no pivot to take.
+            std::printf("gaussj: Singular Matrix-1\n");
+            return 0;
         }
         ++ipiv[icol];
         if (irow != icol) {
