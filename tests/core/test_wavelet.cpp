@@ -1,5 +1,8 @@
 // Wavelet banks, transforms, data-set operations and thresholding.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <random>
@@ -375,4 +378,109 @@ TEST_F(WavFilt, DwtFiltWithZeroGainsIsARoundTripAndShrinksNoiseOtherwise) {
     ASSERT_EQ(d->DWTFilt(1, 3, 0.001f), 1);
     EXPECT_LT(d->Sigma(), 0.5f * before);
     delete d;
+}
+
+// ---- tarvik-proc dwt / iwt / wavelet-filter, run as a separate program
+
+namespace {
+
+struct ProcRun {
+    int status;
+    std::string out;
+};
+
+ProcRun runProc(const std::string& args) {
+    std::string cmd = std::string(TARVIK_PROC) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ProcRun r{-1, ""};
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+class ProcWavelet : public testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarvik_wav_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override {
+        std::string rc = "rm -rf '" + dir + "'";
+        (void)!system(rc.c_str());
+    }
+    std::string write(const std::vector<float>& v, int nx, int ny, const char* name) {
+        MRCData* d = makeData(v, nx, ny);
+        std::string path = dir + "/" + name;
+        EXPECT_EQ(d->writeMRCData(path.c_str(), 0), 1);
+        delete d;
+        return path;
+    }
+    MRCData* read(const std::string& path) {
+        MRCData* d = new MRCData;
+        EXPECT_EQ(d->readMRCData(path.c_str()), 1);
+        return d;
+    }
+    std::string dir;
+};
+
+}  // namespace
+
+TEST_F(ProcWavelet, DwtThenIwtRestoresTheImageAndMatchesTheLibrary) {
+    std::vector<float> img = randomImage(64, 64, 31);
+    std::string in = write(img, 64, 64, "in.mrc");
+    ProcRun r = runProc("dwt '" + in + "' '" + dir + "/t.mrc' --basis 4 --levels 3");
+    ASSERT_EQ(r.status, 0) << r.out;
+    MRCData* t = read(dir + "/t.mrc");
+    MRCData* ref = makeData(img, 64, 64);
+    ASSERT_EQ(ref->doDWT(4, 3), 1);
+    ASSERT_EQ(t->xSize(), 64);
+    for (int i = 0; i < 64 * 64; i++) ASSERT_EQ(t->getRealData()[i], ref->getRealData()[i]);
+    delete t;
+    delete ref;
+    r = runProc("iwt '" + dir + "/t.mrc' '" + dir + "/back.mrc' --basis 4 --levels 3");
+    ASSERT_EQ(r.status, 0) << r.out;
+    MRCData* back = read(dir + "/back.mrc");
+    EXPECT_LT(relRms(img, back->getRealData()), 1e-4);
+    delete back;
+}
+
+TEST_F(ProcWavelet, FilterWithZeroGainIsIdentityAndDefaultsShrinkNoise) {
+    std::vector<float> img = randomImage(64, 64, 32);
+    std::string in = write(img, 64, 64, "in.mrc");
+    ProcRun r = runProc("wavelet-filter '" + in + "' '" + dir + "/f0.mrc' --gain 0");
+    ASSERT_EQ(r.status, 0) << r.out;
+    MRCData* f = read(dir + "/f0.mrc");
+    EXPECT_LT(relRms(img, f->getRealData()), 1e-4);
+    delete f;
+    r = runProc("wavelet-filter '" + in + "' '" + dir + "/f.mrc' --basis 0 --levels 2");
+    ASSERT_EQ(r.status, 0) << r.out;
+    f = read(dir + "/f.mrc");
+    MRCData* orig = read(in);
+    EXPECT_LT(f->Sigma(), orig->Sigma());
+    delete f;
+    delete orig;
+}
+
+TEST_F(ProcWavelet, RefusalsAndHelp) {
+    std::vector<float> img = randomImage(256, 128, 33);
+    std::string in = write(img, 256, 128, "wide.mrc");
+    ProcRun r = runProc("dwt '" + in + "' '" + dir + "/o.mrc' --basis 4");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error: Low pass subband is too small"), std::string::npos) << r.out;
+    EXPECT_NE(access((dir + "/o.mrc").c_str(), F_OK), 0);
+    r = runProc("dwt '" + in + "' '" + dir + "/o.mrc' --basis 1");
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = runProc("dwt '" + in + "' '" + dir + "/o.mrc' --basis 15");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("bad --basis value 15"), std::string::npos) << r.out;
+    r = runProc("wavelet-filter '" + in + "' '" + dir + "/o.mrc' --gain x");
+    EXPECT_EQ(r.status, 1);
+    r = runProc("--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* c : {"dwt", "iwt", "wavelet-filter"}) EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
 }
