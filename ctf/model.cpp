@@ -136,6 +136,13 @@ void ctf_display_form(const float* s, int n, float* p, float g, bool ctfOn, cons
     }
 }
 
+float ctf_chi(const float* fit, const float* y) {
+    if (!fit || !y) return 0;
+    double sum = 0;
+    for (int i = 15; i < 200; i++) sum += ((double)fit[i] - y[i]) * ((double)fit[i] - y[i]);
+    return (float)std::sqrt(sum);
+}
+
 const char* ctf_memory_text(int slot) {
     char key[16];
     std::snprintf(key, sizeof key, "livec%1d", slot);

@@ -43,6 +43,9 @@ float ctf_instrument_envelope(float s, float defocus, const CtfInstrument& inst,
 void ctf_display_form(const float* s, int n, float* p, float g, bool ctfOn, const CtfInstrument* inst, float* fit,
                       float* markFreq, float* plotMin, float* plotMax);
 
+// The window's "Chi:" figure: sqrt(sum over i = 15..199 of (fit[i] - y[i])^2), unweighted.
+float ctf_chi(const float* fit, const float* y);
+
 // Memory slots 1..3 (preference keys "livec1".."livec3"): fields 0..7 as text.
 // Both save the preference file. 0 for a slot outside 1..3.
 int ctf_memory_store(int slot, const LC_pstate* p);

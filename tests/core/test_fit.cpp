@@ -60,6 +60,34 @@ TEST_F(Fit, RecoversTheDefocusFromTenPercentOff) {
     }
 }
 
+TEST_F(Fit, WorkArraysAreReleasedAfterEachFit) {
+    float x[200], y[200];
+    syntheticProfile(x, y, 0.05f, 9);
+    testing::internal::CaptureStdout();
+    ctf_fit_profile(x, y, kTruth, kDefaultVary, 1.0f);
+    testing::internal::GetCapturedStdout();
+    // With no fit in progress a further step has nothing to work with and changes nothing.
+    float a[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    int ia[9] = {0, 1, 1, 1, 1, 1, 1, 1, 1};
+    float** covar = matrix(1, 8, 1, 8);
+    float** alpha = matrix(1, 8, 1, 8);
+    float chisq = -5, lam = 0.5f;
+    mrqmin(x, y, y, 100, a, ia, 8, covar, alpha, &chisq, ctfbasis, &lam);
+    EXPECT_EQ(chisq, -5.0f);
+    EXPECT_EQ(lam, 0.5f);
+    for (int i = 1; i <= 8; i++) EXPECT_EQ(a[i], (float)i);
+    free_matrix(covar, 1, 8, 1, 8);
+    free_matrix(alpha, 1, 8, 1, 8);
+    // The chi figure of a perfect model over samples 15..199 is 0, and counts nothing below 15.
+    float fit[200];
+    std::copy(y, y + 200, fit);
+    fit[3] += 100;
+    EXPECT_EQ(ctf_chi(fit, y), 0.0f);
+    fit[20] += 3;
+    fit[21] -= 4;
+    EXPECT_NEAR(ctf_chi(fit, y), 5.0f, 1e-3);
+}
+
 TEST_F(Fit, PrintsTheStartAndTheFirstSampleUsed) {
     float x[200], y[200];
     syntheticProfile(x, y, 0.0f, 1);
