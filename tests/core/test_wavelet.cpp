@@ -290,6 +290,16 @@ TEST(WaveletTransform, OddSizesAndLongFiltersOnShortSignals) {
         ASSERT_EQ(w.invert2d(t.data(), r.data(), 45, 37, 3), 1);
         EXPECT_LT(relRms(img, r.data()), 1e-4) << wavelet_bank_name(b);
     }
+    // The 10/18 bank is built though no basis number selects it.
+    {
+        std::vector<float> img = randomImage(128, 96, 12);
+        std::vector<float> t(img.size()), r(img.size());
+        Wavelet w(&Villa1810);
+        EXPECT_EQ(w.npad, 18);
+        ASSERT_EQ(w.transform2d(img.data(), t.data(), 128, 96, 4), 1);
+        ASSERT_EQ(w.invert2d(t.data(), r.data(), 128, 96, 4), 1);
+        EXPECT_LT(relRms(img, r.data()), 1e-4);
+    }
     std::vector<float> img = randomImage(64, 64, 4);
     MRCData* d = makeData(img, 64, 64);
     ASSERT_EQ(d->doDWT(3, 0), 1);  // five levels: the last on 4 samples, Daub8 pads 8
