@@ -1,5 +1,7 @@
 // Wavelet transform speed; the reference is one pass of memcpy plus a 4-tap
 // convolution over the same image, measured in the same run.
+#include "wav/wavelet.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "wav/filter.h"
-#include "wav/wavelet.h"
 
 namespace {
 
@@ -63,7 +64,12 @@ void BM_reference_separable4(benchmark::State& st) {
 
 }  // namespace
 
-BENCHMARK(BM_transform2d)->Args({512, 1})->Args({512, 4})->Args({1024, 1})->Args({1024, 4})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_transform2d)
+    ->Args({512, 1})
+    ->Args({512, 4})
+    ->Args({1024, 1})
+    ->Args({1024, 4})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_invert2d)->Args({512, 1})->Args({512, 4})->Args({1024, 1})->Args({1024, 4})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_reference_separable4)->Arg(512)->Arg(1024)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

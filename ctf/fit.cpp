@@ -60,11 +60,21 @@ void freeMat(T** m, long nrl, long ncl) {
 
 }  // namespace
 
-float* vector(long nl, long nh) { return allocVec<float>(nl, nh, "allocation failure in vector()"); }
-int* ivector(long nl, long nh) { return allocVec<int>(nl, nh, "allocation failure in ivector()"); }
-unsigned char* cvector(long nl, long nh) { return allocVec<unsigned char>(nl, nh, "allocation failure in cvector()"); }
-unsigned long* lvector(long nl, long nh) { return allocVec<unsigned long>(nl, nh, "allocation failure in lvector()"); }
-double* dvector(long nl, long nh) { return allocVec<double>(nl, nh, "allocation failure in dvector()"); }
+float* vector(long nl, long nh) {
+    return allocVec<float>(nl, nh, "allocation failure in vector()");
+}
+int* ivector(long nl, long nh) {
+    return allocVec<int>(nl, nh, "allocation failure in ivector()");
+}
+unsigned char* cvector(long nl, long nh) {
+    return allocVec<unsigned char>(nl, nh, "allocation failure in cvector()");
+}
+unsigned long* lvector(long nl, long nh) {
+    return allocVec<unsigned long>(nl, nh, "allocation failure in lvector()");
+}
+double* dvector(long nl, long nh) {
+    return allocVec<double>(nl, nh, "allocation failure in dvector()");
+}
 
 float** matrix(long nrl, long nrh, long ncl, long nch) {
     return allocMat<float>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
@@ -122,14 +132,30 @@ float*** f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh) {
     return t;
 }
 
-void free_vector(float* v, long nl, long) { freeVec(v, nl); }
-void free_ivector(int* v, long nl, long) { freeVec(v, nl); }
-void free_cvector(unsigned char* v, long nl, long) { freeVec(v, nl); }
-void free_lvector(unsigned long* v, long nl, long) { freeVec(v, nl); }
-void free_dvector(double* v, long nl, long) { freeVec(v, nl); }
-void free_matrix(float** m, long nrl, long, long ncl, long) { freeMat(m, nrl, ncl); }
-void free_dmatrix(double** m, long nrl, long, long ncl, long) { freeMat(m, nrl, ncl); }
-void free_imatrix(int** m, long nrl, long, long ncl, long) { freeMat(m, nrl, ncl); }
+void free_vector(float* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_ivector(int* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_cvector(unsigned char* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_lvector(unsigned long* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_dvector(double* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_matrix(float** m, long nrl, long, long ncl, long) {
+    freeMat(m, nrl, ncl);
+}
+void free_dmatrix(double** m, long nrl, long, long ncl, long) {
+    freeMat(m, nrl, ncl);
+}
+void free_imatrix(int** m, long nrl, long, long ncl, long) {
+    freeMat(m, nrl, ncl);
+}
 void free_submatrix(float** b, long nrl, long, long, long) {
     if (b) std::free(b + nrl - NR_END);
 }
@@ -272,7 +298,9 @@ std::unique_ptr<MrqWork>& work() {
 
 }  // namespace
 
-void mrqmin_release() { work().reset(); }
+void mrqmin_release() {
+    work().reset();
+}
 
 void mrqmin(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar, float** alpha,
             float* chisq, FitModel funcs, float* alamda) {

@@ -12,7 +12,9 @@ float ctfBgScale = 1.0f;
 static const char* const kDefaultSlot = " -1.568 1 0 0 1.084 1.57 0.8157 0.03466";
 static const double kPi = 3.14159265358979323846;
 
-float ctf_wavelength(float V) { return (float)(12.2639 / std::sqrt(V + 9.7845e-7 * (double)V * V)); }
+float ctf_wavelength(float V) {
+    return (float)(12.2639 / std::sqrt(V + 9.7845e-7 * (double)V * V));
+}
 
 void ctf_constants(float* lambda, float* Cs, float* Cc, float* V) {
     float volts = 1000.0f * getenvfd("voltage", 100.0f);
@@ -120,8 +122,8 @@ void ctf_display_form(const float* s, int n, float* p, float g, bool ctfOn, cons
     for (int i = 0; i < n; i++) {
         double si = s[i];
         double c = ctfOn ? ctfTerm(si, p[0], p[3], lambda, Cs) : 1.0;
-        double t = instrument ? c * ctf_instrument_envelope(s[i], p[0], *inst, lambda, Cs, Cc, V)
-                              : envelopeOf(si, p[1]) * c;
+        double t =
+            instrument ? c * ctf_instrument_envelope(s[i], p[0], *inst, lambda, Cs, Cc, V) : envelopeOf(si, p[1]) * c;
         double v;
         if (p[2] >= 0) {
             double a = g * p[2] * std::fabs(t);

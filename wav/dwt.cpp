@@ -28,9 +28,13 @@ int run(MRCData* d, int basis, int levels, bool inverse) {
 
 }  // namespace
 
-int MRCData::doDWT(int basis, int levels) { return run(this, basis, levels, false); }
+int MRCData::doDWT(int basis, int levels) {
+    return run(this, basis, levels, false);
+}
 
-int MRCData::doIWT(int basis, int levels) { return run(this, basis, levels, true); }
+int MRCData::doIWT(int basis, int levels) {
+    return run(this, basis, levels, true);
+}
 
 int MRCData::DWTFilt(int basis, int levels, float /*threshold*/) {
     // The thresholding works on the levels actually transformed; "DWTlevel" 0

@@ -160,11 +160,11 @@ TEST_F(Fit, ClampsApplyAfterEachStep) {
     testing::internal::CaptureStdout();
     CtfFitResult r = ctf_fit_profile(x, y, start, none, 1.0f);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(r.a[1], 10.0f);   // an envelope above 50 restarts at 10
-    EXPECT_EQ(r.a[2], 0.0f);    // ctfScale
-    EXPECT_EQ(r.a[3], 0.0f);    // ampContrast
-    EXPECT_EQ(r.a[4], 0.0f);    // gaussAmp
-    EXPECT_EQ(r.a[6], 0.0f);    // expScale
+    EXPECT_EQ(r.a[1], 10.0f);  // an envelope above 50 restarts at 10
+    EXPECT_EQ(r.a[2], 0.0f);   // ctfScale
+    EXPECT_EQ(r.a[3], 0.0f);   // ampContrast
+    EXPECT_EQ(r.a[4], 0.0f);   // gaussAmp
+    EXPECT_EQ(r.a[6], 0.0f);   // expScale
     // gaussWidth and expDecay are made positive by the model, not clamped.
     EXPECT_EQ(r.a[5], 1.57f);
     EXPECT_EQ(r.a[7], 0.03f);

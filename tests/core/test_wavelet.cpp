@@ -195,8 +195,7 @@ TEST(WaveletTransform, OneLevelHaarAndDaub4MatchADirectFilterBank) {
     std::vector<float> img = randomImage(n, n, 11);
     double s3 = std::sqrt(3.0), k = 4 * std::sqrt(2.0);
     std::vector<std::pair<int, std::vector<double>>> cases = {
-        {0, {1 / std::sqrt(2.0), 1 / std::sqrt(2.0)}},
-        {1, {(1 + s3) / k, (3 + s3) / k, (3 - s3) / k, (1 - s3) / k}}};
+        {0, {1 / std::sqrt(2.0), 1 / std::sqrt(2.0)}}, {1, {(1 + s3) / k, (3 + s3) / k, (3 - s3) / k, (1 - s3) / k}}};
     for (auto& c : cases) {
         std::vector<double> expect = periodicLevel2D(img, n, c.second);
         std::vector<float> got(img.size());
@@ -225,7 +224,7 @@ TEST(WaveletTransform, LevelCountRules) {
     EXPECT_EQ(dwt_levels(256, 128, 0), 7);
     EXPECT_EQ(dwt_levels(128, 256, 0), 6);
     EXPECT_EQ(dwt_levels(256, 256, 3), 3);
-    EXPECT_EQ(dwt_levels(256, 256, 7), 7);   // not below the maximum: the maximum
+    EXPECT_EQ(dwt_levels(256, 256, 7), 7);  // not below the maximum: the maximum
     EXPECT_EQ(dwt_levels(256, 256, 50), 7);
     EXPECT_EQ(dwt_levels(256, 256, -2), 7);
     // A levels argument at or above the maximum transforms as the default does.
@@ -492,5 +491,6 @@ TEST_F(ProcWavelet, RefusalsAndHelp) {
     EXPECT_EQ(r.status, 1);
     r = runProc("--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* c : {"dwt", "iwt", "wavelet-filter"}) EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
+    for (const char* c : {"dwt", "iwt", "wavelet-filter"})
+        EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
 }

@@ -39,16 +39,28 @@ int runWavelet(const ProcArgs& a, int kind) {
     }
     MRCData* d = proc_read_one(a, a.pos[0]);
     if (!d) return 1;
-    int ok = kind == 0 ? d->doDWT(basis, levels) : kind == 1 ? d->doIWT(basis, levels) : d->DWTFilt(basis, levels, 0.001f);
-    int rc = ok ? proc_write(a, d, a.pos[1]) : proc_fail("%s failed on %s (basis %s)", kind == 0 ? "dwt" : kind == 1 ? "iwt" : "wavelet-filter",
-                                                         a.pos[0].c_str(), wavelet_bank_name(basis));
+    int ok = kind == 0   ? d->doDWT(basis, levels)
+             : kind == 1 ? d->doIWT(basis, levels)
+                         : d->DWTFilt(basis, levels, 0.001f);
+    int rc = ok ? proc_write(a, d, a.pos[1])
+                : proc_fail("%s failed on %s (basis %s)",
+                            kind == 0   ? "dwt"
+                            : kind == 1 ? "iwt"
+                                        : "wavelet-filter",
+                            a.pos[0].c_str(), wavelet_bank_name(basis));
     delete d;
     return rc;
 }
 
-int cmdDwt(const ProcArgs& a) { return runWavelet(a, 0); }
-int cmdIwt(const ProcArgs& a) { return runWavelet(a, 1); }
-int cmdWavFilt(const ProcArgs& a) { return runWavelet(a, 2); }
+int cmdDwt(const ProcArgs& a) {
+    return runWavelet(a, 0);
+}
+int cmdIwt(const ProcArgs& a) {
+    return runWavelet(a, 1);
+}
+int cmdWavFilt(const ProcArgs& a) {
+    return runWavelet(a, 2);
+}
 
 ProcRegister reg({
     {"dwt", "IN OUT [--basis B] [--levels L] [--index N]",
