@@ -18,11 +18,6 @@ const char* const kModeLabel[5] = {"Reading 8 bit data...", "Reading 16 bit data
 const int kModeBytes[5] = {1, 2, 4, 2, 4};
 const int kMapOffset = 208;  // "MAP " and the machine stamp: byte strings, not words
 
-void progressBytes(long long done, long long total, const char* text) {
-    int shift = 0;
-    while ((total >> shift) > 0x7fffffffLL) shift++;
-    do_progress((int)(done >> shift), (int)(total >> shift), text);
-}
 
 struct Input {
     FILE* fp = nullptr;
@@ -152,7 +147,7 @@ int MRCData::readMRCData(const char* fname) {
             }
         }
         r += want;
-        progressBytes((long long)r * rowBytes * z, total, kModeLabel[mode]);
+        do_progress_bytes((long long)r * rowBytes * z, total, kModeLabel[mode]);
     }
     if (grow && missing * 2 > y) {
         std::printf("Bad MRC file\n");

@@ -5,12 +5,6 @@
 #include "core/MRCData.h"
 #include "core/hooks.h"
 
-// Progress in units that fit an int, for files past 2 GB.
-static void progressBytes(long long done, long long total, const char* text) {
-    int shift = 0;
-    while ((total >> shift) > 0x7fffffffLL) shift++;
-    do_progress((int)(done >> shift), (int)(total >> shift), text);
-}
 
 static int streamRows(MRCData* d, FILE* fp, int nx, int ny, int nz, size_t vbytes, const char* label) {
     unsigned char* base = reinterpret_cast<unsigned char*>(d->getRealData());
@@ -27,7 +21,7 @@ static int streamRows(MRCData* d, FILE* fp, int nx, int ny, int nz, size_t vbyte
             if (nx > 511) do_progress(-1, 0, nullptr);
             return 0;
         }
-        if (nx > 511) progressBytes((long long)nx * (done + 1) * vbytes, total, label);
+        if (nx > 511) do_progress_bytes((long long)nx * (done + 1) * vbytes, total, label);
     }
     return 1;
 }
