@@ -157,7 +157,7 @@ int MRCData::readMRCData(const char* fname) {
     float* f = data.data();
     unsigned char* raw = reinterpret_cast<unsigned char*>(f);
     if (mode == 0 || mode == 1 || mode == 3) {
-        do_progress(1, 1, "Converting to float");
+        do_progress_bytes(total, total, "Converting to float");
         if (mode == 0) {
             for (long long i = (long long)nvals - 1; i >= 0; i--) f[i] = raw[i] / 100.0f;
         } else {
@@ -172,7 +172,7 @@ int MRCData::readMRCData(const char* fname) {
     } else {
         if (mode == 4) std::clearerr(in.fp);
         if (swap) {
-            do_progress(1, 1, "Swapping byte order");
+            do_progress_bytes(total, total, "Swapping byte order");
             brev(raw, (int)nvals);
         }
         if (mode == 4 && std::ferror(in.fp)) return 0;
@@ -189,7 +189,7 @@ int MRCData::readMRCData(const char* fname) {
     }
     mag = getenvfd("mag", 30);
     pixres = getenvfd("scanres", 25) / mag * 10;
-    do_progress(1, 1, "Updating statistics");
+    do_progress_bytes(total, total, "Updating statistics");
     update();
     do_progress(-1, 0, nullptr);
     return 1;

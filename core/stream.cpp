@@ -35,7 +35,7 @@ int MRCData::setFloatRealFromStream(FILE* fp, int x, int y, int z, int swap) {
     setSizes(x, y, z);
     if (!streamRows(this, fp, x, y, z, 4, "Reading float data...")) return 0;
     if (swap) {
-        if (x > 511) do_progress(1, 1, "Swapping byte order");
+        if (x > 511) do_progress_bytes(4LL * x * y * z, 4LL * x * y * z, "Swapping byte order");
         brev(reinterpret_cast<unsigned char*>(getRealData()), x * y * z);
     }
     update();
@@ -52,7 +52,7 @@ int MRCData::setShortRealFromStream(FILE* fp, int x, int y, int z, int swap) {
     resizeData((size_t)x * y * z);
     setSizes(x, y, z);
     if (!streamRows(this, fp, x, y, z, 2, "Reading 16 bit data...")) return 0;
-    if (x > 511) do_progress(1, 1, "Converting to float");
+    if (x > 511) do_progress_bytes(2LL * x * y * z, 2LL * x * y * z, "Converting to float");
     float* f = getRealData();
     const unsigned char* b = reinterpret_cast<const unsigned char*>(f);
     // Back to front, so the expansion can share the buffer.
