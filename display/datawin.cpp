@@ -19,9 +19,30 @@
 #include "display/mouse.h"
 #include "display/xglobals.h"
 
+#if __has_include("wav/wavelet.h")
+#include "wav/filter.h"
+#include "wav/wavelet.h"
+#define TARVIK_WAVELET_ENGINE 1
+#endif
+
 namespace {
-WaveletViewFilter g_wavelet = nullptr;
+#ifdef TARVIK_WAVELET_ENGINE
+// Forward transform, per-level gains of the mouse panel, inverse: the data
+// stay as they are when the bank cannot take that many levels.
+int engineFilter(float* data, int width, int height, int basis, int levels) {
+    FilterSet* bank = wavelet_bank(basis);
+    if (!bank) return 0;
+    Wavelet w(bank);
+    if (!w.transform2d(data, data, width, height, levels)) return 0;
+    wav_filt(width, height, data, 0, levels);
+    return w.invert2d(data, data, width, height, levels);
 }
+WaveletViewFilter g_wavelet = engineFilter;
+#else
+// The wavelet engine is not in this tree yet: the view shows the plain rendering.
+WaveletViewFilter g_wavelet = nullptr;
+#endif
+}  // namespace
 
 void setWaveletViewFilter(WaveletViewFilter f) { g_wavelet = f; }
 WaveletViewFilter waveletViewFilter() { return g_wavelet; }

@@ -78,35 +78,37 @@ void setBoxSizeRounding(int (*npfa)(int)) { g_boxRound = npfa; }
 
 FD_mouse* create_mouse_panel(int show) {
     FD_mouse* fd = (FD_mouse*)fl_calloc(1, sizeof(FD_mouse));
-    fd->mouse = fl_bgn_form(FL_NO_BOX, 420, 250);
-    fl_add_box(FL_UP_BOX, 0, 0, 420, 250, "");
+    // Fits between its place at (570, 40) and the first view at (570, 200).
+    fd->mouse = fl_bgn_form(FL_NO_BOX, 420, 140);
+    fl_add_box(FL_UP_BOX, 0, 0, 420, 140, "");
     for (int i = 0; i < 7; i++) {
-        FL_OBJECT* b = fl_add_button(FL_RADIO_BUTTON, 10 + 57 * i, 10, 55, 25, kModeNames[i]);
+        FL_OBJECT* b = fl_add_button(FL_RADIO_BUTTON, 5 + 52 * i, 5, 50, 22, kModeNames[i]);
         fl_set_object_callback(b, mm_Set, i);
         fd->modeButton[i] = b;
     }
-    fd->sizeX = fl_add_input(FL_INT_INPUT, 50, 45, 55, 25, "Size:");
-    fl_set_object_callback(fd->sizeX, m_Size, 0);
-    fd->sizeY = fl_add_input(FL_INT_INPUT, 125, 45, 55, 25, "x");
-    fl_set_object_callback(fd->sizeY, m_Size, 0);
-    fd->boxChoice = fl_add_choice(FL_NORMAL_CHOICE, 225, 45, 80, 25, "Box:");
-    fl_set_object_callback(fd->boxChoice, m_Boxtype, 0);
-    fd->markChoice = fl_add_choice(FL_NORMAL_CHOICE, 340, 45, 75, 25, "Mark:");
-    fl_set_object_callback(fd->markChoice, m_Marktype, 0);
-    fd->liveChoice = fl_add_choice(FL_NORMAL_CHOICE, 50, 75, 150, 25, "Live:");
-    fl_set_object_callback(fd->liveChoice, m_Livetype, 0);
-    fd->wvlt = fl_add_button(FL_PUSH_BUTTON, 210, 75, 55, 25, "WVLT");
+    fd->wvlt = fl_add_button(FL_PUSH_BUTTON, 370, 5, 45, 22, "WVLT");
     fl_set_object_callback(fd->wvlt, mm_Set, 10);
-    fd->level = fl_add_input(FL_INT_INPUT, 310, 75, 40, 25, "Level:");
-    fl_set_object_callback(fd->level, new_wavelet3, 0);
-    fd->basis = fl_add_choice(FL_NORMAL_CHOICE, 50, 105, 150, 25, "Basis:");
+    fd->sizeX = fl_add_input(FL_INT_INPUT, 35, 32, 45, 22, "Size:");
+    fl_set_object_callback(fd->sizeX, m_Size, 0);
+    fd->sizeY = fl_add_input(FL_INT_INPUT, 95, 32, 45, 22, "x");
+    fl_set_object_callback(fd->sizeY, m_Size, 0);
+    fd->boxChoice = fl_add_choice(FL_NORMAL_CHOICE, 175, 32, 70, 22, "Box:");
+    fl_set_object_callback(fd->boxChoice, m_Boxtype, 0);
+    fd->markChoice = fl_add_choice(FL_NORMAL_CHOICE, 285, 32, 70, 22, "Mark:");
+    fl_set_object_callback(fd->markChoice, m_Marktype, 0);
+    fd->liveChoice = fl_add_choice(FL_NORMAL_CHOICE, 35, 59, 140, 22, "Live:");
+    fl_set_object_callback(fd->liveChoice, m_Livetype, 0);
+    fd->basis = fl_add_choice(FL_NORMAL_CHOICE, 220, 59, 95, 22, "Basis:");
     fl_set_object_callback(fd->basis, new_wavelet, 0);
+    fd->level = fl_add_input(FL_INT_INPUT, 370, 59, 45, 22, "Level:");
+    fl_set_object_callback(fd->level, new_wavelet3, 0);
     for (int i = 0; i < 10; i++) {
-        FL_OBJECT* s = fl_add_slider(FL_VERT_SLIDER, 10 + 30 * i, 140, 25, 100, "");
+        FL_OBJECT* s = fl_add_slider(FL_VERT_SLIDER, 10 + 32 * i, 86, 28, 49, "");
         fl_set_object_callback(s, new_wavelet2, i);
         fd->slider[i] = s;
     }
-    fd->master = fl_add_slider(FL_VERT_SLIDER, 330, 140, 30, 100, "All");
+    fd->master = fl_add_slider(FL_HOR_SLIDER, 345, 100, 70, 20, "All");
+    fl_set_object_lalign(fd->master, FL_ALIGN_TOP);
     fl_set_object_callback(fd->master, new_wavelet4, 0);
     fl_end_form();
     fd->mouse->fdui = fd;
@@ -127,7 +129,7 @@ FD_mouse* create_mouse_panel(int show) {
         fl_set_object_return(s, FL_RETURN_END_CHANGED);
         MMode.levelGain[i] = 0.4f;
     }
-    fl_set_slider_bounds(fd->master, 1.2, 0.0);
+    fl_set_slider_bounds(fd->master, 0.0, 1.2);
     fl_set_slider_value(fd->master, 0.4);
     fl_set_object_return(fd->master, FL_RETURN_END_CHANGED);
     fl_addto_choice(fd->boxChoice, "Line|Box|Mark|Circle|Filled");
