@@ -520,6 +520,9 @@ DataWin* make_view(int x, int y) {
         return nullptr;
     }
     v->setGroup(current_group_number());
+    // A view closed by the window manager would end the program: views go
+    // through "Del" instead.
+    fl_set_form_atclose(v->form->datawin, [](FL_FORM*, void*) { return (int)FL_IGNORE; }, nullptr);
     if (cursors[MMode.mode]) v->setCursor(cursors[MMode.mode]);
     viewList->addObject(v);
     char buf[16];

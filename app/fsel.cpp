@@ -224,6 +224,13 @@ void fsel_init() {
     f->ok = fl_add_button(FL_RETURN_BUTTON, 60, 390, 100, 28, "OK");
     f->cancel = fl_add_button(FL_NORMAL_BUTTON, 200, 390, 100, 28, "Cancel");
     fl_end_form();
+    fl_set_form_atclose(
+        f->fsel,
+        [](FL_FORM*, void* c) {
+            fl_trigger_object((FL_OBJECT*)c);
+            return (int)FL_IGNORE;
+        },
+        f->cancel);
     const char* pwd = std::getenv("PWD");
     char buf[4096];
     std::string start = pwd ? pwd : (getcwd(buf, sizeof buf) ? buf : "/");

@@ -53,6 +53,15 @@ void help(const char* text) {
         fl_set_object_gravity(h->info, FL_SouthEast, FL_SouthEast);
         fl_end_form();
         fl_set_browser_specialkey(h->text, '\x1f');
+        // Closed by the window manager: end help mode like "Dismiss" (the
+        // toolkit would otherwise end the whole program).
+        fl_set_form_atclose(
+            h->HELP,
+            [](FL_FORM*, void* b) {
+                fl_trigger_object((FL_OBJECT*)b);
+                return (int)FL_IGNORE;
+            },
+            h->dismiss);
         fl_set_form_position(h->HELP, 50, 600);
         fl_show_form(h->HELP, FL_PLACE_POSITION | FL_FREE_SIZE, FL_FULLBORDER, "Help - Click on something");
         helpPanel = h;

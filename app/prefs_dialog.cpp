@@ -29,6 +29,13 @@ FD_prefs* create_form_prefs() {
     p->ok = fl_add_button(FL_RETURN_BUTTON, 30, y + 40, 100, 30, "OK");
     p->cancel = fl_add_button(FL_NORMAL_BUTTON, 170, y + 40, 100, 30, "Cancel");
     fl_end_form();
+    fl_set_form_atclose(
+        p->prefs,
+        [](FL_FORM*, void* c) {
+            fl_trigger_object((FL_OBJECT*)c);
+            return (int)FL_IGNORE;
+        },
+        p->cancel);
     return p;
 }
 }  // namespace

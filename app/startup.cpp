@@ -165,6 +165,7 @@ int startup_workbench() {
     fl_show_form(control->control, FL_PLACE_POSITION | FL_FREE_SIZE, FL_FULLBORDER, "Control");
 
     create_mouse_panel(1);
+    if (mpanel) fl_set_form_atclose(mpanel->mouse, [](FL_FORM*, void*) { return (int)FL_IGNORE; }, nullptr);
 
     Window cw = control->control->window;
     cursors[MOVE] = XCreateFontCursor(dpy, XC_fleur);

@@ -341,3 +341,22 @@ TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
     EXPECT_NE(env.find("UC\t      1\n"), std::string::npos) << env;
     EXPECT_NE(env.find("privcmap\t      0\n"), std::string::npos);
 }
+
+TEST(ShellFiles, CommandLineFilesOpenIntoDefaultAndTheFirstIsShown) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    std::string a = dir + "/first image.mrc", b = dir + "/second.mrc", bad = dir + "/nothing.mrc";
+    write_mrc(a, 40, 30);
+    write_mrc(b, 20, 20);
+    std::vector<std::string> names = {a, bad, b};
+    std::vector<char*> av;
+    for (auto& n : names) av.push_back(&n[0]);
+    EXPECT_EQ(open_startup_files((int)av.size(), av.data()), 2);
+    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"first image.mrc", "second.mrc"}));
+    EXPECT_TRUE(fl_isselected_browser_line(control->images, 1));
+    EXPECT_FALSE(fl_isselected_browser_line(control->images, 2));
+    DataWin* v = current_view();
+    ASSERT_EQ(count(v->data()), 1);
+    EXPECT_EQ(v->firstdata(), current_group()->objectAt(0));
+}

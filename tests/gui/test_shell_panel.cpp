@@ -14,6 +14,7 @@
 #include "app/prefs_dialog.h"
 #include "app/state.h"
 #include "app/viewlink.h"
+#include "display/print.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
@@ -417,4 +418,39 @@ TEST(ShellPanel, MenusCarryTheirFullItems) {
     m_Box_item(9);
     m_File_item(17);
     EXPECT_EQ(dlg_log().size(), 1u);
+}
+
+TEST(ShellPanel, WindowManagerCloseDoesNotEndTheProgram) {
+    REQUIRE_SHELL();
+    shell_reset();
+    m_Help_item(2);
+    ASSERT_NE(helpPanel, nullptr);
+    FL_FORM* f = helpPanel->HELP;
+    ASSERT_NE(f->close_callback, nullptr);
+    EXPECT_EQ(f->close_callback(f, f->close_data), FL_IGNORE);
+    for (int i = 0; i < 5 && helpPanel; i++) fl_check_forms();
+    EXPECT_EQ(helpPanel, nullptr);  // closed like "Dismiss"
+    EXPECT_EQ(helpmode, 0);
+    FL_FORM* vf = current_view()->form->datawin;
+    ASSERT_NE(vf->close_callback, nullptr);
+    EXPECT_EQ(vf->close_callback(vf, vf->close_data), FL_IGNORE);
+    FL_FORM* mf = mpanel->mouse;
+    ASSERT_NE(mf->close_callback, nullptr);
+    EXPECT_EQ(mf->close_callback(mf, mf->close_data), FL_IGNORE);
+    EXPECT_EQ(count(viewList), 1);
+}
+
+TEST(ShellPanel, PrintEntryOpensThePrintPanel) {
+    REQUIRE_SHELL();
+    shell_reset();
+    m_Help_item(2);
+    m_File_item(15);
+    EXPECT_EQ(help_text(), help_wrap("Prints whatever is visible in the current view."));
+    help_dismiss(nullptr, 0);
+    // No data set selected: the panel still opens, and closes cleanly.
+    m_File_item(15);
+    ASSERT_NE(ppanel, nullptr);
+    EXPECT_TRUE(ppanel->print->visible);
+    print_close(ppanel->cancel, 1);
+    EXPECT_EQ(control->control->deactivated, 0);
 }
