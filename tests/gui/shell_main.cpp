@@ -132,12 +132,20 @@ int main(int argc, char** argv) {
     g_root = tmpl;
     std::string home = g_root + "/home";
     mkdir(home.c_str(), 0700);
+    if (const char* h = std::getenv("TARVIK_CHILD_HOME")) home = h;
     setenv("HOME", home.c_str(), 1);
     if (argc > 1 && std::strcmp(argv[1], "--startup-child") == 0) {
-        // Start-up in a process of its own (the colour-map test runs it next
-        // to a client that holds every free cell).
+        // Start-up in a process of its own (the colour-map tests run it next
+        // to a client that holds every free cell, or with preferences set).
         if (!startup_toolkit(argc, argv) || !startup_workbench()) return 3;
         XSync(dpy, False);
+        FILE* f = std::fopen((home + "/args.txt").c_str(), "w");
+        if (f) {
+            for (auto& a : toolkit_args()) std::fprintf(f, "%s\n", a.c_str());
+            std::fprintf(f, "depth %d\n", fl_state[fl_vmode].depth);
+            std::fclose(f);
+        }
+        std::system(("rm -rf '" + g_root + "'").c_str());
         return count(viewList) == 1 ? 0 : 4;
     }
     static char* fake[] = {argv[0], nullptr};

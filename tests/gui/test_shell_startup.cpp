@@ -36,6 +36,34 @@ std::string windowName(Window w) {
 
 bool hasArg(const std::vector<std::string>& a, const char* s) { return std::find(a.begin(), a.end(), s) != a.end(); }
 
+// Runs the workbench's start-up in a child process with that HOME; the exit
+// status, or -1 when it did not finish within a minute.
+int startInChild(const std::string& home) {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return -2;
+    self[n] = 0;
+    char arg1[] = "--startup-child";
+    char* av[] = {self, arg1, nullptr};
+    std::vector<std::string> envs;
+    for (char** e = environ; *e; e++)
+        if (std::strncmp(*e, "TARVIK_CHILD_HOME=", 18) != 0) envs.push_back(*e);
+    envs.push_back("TARVIK_CHILD_HOME=" + home);
+    std::vector<char*> ev;
+    for (auto& e : envs) ev.push_back(&e[0]);
+    ev.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawn(&pid, self, nullptr, nullptr, av, ev.data()) != 0) return -2;
+    int status = 0;
+    for (int i = 0; i < 600; i++) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+        usleep(100000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
 bool serverHasPseudoColor() {
     XVisualInfo vi;
     return XMatchVisualInfo(dpy, DefaultScreen(dpy), 8, PseudoColor, &vi);
@@ -136,32 +164,13 @@ TEST(ShellStartup, FullColormapDoesNotHang) {
     EXPECT_EQ(p.freeCells, 0);
     EXPECT_EQ(p.args.back(), "-private");
 
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    self[n] = 0;
-    char arg1[] = "--startup-child";
-    char* av[] = {self, arg1, nullptr};
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, self, nullptr, nullptr, av, environ), 0);
-    // A hang is what this guards against: give it a generous minute.
-    int status = 0;
-    bool done = false;
-    for (int i = 0; i < 600 && !done; i++) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            done = true;
-        else
-            usleep(100000);
-    }
-    if (!done) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    EXPECT_TRUE(done) << "start-up hung with a full colour map";
-    if (done) {
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+    std::string home = shell_tmpdir();
+    int r = startInChild(home);
+    EXPECT_NE(r, -1) << "start-up hung with a full colour map";
+    EXPECT_EQ(r, 0);
+    std::string args = read_file(home + "/args.txt");
+    EXPECT_NE(args.find("-private\n"), std::string::npos) << args;
+    EXPECT_NE(args.find("depth 8\n"), std::string::npos) << args;
     if (held) XFreeColors(hog, cm, px, held, 0);
     XCloseDisplay(hog);
 }
@@ -182,4 +191,26 @@ TEST(ShellStartup, FreeCellCountGivesCellsBack) {
     EXPECT_EQ(b, 256);  // the count gave every cell back
     XFreeColormap(d, cm);
     XCloseDisplay(d);
+}
+
+// "privcmap" 1 in the file: 8-bit servers get "-private", others start on
+// their own visual all the same.
+TEST(ShellStartup, PrivcmapFromTheFileIsObeyed) {
+    REQUIRE_SHELL();
+    std::string home = shell_tmpdir();
+    {
+        FILE* f = std::fopen((home + "/.tvenv").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f, "privcmap\t1\nUC\t      7\n");
+        std::fclose(f);
+    }
+    EXPECT_EQ(startInChild(home), 0);
+    std::string args = read_file(home + "/args.txt");
+    if (serverHasPseudoColor())
+        EXPECT_NE(args.find("-private\n"), std::string::npos) << args;
+    else
+        EXPECT_EQ(args.find("-private"), std::string::npos) << args;
+    char depth[32];
+    std::snprintf(depth, sizeof depth, "depth %d\n", serverHasPseudoColor() ? 8 : DefaultDepth(dpy, DefaultScreen(dpy)));
+    EXPECT_NE(args.find(depth), std::string::npos) << args;
 }
