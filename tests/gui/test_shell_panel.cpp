@@ -2,6 +2,7 @@
 // size entries, help mode, busy nesting, the Preferences dialog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -453,4 +454,70 @@ TEST(ShellPanel, PrintEntryOpensThePrintPanel) {
     EXPECT_TRUE(ppanel->print->visible);
     print_close(ppanel->cancel, 1);
     EXPECT_EQ(control->control->deactivated, 0);
+}
+
+TEST(ShellPanel, ResizedViewBecomesCurrent) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    select_images({1});
+    sel_Addview(nullptr, 0);
+    select_images({2});
+    DataWin* v2 = current_view();
+    fl_select_browser_line(control->views, 1);
+    sel_View(nullptr, 0);
+    EXPECT_EQ(selectedLines(), (std::vector<int>{1}));
+    resize_callback(v2);
+    EXPECT_EQ(fl_get_browser(control->views), 2);
+    EXPECT_EQ(selectedLines(), (std::vector<int>{2}));
+}
+
+TEST(ShellPanel, ReleaseInTheImageListSelects) {
+    REQUIRE_SHELL();
+    shell_reset();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    fl_deselect_browser(control->images);
+    fl_select_browser_line(control->images, 2);
+    imsel(control->images, FL_PUSH, 0, 0, 0, nullptr);
+    EXPECT_EQ(current_view()->data(), nullptr);  // only the release acts
+    imsel(control->images, FL_RELEASE, 0, 0, 0, nullptr);
+    ASSERT_EQ(count(current_view()->data()), 1);
+    EXPECT_STREQ(((MRCData*)current_view()->data()->objectAt(0))->Name(), "b");
+}
+
+TEST(ShellPanel, HistogramScaleFollowsTheFormula) {
+    REQUIRE_SHELL();
+    shell_reset();
+    MRCData* d = make_data(64, 64, "a");
+    add_to_group({d});
+    select_images({1});
+    float mean = d->Mean(), mx = d->Max(), mn = d->Min();
+    fl_set_slider_value(control->scaleHist, 0.5);
+    v_Scalehist(nullptr, 0);
+    float f = std::exp((0.5f - 1) * 5);
+    float lo = mean - ((mx - mean) * 0.5f + 0.5f * (mean - mn)) * f, hi = mean + (mx - mean) * f;
+    double blo, bhi;
+    fl_get_slider_bounds(control->minGray, &blo, &bhi);
+    EXPECT_NEAR(blo, d->Histmin(), 1e-4);
+    EXPECT_NEAR(bhi, d->Histmax(), 1e-4);
+    EXPECT_NEAR(d->Histmin(), lo, 1e-3 * (hi - lo));
+    EXPECT_NEAR(d->Histmax(), hi, 1e-3 * (hi - lo));
+}
+
+TEST(ShellPanel, HistogramFiles) {
+    REQUIRE_SHELL();
+    shell_reset();
+    std::string dir = shell_tmpdir();
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    sel_All(nullptr, 0);
+    dlg_push_text("0, 96, " + dir + "/h");
+    v_histfile(nullptr, 0);
+    for (const char* n : {"/h.01.dat", "/h.02.dat"}) {
+        std::string s = read_file(dir + n);
+        EXPECT_EQ(std::count(s.begin(), s.end(), '\n'), 256) << n;
+        EXPECT_EQ(s.substr(0, 2), "  ") << n;  // "%4.3g" of 0
+    }
+    dlg_push_text("not numbers");
+    v_histfile(nullptr, 0);
+    EXPECT_FALSE(exists(dir + "/not.01.dat"));
 }
