@@ -501,13 +501,8 @@ void sel_View(FL_OBJECT*, long) {
     fl_deselect_browser(control->images);
     List* grp = current_group();
     List* shown = v->data();
-    int last = 0;
     for (int i = 0; i < count(grp); i++)
-        if (indexOf(shown, grp->objectAt(i)) >= 0) {
-            fl_select_browser_line(control->images, i + 1);
-            last = i + 1;
-        }
-    (void)last;
+        if (indexOf(shown, grp->objectAt(i)) >= 0) fl_select_browser_line(control->images, i + 1);
     sel_Image(nullptr, 0);
     v->unfreeze();
     fl_unfreeze_form(control->control);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "app/control.h"
 #include "core/hooks.h"
 
 Display* dpy = nullptr;
@@ -16,8 +17,6 @@ List* dataList = nullptr;
 List* viewList = nullptr;
 Cursor cursors[10] = {};
 Font gfont = 0;
-
-#include "app/control.h"
 
 void gui_deactivate_all() { fl_deactivate_all_forms(); }
 void gui_activate_all() { fl_activate_all_forms(); }
