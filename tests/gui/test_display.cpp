@@ -467,6 +467,55 @@ TEST_F(DisplayView, WaveletViewFiltersTheRenderingNotTheData) {
     view->setData(nullptr);
 }
 
+// ------------------------------------------------------------------ colour-map button
+
+TEST_F(DisplayView, InvertButtonCyclesTheModes) {
+    auto d = makeImage(256, 16, [](int x, int) { return (float)x; });
+    view->setData(listOf({d.get()}));
+    view->setMMGray(0, 255);
+    int H = view->canvasHeight();
+    // The view must be in the view list for the button to reach it.
+    List* saved = viewList;
+    List mine;
+    if (!viewList) viewList = &mine;
+    viewList->addObject(view.get());
+    FL_FORM* f = fl_bgn_form(FL_NO_BOX, 60, 30);
+    FL_OBJECT* b = fl_add_button(FL_NORMAL_BUTTON, 0, 0, 60, 30, "B=0");
+    fl_end_form();
+    unsigned long before = imagePixel(*view, 100, H - 1);
+    v_Invert(b, 0);
+    EXPECT_STREQ(fl_get_object_label(b), "W=0");
+    EXPECT_EQ(MMode.cmapMode, 1);
+    if (view->Depth() == 8) {
+        // Cells change, pixels do not: no new rendering.
+        EXPECT_EQ(imagePixel(*view, 100, H - 1), before);
+        XColor c;
+        c.pixel = (unsigned long)view->cmapBase;
+        XQueryColors(fl_display, colormapOfViews(), &c, 1);
+        EXPECT_GT(c.red, 60000);
+    } else {
+        EXPECT_EQ(imagePixel(*view, 100, H - 1), greyPixel(*view, 155, 0, 255));
+    }
+    v_Invert(b, 0);
+    EXPECT_STREQ(fl_get_object_label(b), "Color");
+    EXPECT_EQ(MMode.cmapMode, 2);
+    v_Invert(b, 0);
+    EXPECT_STREQ(fl_get_object_label(b), "B=0");
+    EXPECT_EQ(MMode.cmapMode, 0);
+    EXPECT_EQ(imagePixel(*view, 100, H - 1), before);
+    // Help mode: text only.
+    static std::string shown;
+    shellHooks.dohelp = [] { return 1; };
+    shellHooks.help = [](const char* t) { shown = t; };
+    v_Invert(b, 0);
+    EXPECT_EQ(MMode.cmapMode, 0);
+    EXPECT_EQ(shown.rfind("This will invert the colormap (B<->W).", 0), 0u);
+    viewList->removeObject(view.get());
+    viewList = saved;
+    fl_free_form(f);
+    view->setData(nullptr);
+}
+
 // ------------------------------------------------------------------ boxes
 
 TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
