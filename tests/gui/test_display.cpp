@@ -691,6 +691,53 @@ TEST_F(DisplayView, MoveModeCentresPansAndReportsToThePanel) {
     EXPECT_EQ(view->buttonPress(10, 10, 1, 0), 0);
 }
 
+TEST_F(DisplayView, CanvasEventsReachButtonPressWithTheirCodes) {
+    auto d = makeImage(1024, 1024, [](int x, int y) { return (float)(x + y); });
+    view->setData(listOf({d.get()}));
+    view->setOrigin(200, 200);
+    static std::vector<int> codes;
+    codes.clear();
+    shellHooks.moused = [](DataWin*, int, int, int code, unsigned long) { codes.push_back(code); };
+    Window w = view->canvasWindow();
+    auto send = [&](int type, int x, int y, unsigned button, unsigned state) {
+        XEvent e{};
+        e.type = type;
+        e.xany.display = fl_display;
+        e.xany.window = w;
+        if (type == MotionNotify) {
+            e.xmotion.x = x;
+            e.xmotion.y = y;
+            e.xmotion.state = state;
+            e.xmotion.same_screen = True;
+        } else {
+            e.xbutton.x = x;
+            e.xbutton.y = y;
+            e.xbutton.button = button;
+            e.xbutton.state = state;
+            e.xbutton.same_screen = True;
+        }
+        XSendEvent(fl_display, w, False, 0, &e);
+        XSync(fl_display, False);
+        // The toolkit hands on one queued event per check.
+        for (int i = 0; i < 8; i++) fl_check_forms();
+    };
+    send(ButtonPress, 100, 100, Button2, 0);
+    EXPECT_EQ(MMode.buttons, 2);
+    send(MotionNotify, 90, 120, 0, Button2Mask);
+    send(ButtonRelease, 90, 120, Button2, Button2Mask);
+    EXPECT_EQ(MMode.buttons, 0);
+    EXPECT_EQ(view->getXor(), 210);
+    EXPECT_EQ(view->getYor(), 220);
+    // A wheel release must not drop a held button.
+    send(ButtonPress, 100, 100, Button1, 0);
+    send(ButtonRelease, 100, 100, Button4, Button1Mask);
+    EXPECT_EQ(MMode.buttons, 1);
+    send(ButtonRelease, 100, 100, Button1, Button1Mask);
+    EXPECT_EQ(MMode.buttons, 0);
+    EXPECT_EQ(codes, (std::vector<int>{2, 34, 18, 1, 17}));
+    view->setData(nullptr);
+}
+
 TEST_F(DisplayView, OtherModesActAsMoveOnMosaicsAndReachTheirHandler) {
     auto a = constImage(300, 300, 1, 1), b = constImage(300, 300, 2, 2);
     static int calls = 0;
