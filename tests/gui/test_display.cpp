@@ -261,6 +261,14 @@ TEST_F(DisplayView, TileSizeIsTheSmallestOfEachAxis) {
     EXPECT_EQ(view->cellWidth(), 64);
     EXPECT_EQ(view->cellHeight(), 50);
     EXPECT_EQ(view->Columns(), 2);
+    // Each data set is rendered whole from its tile corner: the taller first
+    // one shows above its tile, the wider second one past the mosaic.
+    view->setMMGray(0, 2);
+    int H = view->canvasHeight();
+    EXPECT_EQ(imagePixel(*view, 10, H - 1 - 55), greyPixel(*view, 1, 0, 2));
+    EXPECT_EQ(imagePixel(*view, 10, H - 1 - 70), 0u);
+    EXPECT_EQ(imagePixel(*view, 140, H - 1 - 10), greyPixel(*view, 2, 0, 2));
+    EXPECT_EQ(imagePixel(*view, 140, H - 1 - 55), 0u);
     EXPECT_EQ(view->setZoom(0.999999f), 1);
     EXPECT_EQ(view->getZoom(), 1.0f);
     view->setZoom(0.5f);
@@ -403,6 +411,25 @@ TEST_F(DisplayView, ComplexSpectrumIsCentredAt32And31) {
     EXPECT_EQ(imagePixel(*view, 32, H - 1 - 32), greyPixel(*view, 0, 0, 100));
     // 64 columns rendered, the last two of the 66-float rows stay empty.
     EXPECT_EQ(imagePixel(*view, 64, H - 1), 0u);
+    // Phases on the "Color" map: +pi gives the top of the ramp, its Friedel
+    // mate (negated) the bottom.
+    c[(size_t)32 * 66 + 2 * 3 + 1] = 3.1415927f;  // pair 3 of the centre row
+    MRCData ph;
+    ph.setComplData(c.data(), 66, 64, 1);
+    view->setData(listOf({&ph}));
+    MMode.cmapMode = 2;
+    view->redraw();
+    // Pair 3 of row 32 is picture column 35, row 31; its mate column 29, row 31.
+    if (view->Depth() == 8) {
+        EXPECT_EQ(imagePixel(*view, 35, H - 1 - 31), (unsigned long)view->cmapCount);
+        EXPECT_EQ(imagePixel(*view, 29, H - 1 - 31), (unsigned long)view->cmapBase);
+    } else {
+        PixelLayout lay{4, 0, view->visual->red_mask, view->visual->green_mask, view->visual->blue_mask};
+        uint32_t t[256];
+        buildTrueColorTable(lay, 2, t);
+        EXPECT_EQ(imagePixel(*view, 35, H - 1 - 31), t[255]);
+        EXPECT_EQ(imagePixel(*view, 29, H - 1 - 31), t[0]);
+    }
     view->setData(nullptr);
 }
 
