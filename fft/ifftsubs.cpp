@@ -284,6 +284,7 @@ struct Batch {
     const long* st;
     int cnt;
     long d1;
+    int rot = 0;  // scatter only: point j goes to (j + rot) mod n
 };
 
 // A full batch of neighbouring interleaved sequences (image columns).
@@ -323,23 +324,23 @@ void gather(cv* d, int n, const float* X, const float* Y, const Batch& B, float 
 }
 
 void scatter(const cv* d, int n, float* X, float* Y, const Batch& B, float scale, float isg) {
-    if (adjacent(B, X, Y)) {
-        float* p = X + B.st[0];
-        for (int j = 0; j < n; j++, p += B.d1) {
-            v8 r = d[j].re * bc(scale), i = d[j].im * bc(scale * isg);
+    const bool adj = adjacent(B, X, Y);
+    for (int j = 0; j < n; j++) {
+        const v8 r = d[j].re * bc(scale), i = d[j].im * bc(scale * isg);
+        long jj = j + B.rot;
+        if (jj >= n) jj -= n;
+        const long o = jj * B.d1;
+        if (adj) {
+            float* p = X + B.st[0] + o;
             for (int b = 0; b < L; b++) {
                 p[2 * b] = r[b];
                 p[2 * b + 1] = i[b];
             }
-        }
-        return;
-    }
-    for (int j = 0; j < n; j++) {
-        v8 r = d[j].re * bc(scale), i = d[j].im * bc(scale * isg);
-        long o = (long)j * B.d1;
-        for (int b = 0; b < B.cnt; b++) {
-            X[B.st[b] + o] = r[b];
-            Y[B.st[b] + o] = i[b];
+        } else {
+            for (int b = 0; b < B.cnt; b++) {
+                X[B.st[b] + o] = r[b];
+                Y[B.st[b] + o] = i[b];
+            }
         }
     }
 }
@@ -388,24 +389,52 @@ void hermPre(cv* f, int n, const Plan& pl) {
 
 enum Kind { CPLX, REAL, HERM };
 
-// Runs one kind of transform of length n over every sequence in starts.
+// Where one side (in or out) of a run lives.
+struct Side {
+    float* X;
+    float* Y;
+    const long* st;
+    long d1;
+    int rot;
+};
+
+// Runs one kind of transform of length n over count sequences, read from
+// `in` and written to `out` (the same place for every public routine).
+// hook, when given, sees each finished batch (after scaling) before it is
+// written: npoints points of 8 real parts then 8 imaginary parts.
 // Returns false when the scratch cannot be had (nothing is touched then).
-bool runAll(Kind kind, float* X, float* Y, int n, long d1, const std::vector<long>& starts, float gscale, float gisg,
-            float sscale, float sisg) {
+bool runSides(Kind kind, int n, size_t count, const Side& in, const Side& out, float gscale, float gisg, float sscale,
+              float sisg, void (*hook)(float*, long) = nullptr) {
     const Plan* pl = getPlan(n);
     if (!pl || !ensureScratch((size_t)n + 1)) return false;
     const int nout = kind == REAL ? n + 1 : n;
-    for (size_t i = 0; i < starts.size(); i += L) {
-        Batch B{starts.data() + i, (int)std::min<size_t>(L, starts.size() - i), d1};
+    for (size_t i = 0; i < count; i += L) {
+        const int cnt = (int)std::min<size_t>(L, count - i);
+        Batch bi{in.st + i, cnt, in.d1, 0}, bo{out.st + i, cnt, out.d1, out.rot};
         cv* a = g_s.a.data();
         cv* b = g_s.b.data();
-        gather(a, n, X, Y, B, gscale, gisg);
+        gather(a, n, in.X, in.Y, bi, gscale, gisg);
         if (kind == HERM) hermPre(a, n, *pl);
         cv* r = pl->ok && n >= 2 ? mdftkd(*pl, a, b) : a;
         if (kind == REAL) realPost(r, n, *pl);
-        scatter(r, nout, X, Y, B, sscale, sisg);
+        if (hook) {
+            for (int j = 0; j < nout; j++) {
+                r[j].re *= bc(sscale);
+                r[j].im *= bc(sscale * sisg);
+            }
+            hook(reinterpret_cast<float*>(r), nout);
+            scatter(r, nout, out.X, out.Y, bo, 1, 1);
+        } else {
+            scatter(r, nout, out.X, out.Y, bo, sscale, sisg);
+        }
     }
     return true;
+}
+
+bool runAll(Kind kind, float* X, float* Y, int n, long d1, const std::vector<long>& starts, float gscale, float gisg,
+            float sscale, float sisg) {
+    Side s{X, Y, starts.data(), d1, 0};
+    return runSides(kind, n, starts.size(), s, s, gscale, gisg, sscale, sisg);
 }
 
 bool dimStarts(const int* dim, std::vector<long>& st) {
@@ -601,6 +630,29 @@ int todfft(float* a, int* nxp, int* nyp, int* idirp) {
             scaleAll(a, rowf * ny, sc);
         return 0;
     }
+    return 0;
+}
+
+int todfft_centred(const float* src, float* a, int nx, int ny, void (*hook)(float*, long)) {
+    if (nx % 2) return 1;
+    if (nx <= 0 || ny <= 0) return 0;
+    const float sc = (float)(1.0 / std::sqrt((double)nx * ny));
+    const long rowf = nx + 2;
+    const int half = nx / 2;
+    std::vector<long> in(ny);
+    std::vector<long>& st = startList();
+    st.resize(ny);
+    for (int r = 0; r < ny; r++) {
+        in[r] = (long)r * nx;
+        st[r] = r * rowf;
+    }
+    float* s = const_cast<float*>(src);  // only read
+    if (!runSides(REAL, half, ny, Side{s, s + 1, in.data(), 2, 0}, Side{a, a + 1, st.data(), 2, 0}, 1, 1, 1, 1))
+        return 0;
+    st.resize(half + 1);
+    for (int c = 0; c <= half; c++) st[c] = 2L * c;
+    Side cs{a, a + 1, st.data(), rowf, 0}, co{a, a + 1, st.data(), rowf, ny / 2};
+    runSides(CPLX, ny, half + 1, cs, co, 1, 1, sc, -1, hook);
     return 0;
 }
 

@@ -24,6 +24,12 @@ void hermft(float* x, float* y, int* n, int* dim);
 // negative exponent. Every direction scales by 1/sqrt(NX*NY).
 // Result 1 (nothing done) for odd NX, else 0.
 int todfft(float* a, int* nx, int* ny, int* idir);
+// Direction 0 of todfft reading the NX by NY image from src (rows of NX
+// floats, left unchanged) and writing a (rows of NX+2) with its rows centred:
+// row r holds k = r - NY/2. hook, when given, is applied to the finished
+// values in blocks of points of 8 real then 8 imaginary parts (n points).
+// Result as todfft.
+int todfft_centred(const float* src, float* a, int nx, int ny, void (*hook)(float* blocks, long n));
 // NY one-dimensional transforms of NX points, one per row. idir 0: real rows
 // (NX+2 floats) forward with exp(-...), 1: back; -1: complex rows (2*NX
 // floats) forward, conjugated; other: complex rows forward. Scale 1/sqrt(NX).

@@ -9,3 +9,6 @@ void toAmpPhase(float* a, long n);
 void toReIm(float* a, long n);
 // atan2 in single precision to about 1e-7 relative, without branches.
 float fast_atan2(float y, float x);
+// The same for blocks of 8 real parts followed by 8 imaginary parts (n blocks),
+// the layout in which the FFT engine hands over its finished values.
+void ampPhaseBlocks(float* blocks, long n);
