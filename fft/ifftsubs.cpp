@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -83,7 +84,7 @@ const Plan* getPlan(int n) {
         p.wi.resize(n);
         p.hc.resize(n + 1);
         p.hs.resize(n + 1);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         p.n = 0;
         return nullptr;
     }
@@ -106,7 +107,7 @@ bool ensureScratch(size_t n) {
             g_s.a.resize(n);
             g_s.b.resize(n);
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return false;
     }
     return true;
@@ -443,7 +444,7 @@ bool dimStarts(const int* dim, std::vector<long>& st) {
     try {
         for (long g = 0; g < dim[0]; g += dim[2])
             for (long t = 0; t < dim[3]; t += dim[4]) st.push_back(g + t);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return false;
     }
     return true;
