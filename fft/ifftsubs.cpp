@@ -26,7 +26,9 @@ struct cv {
     v8 re, im;
 };
 
-inline v8 bc(float f) { return (v8){f, f, f, f, f, f, f, f}; }
+inline v8 bc(float f) {
+    return (v8){f, f, f, f, f, f, f, f};
+}
 
 // One planned length: its radices and twiddle tables, computed in double.
 struct Plan {
@@ -248,15 +250,29 @@ void primePass(int n, int s, const cv* x, cv* y, const Plan& pl) {
     });
 }
 
-void r3cftk(int n, int s, const cv* x, cv* y, const Plan& pl) { primePass<3>(n, s, x, y, pl); }
-void r5cftk(int n, int s, const cv* x, cv* y, const Plan& pl) { primePass<5>(n, s, x, y, pl); }
+void r3cftk(int n, int s, const cv* x, cv* y, const Plan& pl) {
+    primePass<3>(n, s, x, y, pl);
+}
+void r5cftk(int n, int s, const cv* x, cv* y, const Plan& pl) {
+    primePass<5>(n, s, x, y, pl);
+}
 void rpcftk(int p, int n, int s, const cv* x, cv* y, const Plan& pl) {
     switch (p) {
-        case 7: primePass<7>(n, s, x, y, pl); break;
-        case 11: primePass<11>(n, s, x, y, pl); break;
-        case 13: primePass<13>(n, s, x, y, pl); break;
-        case 17: primePass<17>(n, s, x, y, pl); break;
-        case 19: primePass<19>(n, s, x, y, pl); break;
+        case 7:
+            primePass<7>(n, s, x, y, pl);
+            break;
+        case 11:
+            primePass<11>(n, s, x, y, pl);
+            break;
+        case 13:
+            primePass<13>(n, s, x, y, pl);
+            break;
+        case 17:
+            primePass<17>(n, s, x, y, pl);
+            break;
+        case 19:
+            primePass<19>(n, s, x, y, pl);
+            break;
     }
 }
 
@@ -265,12 +281,24 @@ cv* mdftkd(const Plan& pl, cv* a, cv* b) {
     int n = pl.n, s = 1;
     for (int p : pl.rad) {
         switch (p) {
-            case 2: r2cftk(n, s, a, b, pl); break;
-            case 3: r3cftk(n, s, a, b, pl); break;
-            case 4: r4cftk(n, s, a, b, pl); break;
-            case 5: r5cftk(n, s, a, b, pl); break;
-            case 8: r8cftk(n, s, a, b, pl); break;
-            default: rpcftk(p, n, s, a, b, pl); break;
+            case 2:
+                r2cftk(n, s, a, b, pl);
+                break;
+            case 3:
+                r3cftk(n, s, a, b, pl);
+                break;
+            case 4:
+                r4cftk(n, s, a, b, pl);
+                break;
+            case 5:
+                r5cftk(n, s, a, b, pl);
+                break;
+            case 8:
+                r8cftk(n, s, a, b, pl);
+                break;
+            default:
+                rpcftk(p, n, s, a, b, pl);
+                break;
         }
         n /= p;
         s *= p;
@@ -451,7 +479,9 @@ bool dimStarts(const int* dim, std::vector<long>& st) {
 }
 
 // Scratch list of starts shared by the drivers.
-std::vector<long>& startList() { return g_s.starts; }
+std::vector<long>& startList() {
+    return g_s.starts;
+}
 
 void scaleAll(float* a, long n, float f) {
     for (long i = 0; i < n; i++) a[i] *= f;

@@ -13,7 +13,9 @@ namespace {
 typedef float v8 __attribute__((vector_size(16)));
 typedef int v8i __attribute__((vector_size(16)));
 
-inline v8 bc(float f) { return (v8){f, f, f, f}; }
+inline v8 bc(float f) {
+    return (v8){f, f, f, f};
+}
 
 inline v8 vsqrt(v8 x) {
 #ifdef __SSE2__
@@ -24,7 +26,9 @@ inline v8 vsqrt(v8 x) {
 #endif
 }
 
-inline v8 sel(v8i m, v8 a, v8 b) { return (v8)(((v8i)a & m) | ((v8i)b & ~m)); }
+inline v8 sel(v8i m, v8 a, v8 b) {
+    return (v8)(((v8i)a & m) | ((v8i)b & ~m));
+}
 
 // Four atan2 at once, the same steps as atan2Core below, with bitwise selects.
 inline v8 atan2v(v8 y, v8 x) {
@@ -39,7 +43,10 @@ inline v8 atan2v(v8 y, v8 x) {
     const v8 u = sel(big, (t - bc(1)) / (t + bc(1)), t);
     const v8 z = u * u;
     v8 r = ((((bc(8.05374449538e-2f) * z - bc(1.38776856032e-1f)) * z + bc(1.99777106478e-1f)) * z -
-             bc(3.33329491539e-1f)) * z) * u + u;
+             bc(3.33329491539e-1f)) *
+            z) *
+               u +
+           u;
     r += (v8)(big & (v8i)bc(0.78539816339744831f));
     r = sel(yx, bc(1.57079632679489662f) - r, r);
     r = sel(x < zero, bc(3.14159265358979324f) - r, r);
@@ -54,7 +61,8 @@ inline float atan2Core(float y, float x) {
     const bool big = t > 0.41421356f;
     const float u = big ? (t - 1.0f) / (t + 1.0f) : t;
     const float z = u * u;
-    float r = ((((8.05374449538e-2f * z - 1.38776856032e-1f) * z + 1.99777106478e-1f) * z - 3.33329491539e-1f) * z) * u + u;
+    float r =
+        ((((8.05374449538e-2f * z - 1.38776856032e-1f) * z + 1.99777106478e-1f) * z - 3.33329491539e-1f) * z) * u + u;
     r += big ? 0.78539816339744831f : 0.0f;
     r = ay > ax ? 1.57079632679489662f - r : r;
     r = x < 0 ? 3.14159265358979324f - r : r;
@@ -63,7 +71,9 @@ inline float atan2Core(float y, float x) {
 
 }  // namespace
 
-float fast_atan2(float y, float x) { return atan2Core(y, x); }
+float fast_atan2(float y, float x) {
+    return atan2Core(y, x);
+}
 
 void toAmpPhase(float* a, long n) {
     long i = 0;

@@ -1,11 +1,11 @@
 // Fourier transforms of data sets and the reshaping done for them.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include <sys/mman.h>
 
 #include "core/MRCData.h"
 #include "fft/ifftsubs.h"

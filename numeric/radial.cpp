@@ -30,7 +30,9 @@ TabPos tabPos(float rho, const float* A, int n) {
     return {i, t - i};
 }
 
-inline float interp(const float* V, int i, float f) { return (1 - f) * V[i] + f * V[i + 1]; }
+inline float interp(const float* V, int i, float f) {
+    return (1 - f) * V[i] + f * V[i + 1];
+}
 
 // A negative amplitude becomes positive with its phase moved by pi away from zero.
 inline void flipNegative(float& amp, float& ph) {

@@ -230,7 +230,7 @@ TEST(RotateAndTranslate, IdentityShiftMeanAndInPlace) {
     const float* s = a->getRealData();
     const float* d = m->getRealData();
     EXPECT_EQ(d[10 * 40 + 10], s[8 * 40 + 7]);
-    EXPECT_EQ(d[0], a->Mean());         // source (-3, -2) is outside
+    EXPECT_EQ(d[0], a->Mean());  // source (-3, -2) is outside
     EXPECT_EQ(d[39 * 40 + 39], s[37 * 40 + 36]);
     // A half-pixel move interpolates between neighbours.
     Data h(a->rotateAndTranslate(0, 0.5f, 0, 0));

@@ -313,8 +313,7 @@ TEST(Todfft, ConjugatingInverse) {
     // the image comes back mirrored, f(-x, -y).
     todfft(a.data(), &nx, &ny, &dm1);
     for (int y = 0; y < ny; y++)
-        for (int x = 0; x < nx; x++)
-            EXPECT_NEAR(a[y * rowf + x], o[((ny - y) % ny) * rowf + (nx - x) % nx], 1e-5);
+        for (int x = 0; x < nx; x++) EXPECT_NEAR(a[y * rowf + x], o[((ny - y) % ny) * rowf + (nx - x) % nx], 1e-5);
 }
 
 TEST(Todfft, OddAndDegenerateSizesAreSafe) {

@@ -69,7 +69,8 @@ protected:
             double by = c + std::sin(t) * (px - c) + std::cos(t) * (py - c) + dy;
             for (int y = 0; y < n; y++)
                 for (int x = 0; x < n; x++)
-                    v[(size_t)y * n + x] += (float)std::exp(-((x - bx) * (x - bx) + (y - by) * (y - by)) / (2 * sigma * sigma));
+                    v[(size_t)y * n + x] +=
+                        (float)std::exp(-((x - bx) * (x - bx) + (y - by) * (y - by)) / (2 * sigma * sigma));
         }
         MRCData d;
         d.setRealData(v.data(), n, n, 1);

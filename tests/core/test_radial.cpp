@@ -285,8 +285,7 @@ TEST(Averages, RealComplexAndFFTAverage) {
     l.addObject(b.get());
     EXPECT_EQ(avg.makeAverage(&l, 0), 1);
     EXPECT_STREQ(avg.Name(), "Avg of 2, first");
-    for (int i = 0; i < 48; i++)
-        EXPECT_FLOAT_EQ(avg.getRealData()[i], (a->getRealData()[i] + b->getRealData()[i]) / 2);
+    for (int i = 0; i < 48; i++) EXPECT_FLOAT_EQ(avg.getRealData()[i], (a->getRealData()[i] + b->getRealData()[i]) / 2);
     Data c = spectrum(10, 6, 1.0f);
     List m;
     m.addObject(a.get());
@@ -317,8 +316,8 @@ TEST(Averages, RealComplexAndFFTAverage) {
     EXPECT_NEAR(a->Mean(), 0, 1e-5);  // the sources are normalized in place
     Data fa1(a->doFFT(0)), fb1(b->doFFT(0));
     for (int i = 0; i < 60; i += 2) {
-        float want = std::sqrt((fa1->getRealData()[i] * fa1->getRealData()[i] +
-                                fb1->getRealData()[i] * fb1->getRealData()[i]) / 2);
+        float want = std::sqrt(
+            (fa1->getRealData()[i] * fa1->getRealData()[i] + fb1->getRealData()[i] * fb1->getRealData()[i]) / 2);
         EXPECT_NEAR(fa.getRealData()[i], want, 1e-5);
     }
     Data odd = realImage(7, 6, 3);

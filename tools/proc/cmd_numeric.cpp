@@ -13,7 +13,9 @@ namespace {
 
 using Data = std::unique_ptr<MRCData>;
 
-Data readOne(const ProcArgs& a, const std::string& path) { return Data(proc_read_one(a, path)); }
+Data readOne(const ProcArgs& a, const std::string& path) {
+    return Data(proc_read_one(a, path));
+}
 
 int writeResult(const ProcArgs& a, MRCData* d, const std::string& out, const char* what) {
     if (!d) return proc_fail("%s failed", what);
@@ -53,7 +55,8 @@ int cmdFlip(const ProcArgs& a) {
 
 int cmdPad(const ProcArgs& a) {
     int x, y;
-    if (!proc_int(a.pos[2], &x) || !proc_int(a.pos[3], &y)) return proc_fail("pad: bad size %s %s", a.pos[2].c_str(), a.pos[3].c_str());
+    if (!proc_int(a.pos[2], &x) || !proc_int(a.pos[3], &y))
+        return proc_fail("pad: bad size %s %s", a.pos[2].c_str(), a.pos[3].c_str());
     Data d = readOne(a, a.pos[0]);
     if (!d) return 1;
     if (!d->padTo(a.has("noise") ? 1 : 0, x, y)) return proc_fail("pad failed");
@@ -75,7 +78,8 @@ int cmdMask(const ProcArgs& a) {
 int cmdFilter(const ProcArgs& a) {
     float L, H;
     int M;
-    if (!parseFilterAnswer(a.pos[2].c_str(), &L, &H, &M)) return proc_fail("filter: bad resolution %s", a.pos[2].c_str());
+    if (!parseFilterAnswer(a.pos[2].c_str(), &L, &H, &M))
+        return proc_fail("filter: bad resolution %s", a.pos[2].c_str());
     Data d = readOne(a, a.pos[0]);
     if (!d) return 1;
     // A resolution of 0 filters nothing: the image is written as it is.
@@ -176,10 +180,9 @@ ProcRegister reg({
      "circular mask: type 0 step, 1 soft edge, 2 noise; radius below 1 picks the default", 2, 2, "type,radius", "",
      cmdMask},
     {"filter", "IN OUT LOWRES[,HIGHRES[,MODE]]",
-     "gaussian low-pass at LOWRES Angstrom (negative: inverse), optional high-pass cut; MODE 1 sharp, -1 flat band",
-     3, 3, "", "", cmdFilter},
-    {"average", "OUT IN IN...", "pixelwise average (RMS amplitude average of transforms)", 3, -1, "", "",
-     cmdAverage},
+     "gaussian low-pass at LOWRES Angstrom (negative: inverse), optional high-pass cut; MODE 1 sharp, -1 flat band", 3,
+     3, "", "", cmdFilter},
+    {"average", "OUT IN IN...", "pixelwise average (RMS amplitude average of transforms)", 3, -1, "", "", cmdAverage},
     {"fft-average", "OUT IN IN...", "incoherent average of the transforms of normalized images", 3, -1, "", "",
      cmdFFTAverage},
     {"ccf", "A B OUT", "cross-correlation of A with B (zero shift at pixel 0,0)", 3, 3, "", "", cmdCCF},
