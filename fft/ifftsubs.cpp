@@ -16,6 +16,10 @@
 #include <new>
 #include <stdexcept>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
 
 namespace {
 
@@ -324,22 +328,54 @@ bool adjacent(const Batch& B, const float* X, const float* Y) {
     return true;
 }
 
+// Full batch of sequences whose points are adjacent complex values (rows).
+bool rowwise(const Batch& B, const float* X, const float* Y) {
+    return B.cnt == L && Y == X + 1 && B.d1 == 2 && B.rot == 0;
+}
+
+#ifdef __SSE2__
+// Point j of the scratch as four 4-float quarters: re 0-3, re 4-7, im 0-3, im 4-7.
+inline float* quarter(cv* d, long j, int q) { return reinterpret_cast<float*>(d + j) + 4 * q; }
+inline const float* quarter(const cv* d, long j, int q) { return reinterpret_cast<const float*>(d + j) + 4 * q; }
+#endif
+
 // Copies n points of each lane in, times scale, imaginary parts times isg.
 void gather(cv* d, int n, const float* X, const float* Y, const Batch& B, float scale, float isg) {
+#ifdef __SSE2__
+    const __m128 sr = _mm_set1_ps(scale), si = _mm_set1_ps(scale * isg);
     if (adjacent(B, X, Y)) {
-        // Adjacent interleaved sequences (image columns): one cache line per point.
+        // Image columns: each point is one cache line of 8 interleaved pairs.
         const float* p = X + B.st[0];
         for (int j = 0; j < n; j++, p += B.d1) {
-            v8 r, i;
-            for (int b = 0; b < L; b++) {
-                r[b] = p[2 * b];
-                i[b] = p[2 * b + 1];
+            for (int h = 0; h < 2; h++) {
+                __m128 a0 = _mm_loadu_ps(p + 8 * h), a1 = _mm_loadu_ps(p + 8 * h + 4);
+                _mm_store_ps(quarter(d, j, h), _mm_mul_ps(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0)), sr));
+                _mm_store_ps(quarter(d, j, 2 + h), _mm_mul_ps(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(3, 1, 3, 1)), si));
             }
-            d[j].re = r * bc(scale);
-            d[j].im = i * bc(scale * isg);
         }
         return;
     }
+    if (rowwise(B, X, Y)) {
+        // Image rows: two points of four rows at a time through a 4x4 transpose.
+        int j = 0;
+        for (; j + 2 <= n; j += 2)
+            for (int h = 0; h < 2; h++) {
+                __m128 r0 = _mm_loadu_ps(X + B.st[4 * h] + 2 * j), r1 = _mm_loadu_ps(X + B.st[4 * h + 1] + 2 * j),
+                       r2 = _mm_loadu_ps(X + B.st[4 * h + 2] + 2 * j), r3 = _mm_loadu_ps(X + B.st[4 * h + 3] + 2 * j);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                _mm_store_ps(quarter(d, j, h), _mm_mul_ps(r0, sr));
+                _mm_store_ps(quarter(d, j, 2 + h), _mm_mul_ps(r1, si));
+                _mm_store_ps(quarter(d, j + 1, h), _mm_mul_ps(r2, sr));
+                _mm_store_ps(quarter(d, j + 1, 2 + h), _mm_mul_ps(r3, si));
+            }
+        for (; j < n; j++)
+            for (int b = 0; b < L; b++) {
+                d[j].re[b] = X[B.st[b] + 2 * j] * scale;
+                d[j].im[b] = X[B.st[b] + 2 * j + 1] * scale * isg;
+            }
+        return;
+    }
+#endif
     for (int j = 0; j < n; j++) {
         v8 r = bc(0), i = bc(0);
         long o = (long)j * B.d1;
@@ -353,6 +389,44 @@ void gather(cv* d, int n, const float* X, const float* Y, const Batch& B, float 
 }
 
 void scatter(const cv* d, int n, float* X, float* Y, const Batch& B, float scale, float isg) {
+#ifdef __SSE2__
+    const __m128 sr = _mm_set1_ps(scale), si = _mm_set1_ps(scale * isg);
+    if (adjacent(B, X, Y)) {
+        for (int j = 0; j < n; j++) {
+            long jj = j + B.rot;
+            if (jj >= n) jj -= n;
+            float* p = X + B.st[0] + jj * B.d1;
+            for (int h = 0; h < 2; h++) {
+                __m128 re = _mm_mul_ps(_mm_load_ps(quarter(d, j, h)), sr);
+                __m128 im = _mm_mul_ps(_mm_load_ps(quarter(d, j, 2 + h)), si);
+                _mm_storeu_ps(p + 8 * h, _mm_unpacklo_ps(re, im));
+                _mm_storeu_ps(p + 8 * h + 4, _mm_unpackhi_ps(re, im));
+            }
+        }
+        return;
+    }
+    if (rowwise(B, X, Y)) {
+        int j = 0;
+        for (; j + 2 <= n; j += 2)
+            for (int h = 0; h < 2; h++) {
+                __m128 r0 = _mm_mul_ps(_mm_load_ps(quarter(d, j, h)), sr);
+                __m128 r1 = _mm_mul_ps(_mm_load_ps(quarter(d, j, 2 + h)), si);
+                __m128 r2 = _mm_mul_ps(_mm_load_ps(quarter(d, j + 1, h)), sr);
+                __m128 r3 = _mm_mul_ps(_mm_load_ps(quarter(d, j + 1, 2 + h)), si);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                _mm_storeu_ps(X + B.st[4 * h] + 2 * j, r0);
+                _mm_storeu_ps(X + B.st[4 * h + 1] + 2 * j, r1);
+                _mm_storeu_ps(X + B.st[4 * h + 2] + 2 * j, r2);
+                _mm_storeu_ps(X + B.st[4 * h + 3] + 2 * j, r3);
+            }
+        for (; j < n; j++)
+            for (int b = 0; b < L; b++) {
+                X[B.st[b] + 2 * j] = d[j].re[b] * scale;
+                X[B.st[b] + 2 * j + 1] = d[j].im[b] * scale * isg;
+            }
+        return;
+    }
+#endif
     const bool adj = adjacent(B, X, Y);
     for (int j = 0; j < n; j++) {
         const v8 r = d[j].re * bc(scale), i = d[j].im * bc(scale * isg);
