@@ -335,8 +335,12 @@ bool rowwise(const Batch& B, const float* X, const float* Y) {
 
 #ifdef __SSE2__
 // Point j of the scratch as four 4-float quarters: re 0-3, re 4-7, im 0-3, im 4-7.
-inline float* quarter(cv* d, long j, int q) { return reinterpret_cast<float*>(d + j) + 4 * q; }
-inline const float* quarter(const cv* d, long j, int q) { return reinterpret_cast<const float*>(d + j) + 4 * q; }
+inline float* quarter(cv* d, long j, int q) {
+    return reinterpret_cast<float*>(d + j) + 4 * q;
+}
+inline const float* quarter(const cv* d, long j, int q) {
+    return reinterpret_cast<const float*>(d + j) + 4 * q;
+}
 #endif
 
 // Copies n points of each lane in, times scale, imaginary parts times isg.

@@ -37,10 +37,10 @@ inline v8 atan2v(v8 y, v8 x) {
     const v8 ax = (v8)((v8i)x & ~sign), ay = (v8)((v8i)y & ~sign);
     const v8i yx = ay > ax;
     const v8 mx = sel(yx, ay, ax), mn = sel(yx, ax, ay);
-    const v8 safe = sel(mx > zero, mx, bc(1));
-    const v8 t = mn / safe;
-    const v8i big = t > bc(0.41421356f);
-    const v8 u = sel(big, (t - bc(1)) / (t + bc(1)), t);
+    // One division: u = mn/mx, or (mn - mx)/(mn + mx) above tan(pi/8).
+    const v8i big = mn > bc(0.41421356f) * mx;
+    const v8 num = sel(big, mn - mx, mn), den = sel(big, mn + mx, mx);
+    const v8 u = num / sel(den > zero, den, bc(1));
     const v8 z = u * u;
     v8 r = ((((bc(8.05374449538e-2f) * z - bc(1.38776856032e-1f)) * z + bc(1.99777106478e-1f)) * z -
              bc(3.33329491539e-1f)) *
