@@ -786,9 +786,7 @@ int odfft(float* a, int* nxp, int* nyp, int* idirp) {
         }
         return 0;
     }
-    if (idir >= 2) {
-        // Complex rows, no conjugation (kept for callers that pass other codes).
-    }
+    // Negative codes and codes of 2 and more: complex rows; only -1 conjugates.
     const long rowf = 2L * nx;
     st.resize(ny);
     for (int r = 0; r < ny; r++) st[r] = r * rowf;
