@@ -322,6 +322,11 @@ void DataWin::drawEmpty() {
 void DataWin::buildTrueColorTable(int mode) {
     PixelLayout lay{bytesPerPixel, msbFirst, visual->red_mask, visual->green_mask, visual->blue_mask};
     ::buildTrueColorTable(lay, mode, tcLut);
+    // A 32-bit visual with an alpha channel: keep every pixel opaque.
+    if (depth == 32) {
+        uint32_t alpha = ~(uint32_t)(visual->red_mask | visual->green_mask | visual->blue_mask);
+        for (uint32_t& p : tcLut) p |= alpha;
+    }
     tcLutMode = mode;
 }
 
@@ -588,6 +593,12 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
                 setTitle("Image: NOT FUNCTIONAL YET");
             else if (!cplx && mode == ZAP)
                 setTitle("IMAGE ZAPPER: CLICK TO REMOVE");
+            else if (cplx && mode == DRAG)
+                setTitle("Image: Click to Fourier filter");
+            else if (cplx && mode == BOX)
+                setTitle("Image: CANNOT BOX COMPLEX IMAGES");
+            else if (cplx && mode == CTF)
+                setTitle("Image");
             else
                 done = false;
             break;

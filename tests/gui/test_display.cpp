@@ -261,6 +261,14 @@ TEST_F(DisplayView, TileSizeIsTheSmallestOfEachAxis) {
     EXPECT_EQ(view->cellWidth(), 64);
     EXPECT_EQ(view->cellHeight(), 50);
     EXPECT_EQ(view->Columns(), 2);
+    // Each data set is rendered whole from its tile corner: the taller first
+    // one shows above its tile, the wider second one past the mosaic.
+    view->setMMGray(0, 2);
+    int H = view->canvasHeight();
+    EXPECT_EQ(imagePixel(*view, 10, H - 1 - 55), greyPixel(*view, 1, 0, 2));
+    EXPECT_EQ(imagePixel(*view, 10, H - 1 - 70), 0u);
+    EXPECT_EQ(imagePixel(*view, 140, H - 1 - 10), greyPixel(*view, 2, 0, 2));
+    EXPECT_EQ(imagePixel(*view, 140, H - 1 - 55), 0u);
     EXPECT_EQ(view->setZoom(0.999999f), 1);
     EXPECT_EQ(view->getZoom(), 1.0f);
     view->setZoom(0.5f);
@@ -403,6 +411,25 @@ TEST_F(DisplayView, ComplexSpectrumIsCentredAt32And31) {
     EXPECT_EQ(imagePixel(*view, 32, H - 1 - 32), greyPixel(*view, 0, 0, 100));
     // 64 columns rendered, the last two of the 66-float rows stay empty.
     EXPECT_EQ(imagePixel(*view, 64, H - 1), 0u);
+    // Phases on the "Color" map: +pi gives the top of the ramp, its Friedel
+    // mate (negated) the bottom.
+    c[(size_t)32 * 66 + 2 * 3 + 1] = 3.1415927f;  // pair 3 of the centre row
+    MRCData ph;
+    ph.setComplData(c.data(), 66, 64, 1);
+    view->setData(listOf({&ph}));
+    MMode.cmapMode = 2;
+    view->redraw();
+    // Pair 3 of row 32 is picture column 35, row 31; its mate column 29, row 31.
+    if (view->Depth() == 8) {
+        EXPECT_EQ(imagePixel(*view, 35, H - 1 - 31), (unsigned long)view->cmapCount);
+        EXPECT_EQ(imagePixel(*view, 29, H - 1 - 31), (unsigned long)view->cmapBase);
+    } else {
+        PixelLayout lay{4, 0, view->visual->red_mask, view->visual->green_mask, view->visual->blue_mask};
+        uint32_t t[256];
+        buildTrueColorTable(lay, 2, t);
+        EXPECT_EQ(imagePixel(*view, 35, H - 1 - 31), t[255]);
+        EXPECT_EQ(imagePixel(*view, 29, H - 1 - 31), t[0]);
+    }
     view->setData(nullptr);
 }
 
@@ -464,6 +491,55 @@ TEST_F(DisplayView, WaveletViewFiltersTheRenderingNotTheData) {
     view->redraw();
     k = 0;
     for (int x = 0; x < 420; x += 7, k++) EXPECT_EQ(imagePixel(*view, x, H - 1 - x % 380), plain[k]);
+    view->setData(nullptr);
+}
+
+// ------------------------------------------------------------------ colour-map button
+
+TEST_F(DisplayView, InvertButtonCyclesTheModes) {
+    auto d = makeImage(256, 16, [](int x, int) { return (float)x; });
+    view->setData(listOf({d.get()}));
+    view->setMMGray(0, 255);
+    int H = view->canvasHeight();
+    // The view must be in the view list for the button to reach it.
+    List* saved = viewList;
+    List mine;
+    if (!viewList) viewList = &mine;
+    viewList->addObject(view.get());
+    FL_FORM* f = fl_bgn_form(FL_NO_BOX, 60, 30);
+    FL_OBJECT* b = fl_add_button(FL_NORMAL_BUTTON, 0, 0, 60, 30, "B=0");
+    fl_end_form();
+    unsigned long before = imagePixel(*view, 100, H - 1);
+    v_Invert(b, 0);
+    EXPECT_STREQ(fl_get_object_label(b), "W=0");
+    EXPECT_EQ(MMode.cmapMode, 1);
+    if (view->Depth() == 8) {
+        // Cells change, pixels do not: no new rendering.
+        EXPECT_EQ(imagePixel(*view, 100, H - 1), before);
+        XColor c;
+        c.pixel = (unsigned long)view->cmapBase;
+        XQueryColors(fl_display, colormapOfViews(), &c, 1);
+        EXPECT_GT(c.red, 60000);
+    } else {
+        EXPECT_EQ(imagePixel(*view, 100, H - 1), greyPixel(*view, 155, 0, 255));
+    }
+    v_Invert(b, 0);
+    EXPECT_STREQ(fl_get_object_label(b), "Color");
+    EXPECT_EQ(MMode.cmapMode, 2);
+    v_Invert(b, 0);
+    EXPECT_STREQ(fl_get_object_label(b), "B=0");
+    EXPECT_EQ(MMode.cmapMode, 0);
+    EXPECT_EQ(imagePixel(*view, 100, H - 1), before);
+    // Help mode: text only.
+    static std::string shown;
+    shellHooks.dohelp = [] { return 1; };
+    shellHooks.help = [](const char* t) { shown = t; };
+    v_Invert(b, 0);
+    EXPECT_EQ(MMode.cmapMode, 0);
+    EXPECT_EQ(shown.rfind("This will invert the colormap (B<->W).", 0), 0u);
+    viewList->removeObject(view.get());
+    viewList = saved;
+    fl_free_form(f);
     view->setData(nullptr);
 }
 
@@ -640,6 +716,53 @@ TEST_F(DisplayView, MoveModeCentresPansAndReportsToThePanel) {
     EXPECT_STREQ(view->form->datawin->label, "Image");
     view->setData(nullptr);
     EXPECT_EQ(view->buttonPress(10, 10, 1, 0), 0);
+}
+
+TEST_F(DisplayView, CanvasEventsReachButtonPressWithTheirCodes) {
+    auto d = makeImage(1024, 1024, [](int x, int y) { return (float)(x + y); });
+    view->setData(listOf({d.get()}));
+    view->setOrigin(200, 200);
+    static std::vector<int> codes;
+    codes.clear();
+    shellHooks.moused = [](DataWin*, int, int, int code, unsigned long) { codes.push_back(code); };
+    Window w = view->canvasWindow();
+    auto send = [&](int type, int x, int y, unsigned button, unsigned state) {
+        XEvent e{};
+        e.type = type;
+        e.xany.display = fl_display;
+        e.xany.window = w;
+        if (type == MotionNotify) {
+            e.xmotion.x = x;
+            e.xmotion.y = y;
+            e.xmotion.state = state;
+            e.xmotion.same_screen = True;
+        } else {
+            e.xbutton.x = x;
+            e.xbutton.y = y;
+            e.xbutton.button = button;
+            e.xbutton.state = state;
+            e.xbutton.same_screen = True;
+        }
+        XSendEvent(fl_display, w, False, 0, &e);
+        XSync(fl_display, False);
+        // The toolkit hands on one queued event per check.
+        for (int i = 0; i < 8; i++) fl_check_forms();
+    };
+    send(ButtonPress, 100, 100, Button2, 0);
+    EXPECT_EQ(MMode.buttons, 2);
+    send(MotionNotify, 90, 120, 0, Button2Mask);
+    send(ButtonRelease, 90, 120, Button2, Button2Mask);
+    EXPECT_EQ(MMode.buttons, 0);
+    EXPECT_EQ(view->getXor(), 210);
+    EXPECT_EQ(view->getYor(), 220);
+    // A wheel release must not drop a held button.
+    send(ButtonPress, 100, 100, Button1, 0);
+    send(ButtonRelease, 100, 100, Button4, Button1Mask);
+    EXPECT_EQ(MMode.buttons, 1);
+    send(ButtonRelease, 100, 100, Button1, Button1Mask);
+    EXPECT_EQ(MMode.buttons, 0);
+    EXPECT_EQ(codes, (std::vector<int>{2, 34, 18, 1, 17}));
+    view->setData(nullptr);
 }
 
 TEST_F(DisplayView, OtherModesActAsMoveOnMosaicsAndReachTheirHandler) {
