@@ -27,6 +27,10 @@ export HOME="$work/home"
 mkdir -p "$HOME"
 cd "$work"
 
+# The file selector lists the start folder: one image whose name has a blank.
+mkdir -p "$work/pick"
+cp "$here/../data/mrc/mode2_le.mrc" "$work/pick/a b.mrc"
+cd "$work/pick"
 xdotool mousemove 1270 1010  # keep the pointer off the view: entering it retitles the window
 "$tarvik" "$image" >"$work/log" 2>&1 &
 pid=$!
@@ -47,8 +51,22 @@ awk -v s="$sd" 'BEGIN { exit !(s > 0.05) }' || fail "view looks blank (grey devi
 xwd -root -silent | convert xwd:- "$work/screen.png" || fail "no screenshot"
 echo "view grey deviation $sd"
 
-# File > Quit: press on "File", release on its last entry.
 eval "$(xdotool getwindowgeometry --shell "$ctl")"
+# File > Open MRC, then a double click on the file's line in the selector.
+xdotool mousemove $((X + 25)) $((Y + 15)) mousedown 1
+sleep 0.4
+xdotool mousemove $((X + 30)) $((Y + 41))
+sleep 0.2
+xdotool mouseup 1
+fs=$(find_win '^File Selector$'); [ -n "$fs" ] || fail "no File Selector"
+sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$fs" | sed 's/^/FS_/')"
+xdotool mousemove $((FS_X + 60)) $((FS_Y + 35)) click --repeat 2 --delay 60 1
+for _ in $(seq 50); do grep -q "a b.mrc is a" "$work/log" && break; sleep 0.1; done
+grep -q "/pick/a b.mrc is a" "$work/log" || { cat "$work/log"; fail "the selector did not open 'a b.mrc'"; }
+sleep 0.3
+
+# File > Quit: press on "File", release on its last entry.
 xdotool mousemove $((X + 25)) $((Y + 15)) mousedown 1
 sleep 0.4
 xdotool mousemove $((X + 30)) $((Y + 401))
