@@ -13,7 +13,7 @@
 namespace {
 FD_prefs* create_form_prefs() {
     FD_prefs* p = (FD_prefs*)std::calloc(1, sizeof(FD_prefs));
-    p->prefs = fl_bgn_form(FL_UP_BOX, 300, 290);
+    p->prefs = fl_bgn_form(FL_UP_BOX, 300, 250);
     struct F {
         FL_OBJECT** slot;
         const char* label;
