@@ -19,14 +19,10 @@
 #include "display/mouse.h"
 #include "display/xglobals.h"
 
-#if __has_include("wav/wavelet.h")
 #include "wav/filter.h"
 #include "wav/wavelet.h"
-#define TARVIK_WAVELET_ENGINE 1
-#endif
 
 namespace {
-#ifdef TARVIK_WAVELET_ENGINE
 // Forward transform, per-level gains of the mouse panel, inverse: the data
 // stay as they are when the bank cannot take that many levels.
 int engineFilter(float* data, int width, int height, int basis, int levels) {
@@ -38,10 +34,6 @@ int engineFilter(float* data, int width, int height, int basis, int levels) {
     return w.invert2d(data, data, width, height, levels);
 }
 WaveletViewFilter g_wavelet = engineFilter;
-#else
-// The wavelet engine is not in this tree yet: the view shows the plain rendering.
-WaveletViewFilter g_wavelet = nullptr;
-#endif
 }  // namespace
 
 void setWaveletViewFilter(WaveletViewFilter f) { g_wavelet = f; }
@@ -415,12 +407,7 @@ void DataWin::renderTiles() {
 
 void DataWin::filterWavelet(unsigned char* buf, int bpl, int lo, int hi) {
     int W = canvasW, H = canvasH;
-    static bool told = false;
-    if (!g_wavelet) {
-        if (!told) std::printf("Wavelet view: no wavelet engine, showing the plain rendering\n");
-        told = true;
-        return;
-    }
+    if (!g_wavelet) return;
     int mid = (lo + hi) / 2;
     std::vector<float> f((size_t)W * H);
     for (int y = 0; y < H; y++)

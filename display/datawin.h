@@ -26,9 +26,8 @@ struct FD_datawin {
 FD_datawin* create_form_datawin();
 
 // Wavelet filtering of a rendered view, in place on width x height floats
-// (row stride width). Installed once the wavelet engine is linked in; while
-// none is installed the wavelet view shows the plain rendering. Returns 1 when
-// it filtered.
+// (row stride width); the wavelet engine by default, replaceable (tests), and
+// null shows the plain rendering. Returns 1 when it filtered.
 using WaveletViewFilter = int (*)(float* data, int width, int height, int basis, int levels);
 void setWaveletViewFilter(WaveletViewFilter f);
 WaveletViewFilter waveletViewFilter();

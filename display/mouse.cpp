@@ -13,9 +13,12 @@
 #include "display/datawin.h"
 #include "display/xglobals.h"
 
+#include "fft/ifftsubs.h"
+
 namespace {
 ModeHandler g_handlers[7] = {};
-int (*g_boxRound)(int) = nullptr;
+// Box sizes typed in are rounded up to the next size the FFT accepts.
+int (*g_boxRound)(int) = npfa;
 
 const char* kModeNames[7] = {"MOVE", "DRAG", "BOX", "CTF", "ZAP", "DB", "FILA"};
 const char* kModeHelp[7] = {

@@ -50,6 +50,6 @@ using ModeHandler = int (*)(DataWin* v, int x, int y, int dx, int dy, int code, 
 void setModeHandler(int mode, ModeHandler h);
 ModeHandler modeHandler(int mode);
 
-// Box sizes typed into the panel are rounded up to a valid FFT size (npfa)
-// when "fftboxonly" is 1; installed once the FFT size rule is linked in.
+// Box sizes typed into the panel are rounded up to a valid FFT size (npfa,
+// the default) when "fftboxonly" is 1; null turns the rounding off.
 void setBoxSizeRounding(int (*npfa)(int));

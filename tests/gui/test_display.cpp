@@ -469,7 +469,6 @@ TEST_F(DisplayView, WaveletViewFiltersTheRenderingNotTheData) {
     EXPECT_EQ(std::memcmp(before.data(), d->getRealData(), before.size() * sizeof(float)), 0);
     setWaveletViewFilter(keepFilter);
     size_t k = 0;
-#if __has_include("wav/wavelet.h")
     // The real engine with every gain 0 thresholds nothing: the picture comes
     // back within one grey level (two levels keep both sides even, where the
     // periodic transform inverts exactly).
@@ -486,7 +485,6 @@ TEST_F(DisplayView, WaveletViewFiltersTheRenderingNotTheData) {
             EXPECT_LE(std::labs((a & 255) - (b & 255)), 1) << x;
         }
     }
-#endif
     MMode.waveletView = 0;
     view->redraw();
     k = 0;
@@ -838,18 +836,21 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     fl_set_slider_value(p->master, 0.9);
     new_wavelet4(p->master, 0);
     for (int i = 0; i < 10; i++) EXPECT_FLOAT_EQ(MMode.levelGain[i], 0.9f);
-    // Box size inputs: without the FFT size rule installed the typed size stays.
-    fl_set_input(p->sizeX, " 100");
-    fl_set_input(p->sizeY, "60");
+    // Box sizes round up to the next valid FFT size while "fftboxonly" is 1.
+    fl_set_input(p->sizeX, " 1001");
+    fl_set_input(p->sizeY, "1021");
     m_Size(p->sizeX, 0);
-    EXPECT_EQ(MMode.boxX, 100);
-    EXPECT_EQ(MMode.boxY, 60);
-    setBoxSizeRounding([](int n) { return n % 2 ? n + 1 : n; });
+    EXPECT_EQ(MMode.boxX, 1008);
+    EXPECT_EQ(MMode.boxY, 1024);
+    EXPECT_STREQ(fl_get_input(p->sizeX), "1008");
+    EXPECT_STREQ(fl_get_input(p->sizeY), "1024");
+    EXPECT_EQ(getenvi("fftboxonly"), 1);
+    setenv2("fftboxonly", "0");
     fl_set_input(p->sizeX, "101");
-    m_Size(p->sizeX, 0);
-    EXPECT_EQ(MMode.boxX, 102);
-    EXPECT_STREQ(fl_get_input(p->sizeX), "102");
-    setBoxSizeRounding(nullptr);
+    fl_set_input(p->sizeY, "61");
+    m_Size(p->sizeY, 0);
+    EXPECT_EQ(MMode.boxX, 101);
+    EXPECT_EQ(MMode.boxY, 61);
     fl_set_choice(p->boxChoice, 4);
     m_Boxtype(p->boxChoice, 0);
     EXPECT_EQ(MMode.boxType, 3);
