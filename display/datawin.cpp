@@ -328,7 +328,8 @@ void DataWin::renderTiles() {
     visibleTiles(&c0, &c1, &r0, &r1);
     const bool print = printMode != 0;
     const int mode = MMode.cmapMode;
-    const bool wavelet = MMode.waveletView && !print;
+    // A wavelet view also prints filtered: the page shows what the screen shows.
+    const bool wavelet = MMode.waveletView != 0;
     unsigned char* buf;
     int bpl, lo, hi;
     // 8-bit levels go either straight to the image (8-bit visual), to the print
@@ -384,7 +385,7 @@ void DataWin::renderTiles() {
     }
     if (wavelet) {
         filterWavelet(buf, bpl, lo, hi);
-        if (depth > 8) {
+        if (depth > 8 && !print) {
             // Pack the filtered levels through the ramp.
             if (tcLutMode != mode) buildTrueColorTable(mode);
             unsigned char* out = (unsigned char*)ximage->data;

@@ -216,6 +216,27 @@ TEST_F(DisplayPrint, NothingSelectedStillGivesAValidPage) {
     EXPECT_EQ(ghostscript(ps) > 0, false);
 }
 
+TEST_F(DisplayPrint, WaveletViewPrintsFiltered) {
+    auto d = pattern(128, 128, "wv");
+    List* l = new List;
+    l->addObject(d.get());
+    view->setData(l);
+    WaveletViewFilter keepFilter = waveletViewFilter();
+    setWaveletViewFilter([](float* f, int w, int h, int, int) {
+        for (int i = 0; i < w * h; i++) f[i] = 0;
+        return 1;
+    });
+    MMode.waveletView = 1;
+    std::string ps = printed(*view, PrintOptions(), d.get());
+    setWaveletViewFilter(keepFilter);
+    // Everything became mid grey 127 of the print ramp 1..254: nothing is
+    // white any more, so the whole canvas is the picture.
+    EXPECT_NE(ps.find("/str 420 string def\n"), std::string::npos);
+    EXPECT_NE(ps.find("420 379 8 [420 0 0 379 0 0]"), std::string::npos);
+    EXPECT_NE(ps.find("image\n7f7f7f7f"), std::string::npos);
+    EXPECT_EQ(ghostscript(ps) > 0, false);
+}
+
 TEST_F(DisplayPrint, PanelWritesTheFileAndStoresTheEntries) {
     clearenv2();
     auto d = pattern(128, 128, "panel");
