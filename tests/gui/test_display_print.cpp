@@ -1,7 +1,8 @@
 // PostScript of a view: exact header, placement and image bytes, and
 // ghostscript accepts every variant.
-#include "tests/gui/display_env.h"
-
+// GoogleTest first: Xlib defines None.
+#include <gtest/gtest.h>
+// (keep this order)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "display/datawin.h"
 #include "display/print.h"
 #include "display/xglobals.h"
+#include "tests/gui/display_env.h"
 
 namespace {
 
@@ -140,8 +142,7 @@ TEST_F(DisplayPrint, ScaleBarMosaicAndFitToPage) {
               std::string::npos);
     EXPECT_NE(ps.find("1 setgray 4.5 setlinewidth 208.00 20 moveto 232.00 20 lineto stroke\n"), std::string::npos);
     EXPECT_NE(ps.find("0 setgray 3 setlinewidth 210.00 20 moveto 230.00 20 lineto stroke\n"), std::string::npos);
-    EXPECT_NE(ps.find("(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto"),
-              std::string::npos);
+    EXPECT_NE(ps.find("(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto"), std::string::npos);
     EXPECT_EQ(ps.find("charpath\n"), std::string::npos);  // a single image has no tile labels
     EXPECT_EQ(ghostscript(ps) > 0, false);
 
