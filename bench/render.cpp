@@ -1,6 +1,8 @@
 // Rendering a view's canvas: renderAmp8 and the lookup-table true-colour
 // renderer, each next to one plain pass that reads the same sampled floats
 // and writes the same number of output bytes (the reference, same run).
+#include "display/render.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "core/MRCData.h"
-#include "display/render.h"
 
 namespace {
 
@@ -54,8 +55,8 @@ const uint32_t* lut() {
 
 // The reference: nearest-neighbour sample indices as the renderers step them,
 // one read of the float and one write of bpp bytes per screen pixel.
-void plainPass(const float* data, int xSize, int ySize, int xOff, int yOff, float zoom, unsigned char* out,
-               int width, int height, int bpl, int bpp) {
+void plainPass(const float* data, int xSize, int ySize, int xOff, int yOff, float zoom, unsigned char* out, int width,
+               int height, int bpl, int bpp) {
     float step = 1 / zoom;
     const float lo = 100, scale = 255.f / 800;
     for (int row = 0; row < height; row++) {
@@ -87,8 +88,8 @@ void Single(benchmark::State& st, float zoom, int mode) {
         else if (mode == 1)
             d->renderLUT(buf.data(), 0, 0, kCanvas, kCanvas, kCanvas * 4, zoom, lut(), 4, 0, 0);
         else
-            plainPass(d->getRealData(), d->xSize(), d->ySize(), 0, 0, zoom, buf.data(), kCanvas, kCanvas,
-                      kCanvas * bpp, bpp);
+            plainPass(d->getRealData(), d->xSize(), d->ySize(), 0, 0, zoom, buf.data(), kCanvas, kCanvas, kCanvas * bpp,
+                      bpp);
         benchmark::DoNotOptimize(buf.data());
     }
     st.SetItemsProcessed(st.iterations() * (int64_t)kCanvas * kCanvas);
@@ -111,9 +112,9 @@ void Mosaic(benchmark::State& st, int mode) {
             else if (mode == 1)
                 d->renderLUT(buf.data(), xOff, yOff, W, W, W * 4, 1, lut(), 4, 0, 0);
             else
-                plainPass(d->getRealData(), 64, 64, 0, 0, 1, buf.data() + (size_t)(W - 1 - r * 64 - 63) * W * bpp +
-                                                                     (size_t)c * 64 * bpp,
-                          64, 64, W * bpp, bpp);
+                plainPass(d->getRealData(), 64, 64, 0, 0, 1,
+                          buf.data() + (size_t)(W - 1 - r * 64 - 63) * W * bpp + (size_t)c * 64 * bpp, 64, 64, W * bpp,
+                          bpp);
         }
         benchmark::DoNotOptimize(buf.data());
     }

@@ -1,8 +1,8 @@
 // Colour cells of 8-bit views and the ramps shared with true-colour views.
+#include "display/colormap.h"
+
 #include <X11/Xlib.h>
 #include <forms.h>
-
-#include "display/colormap.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,7 +19,9 @@ Colormap g_cmap = 0;
 bool g_private = false;
 std::vector<unsigned long> g_owned;  // cells we hold in the toolkit's map
 
-Display* disp() { return fl_display; }
+Display* disp() {
+    return fl_display;
+}
 
 // Longest run of consecutive pixel values among the cells the server gave us;
 // the rest are handed back so that the ramp never writes a cell we do not own.
@@ -199,8 +201,12 @@ int setCmap(int mode) {
     return 1;
 }
 
-Colormap colormapOfViews() { return g_cmap; }
-int colormapIsPrivate() { return g_private; }
+Colormap colormapOfViews() {
+    return g_cmap;
+}
+int colormapIsPrivate() {
+    return g_private;
+}
 
 void resetMapColors() {
     Display* d = disp();

@@ -1,10 +1,10 @@
 // The view window: tiling, zoom, scrolling, grey limits, overlays, and the
 // pixmap that repaints exposures without rendering again.
+#include "display/datawin.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <forms.h>
-
-#include "display/datawin.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -18,7 +18,6 @@
 #include "display/draw.h"
 #include "display/mouse.h"
 #include "display/xglobals.h"
-
 #include "wav/filter.h"
 #include "wav/wavelet.h"
 
@@ -36,8 +35,12 @@ int engineFilter(float* data, int width, int height, int basis, int levels) {
 WaveletViewFilter g_wavelet = engineFilter;
 }  // namespace
 
-void setWaveletViewFilter(WaveletViewFilter f) { g_wavelet = f; }
-WaveletViewFilter waveletViewFilter() { return g_wavelet; }
+void setWaveletViewFilter(WaveletViewFilter f) {
+    g_wavelet = f;
+}
+WaveletViewFilter waveletViewFilter() {
+    return g_wavelet;
+}
 
 FD_datawin* create_form_datawin() {
     FD_datawin* fd = (FD_datawin*)fl_calloc(1, sizeof(FD_datawin));
@@ -135,8 +138,7 @@ int DataWin::resize() {
     fl_get_object_geometry(form->canvas, &cx, &cy, &cw, &ch);
     canvasW = cw > 0 ? cw : 1;
     canvasH = ch > 0 ? ch : 1;
-    ximage = XCreateImage(xDisplay, visual, depth, ZPixmap, 0, nullptr, canvasW, canvasH,
-                          BitmapPad(xDisplay), 0);
+    ximage = XCreateImage(xDisplay, visual, depth, ZPixmap, 0, nullptr, canvasW, canvasH, BitmapPad(xDisplay), 0);
     if (!ximage) {
         std::printf("Cannot allocate XImage\n");
         return 0;
@@ -259,7 +261,9 @@ void DataWin::deleteData(MRCData* d) {
     }
 }
 
-MRCData* DataWin::firstdata() { return count(dataSets) ? (MRCData*)dataSets->objectAt(0) : nullptr; }
+MRCData* DataWin::firstdata() {
+    return count(dataSets) ? (MRCData*)dataSets->objectAt(0) : nullptr;
+}
 
 void DataWin::freeze() {
     if (form) fl_freeze_form(form->datawin);
@@ -275,8 +279,12 @@ void DataWin::setTitle(const char* t) {
     fl_set_form_title(form->datawin, title);
 }
 
-const unsigned char* DataWin::printBuffer() const { return printBuf.empty() ? nullptr : printBuf.data(); }
-int DataWin::printBytesPerLine() const { return printBpl; }
+const unsigned char* DataWin::printBuffer() const {
+    return printBuf.empty() ? nullptr : printBuf.data();
+}
+int DataWin::printBytesPerLine() const {
+    return printBpl;
+}
 
 void DataWin::toData(int x, int y, int* dx, int* dy) const {
     *dx = (int)std::floor((x + xOrigin) / zoom);
@@ -328,7 +336,8 @@ void DataWin::renderTiles() {
     visibleTiles(&c0, &c1, &r0, &r1);
     const bool print = printMode != 0;
     const int mode = MMode.cmapMode;
-    const bool wavelet = MMode.waveletView && !print;
+    // A wavelet view also prints filtered: the page shows what the screen shows.
+    const bool wavelet = MMode.waveletView != 0;
     unsigned char* buf;
     int bpl, lo, hi;
     // 8-bit levels go either straight to the image (8-bit visual), to the print
@@ -377,14 +386,13 @@ void DataWin::renderTiles() {
                 else
                     d->renderAmp8(buf, xOff, yOff, canvasW, canvasH, bpl, zoom, lo, hi);
             } else {
-                d->renderLUT(buf, xOff, yOff, canvasW, canvasH, bpl, zoom, tcLut, bytesPerPixel, msbFirst,
-                             mode == 2);
+                d->renderLUT(buf, xOff, yOff, canvasW, canvasH, bpl, zoom, tcLut, bytesPerPixel, msbFirst, mode == 2);
             }
         }
     }
     if (wavelet) {
         filterWavelet(buf, bpl, lo, hi);
-        if (depth > 8) {
+        if (depth > 8 && !print) {
             // Pack the filtered levels through the ramp.
             if (tcLutMode != mode) buildTrueColorTable(mode);
             unsigned char* out = (unsigned char*)ximage->data;

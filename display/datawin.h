@@ -132,15 +132,14 @@ public:
     void eraseBand();
 
 private:
-
     int ok = 0;
     int trueColor = 0;
     int bytesPerPixel = 0;  // true colour: bytes of one packed pixel in the image
     int msbFirst = 0;       // true colour: byte order of the image
     uint32_t tcLut[256] = {};
     int tcLutMode = -1;
-    std::vector<unsigned char> levels;     // true colour: 8-bit levels before packing
-    std::vector<unsigned char> printBuf;   // print mode on deep visuals
+    std::vector<unsigned char> levels;    // true colour: 8-bit levels before packing
+    std::vector<unsigned char> printBuf;  // print mode on deep visuals
     int printBpl = 0;
     char title[160] = "Image";
 };

@@ -1,7 +1,7 @@
 // Selection outlines and filament boxes.
-#include <X11/Xlib.h>
-
 #include "display/draw.h"
+
+#include <X11/Xlib.h>
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 // The mouse panel and its callbacks; the views' mode handlers are looked up
 // here so that each mouse mode can live in its own file.
-#include <forms.h>
-
 #include "display/mouse.h"
+
+#include <forms.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +12,6 @@
 #include "core/prefs.h"
 #include "display/datawin.h"
 #include "display/xglobals.h"
-
 #include "fft/ifftsubs.h"
 
 namespace {
@@ -76,8 +75,12 @@ void showLevelSliders() {
 void setModeHandler(int mode, ModeHandler h) {
     if (mode >= 0 && mode < 7) g_handlers[mode] = h;
 }
-ModeHandler modeHandler(int mode) { return mode >= 0 && mode < 7 ? g_handlers[mode] : nullptr; }
-void setBoxSizeRounding(int (*npfa)(int)) { g_boxRound = npfa; }
+ModeHandler modeHandler(int mode) {
+    return mode >= 0 && mode < 7 ? g_handlers[mode] : nullptr;
+}
+void setBoxSizeRounding(int (*npfa)(int)) {
+    g_boxRound = npfa;
+}
 
 FD_mouse* create_mouse_panel(int show) {
     FD_mouse* fd = (FD_mouse*)fl_calloc(1, sizeof(FD_mouse));
@@ -116,9 +119,9 @@ FD_mouse* create_mouse_panel(int show) {
     fl_end_form();
     fd->mouse->fdui = fd;
 
-    static const char* bases[15] = {"Haar",      "Daub4",   "Daub6",  "Daub8",  "Antonini",
-                                    "Adelson",   "Brislawn", "Brislawn2", "Villa1", "Villa2",
-                                    "Villa3",    "Villa4",  "Villa5", "Villa6", "Odegard"};
+    static const char* bases[15] = {"Haar",    "Daub4",    "Daub6",     "Daub8",  "Antonini",
+                                    "Adelson", "Brislawn", "Brislawn2", "Villa1", "Villa2",
+                                    "Villa3",  "Villa4",   "Villa5",    "Villa6", "Odegard"};
     for (const char* b : bases) fl_addto_choice(fd->basis, b);
     int basis = getenvid("DWTbasis", 1);
     if (basis < 0 || basis > 14) basis = 1;

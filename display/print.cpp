@@ -1,8 +1,8 @@
 // PostScript page of a view: grey levels 1..254 on white, trimmed, placed on
 // a 540 x 720 point area, with frame, mosaic labels and an optional scale bar.
-#include <forms.h>
-
 #include "display/print.h"
+
+#include <forms.h>
 
 #include <csignal>
 #include <cstdio>
@@ -118,8 +118,7 @@ int printView(DataWin* v, FILE* fp, const PrintOptions& opt, MRCData* first) {
             ty = (1440 - h) / 2.0;
         }
     }
-    std::fprintf(fp, "/str %d string def\n%1.1f %1.1f translate matrix currentmatrix %d %d scale\n", W, tx, ty, W,
-                 h);
+    std::fprintf(fp, "/str %d string def\n%1.1f %1.1f translate matrix currentmatrix %d %d scale\n", W, tx, ty, W, h);
     std::fprintf(fp, "%d %d 8 [%d 0 0 %d 0 0] {currentfile str readhexstring pop} image\n", W, h, W, h);
     HexOut out{fp};
     for (int r = H - 1; r >= H - h; r--) {
@@ -138,8 +137,8 @@ int printView(DataWin* v, FILE* fp, const PrintOptions& opt, MRCData* first) {
         float L = opt.scaleNm;
         double s = 10 * v->getZoom() * L / first->Pixres();
         if (opt.box) {
-            std::fprintf(fp, "%1.2f 25 moveto %1.2f 25 lineto %1.2f 5 lineto %1.2f 5 lineto closepath\n",
-                         W - s - 30, (double)W - 20, (double)W - 20, W - s - 30);
+            std::fprintf(fp, "%1.2f 25 moveto %1.2f 25 lineto %1.2f 5 lineto %1.2f 5 lineto closepath\n", W - s - 30,
+                         (double)W - 20, (double)W - 20, W - s - 30);
             std::fprintf(fp, "gsave 1 setgray fill grestore 0 setgray 1 setlinewidth stroke\n");
         }
         std::fprintf(fp, "1 setgray 4.5 setlinewidth %1.2f 20 moveto %1.2f 20 lineto stroke\n", W - s - 27,

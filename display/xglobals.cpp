@@ -1,9 +1,10 @@
 // Stand-in definitions of the shared globals for builds without the shell
 // (the display tests); the shell's own definitions take precedence.
+#include "display/xglobals.h"
+
 #include <X11/Xlib.h>
 
 #include "display/mouse.h"
-#include "display/xglobals.h"
 
 __attribute__((weak)) Display* dpy = nullptr;
 __attribute__((weak)) List* dataList = nullptr;

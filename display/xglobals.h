@@ -9,11 +9,11 @@ class List;
 class MRCData;
 class DataWin;
 
-extern Display* dpy;       // the toolkit's display
-extern List* dataList;     // groups: List of List of MRCData
-extern List* viewList;     // List of DataWin
-extern Font gfont;         // "6x10", text drawn into views
-extern Cursor cursors[10]; // indexed by mouse mode
+extern Display* dpy;        // the toolkit's display
+extern List* dataList;      // groups: List of List of MRCData
+extern List* viewList;      // List of DataWin
+extern Font gfont;          // "6x10", text drawn into views
+extern Cursor cursors[10];  // indexed by mouse mode
 
 // Shell services reached from the display code. Any may be null.
 struct ShellHooks {

@@ -3,9 +3,11 @@
 // server has one, else the ordinary depth-24 visual, never a 32-bit ARGB one).
 #pragma once
 
+// GoogleTest before Xlib: Xlib defines None.
 #include <gtest/gtest.h>
-#include <forms.h>
+// (keep this order)
 #include <X11/Xutil.h>
+#include <forms.h>
 
 #include <cstdlib>
 #include <string>
@@ -36,8 +38,8 @@ inline Display* display_for_tests() {
     return fl_initialize(&argc, pseudo ? argv8 : argv24, "tarvik", nullptr, 0);
 }
 
-#define REQUIRE_DISPLAY()                                        \
-    do {                                                         \
+#define REQUIRE_DISPLAY()                                         \
+    do {                                                          \
         if (!display_for_tests()) GTEST_SKIP() << "no X display"; \
     } while (0)
 

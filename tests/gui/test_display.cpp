@@ -1,7 +1,8 @@
 // Views, colour cells, outlines and the mouse panel on a real X server
 // (run at depth 8 and 24): rendered buffers and the pixels the server holds.
-#include "tests/gui/display_env.h"
-
+// GoogleTest first: Xlib defines None.
+#include <gtest/gtest.h>
+// (keep this order)
 #include <X11/Xlib.h>
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "display/draw.h"
 #include "display/mouse.h"
 #include "display/xglobals.h"
+#include "tests/gui/display_env.h"
 
 namespace {
 
@@ -45,7 +47,9 @@ List* listOf(std::initializer_list<MRCData*> ds) {
 }
 
 // Pixel value of the view's client-side image at canvas (x, y).
-unsigned long imagePixel(DataWin& v, int x, int y) { return XGetPixel(v.image(), x, y); }
+unsigned long imagePixel(DataWin& v, int x, int y) {
+    return XGetPixel(v.image(), x, y);
+}
 
 // What the server holds in a drawable, as an XImage.
 struct ServerImage {
@@ -818,7 +822,7 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     EXPECT_STREQ(fl_get_input(p->sizeY), "512");
     EXPECT_EQ(fl_get_choice(p->basis), 2);  // "Daub4"
     EXPECT_STREQ(fl_get_choice_text(p->basis), "Daub4");
-    EXPECT_EQ(getenvi("DWTbasis"), 1);       // stored on first read
+    EXPECT_EQ(getenvi("DWTbasis"), 1);        // stored on first read
     EXPECT_EQ(getenv2("DWTlevel"), nullptr);  // not stored
     EXPECT_EQ(fl_get_choice(p->boxChoice), 2);
     EXPECT_EQ(fl_get_choice(p->markChoice), 2);

@@ -1,7 +1,8 @@
 // PostScript of a view: exact header, placement and image bytes, and
 // ghostscript accepts every variant.
-#include "tests/gui/display_env.h"
-
+// GoogleTest first: Xlib defines None.
+#include <gtest/gtest.h>
+// (keep this order)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "display/datawin.h"
 #include "display/print.h"
 #include "display/xglobals.h"
+#include "tests/gui/display_env.h"
 
 namespace {
 
@@ -140,8 +142,7 @@ TEST_F(DisplayPrint, ScaleBarMosaicAndFitToPage) {
               std::string::npos);
     EXPECT_NE(ps.find("1 setgray 4.5 setlinewidth 208.00 20 moveto 232.00 20 lineto stroke\n"), std::string::npos);
     EXPECT_NE(ps.find("0 setgray 3 setlinewidth 210.00 20 moveto 230.00 20 lineto stroke\n"), std::string::npos);
-    EXPECT_NE(ps.find("(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto"),
-              std::string::npos);
+    EXPECT_NE(ps.find("(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto"), std::string::npos);
     EXPECT_EQ(ps.find("charpath\n"), std::string::npos);  // a single image has no tile labels
     EXPECT_EQ(ghostscript(ps) > 0, false);
 
@@ -213,6 +214,27 @@ TEST_F(DisplayPrint, NothingSelectedStillGivesAValidPage) {
     EXPECT_NE(ps.find("%%Title: shown\n"), std::string::npos);
     EXPECT_EQ(ps.find("setlinewidth stroke"), std::string::npos);
     EXPECT_EQ(ps.find("nm)"), std::string::npos);
+    EXPECT_EQ(ghostscript(ps) > 0, false);
+}
+
+TEST_F(DisplayPrint, WaveletViewPrintsFiltered) {
+    auto d = pattern(128, 128, "wv");
+    List* l = new List;
+    l->addObject(d.get());
+    view->setData(l);
+    WaveletViewFilter keepFilter = waveletViewFilter();
+    setWaveletViewFilter([](float* f, int w, int h, int, int) {
+        for (int i = 0; i < w * h; i++) f[i] = 0;
+        return 1;
+    });
+    MMode.waveletView = 1;
+    std::string ps = printed(*view, PrintOptions(), d.get());
+    setWaveletViewFilter(keepFilter);
+    // Everything became mid grey 127 of the print ramp 1..254: nothing is
+    // white any more, so the whole canvas is the picture.
+    EXPECT_NE(ps.find("/str 420 string def\n"), std::string::npos);
+    EXPECT_NE(ps.find("420 379 8 [420 0 0 379 0 0]"), std::string::npos);
+    EXPECT_NE(ps.find("image\n7f7f7f7f"), std::string::npos);
     EXPECT_EQ(ghostscript(ps) > 0, false);
 }
 
