@@ -18,14 +18,15 @@
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
-
 #include "display/colormap.h"
 
 namespace {
 float g_histX[256], g_histY[256];
 float g_prevZoom = 1;
 
-MRCData* dataAt(List* g, int i) { return (MRCData*)objectAt(g, i); }
+MRCData* dataAt(List* g, int i) {
+    return (MRCData*)objectAt(g, i);
+}
 
 void setHistSlider(float ymax) {
     double lo, hi;
@@ -37,9 +38,13 @@ void setHistSlider(float ymax) {
 }
 
 // Input text with "%4.2f".
-void showFloat(FL_OBJECT* ob, float v) { fl_set_input_float(ob, v); }
+void showFloat(FL_OBJECT* ob, float v) {
+    fl_set_input_float(ob, v);
+}
 
-bool usable(float v) { return std::isfinite(v) && v > 0; }
+bool usable(float v) {
+    return std::isfinite(v) && v > 0;
+}
 }  // namespace
 
 float fl_get_input_float(FL_OBJECT* ob) {
@@ -67,7 +72,7 @@ FD_control* create_form_control() {
         const char* label;
         FL_CALLBACKPTR cb;
         int w;
-    } menus[] = {{&c->fileMenu, "File", m_File, 45},   {&c->boxMenu, "Box", m_Box, 45},
+    } menus[] = {{&c->fileMenu, "File", m_File, 45},    {&c->boxMenu, "Box", m_Box, 45},
                  {&c->toolsMenu, "Tools", m_Tools, 50}, {&c->userMenu, "User", m_User, 45},
                  {&c->ctfMenu, "CTF", m_Ctf, 45},       {&c->testMenu, "Test Image", m_Test, 80},
                  {&c->helpMenu, "Help", m_Help, 45}};
@@ -165,8 +170,8 @@ FD_control* create_form_control() {
     for (FL_OBJECT* o : bottom) fl_set_object_gravity(o, FL_SouthWest, FL_SouthWest);
     fl_set_object_gravity(c->addView, FL_SouthEast, FL_SouthEast);
     fl_set_object_gravity(c->delView, FL_SouthEast, FL_SouthEast);
-    FL_OBJECT* top[] = {c->histFile, c->invert, c->histPlot, c->maxHist, c->scaleHist, c->pan, c->maxGray,
-                        c->minGray, c->zoom, c->scanres, c->mag, c->scanpix};
+    FL_OBJECT* top[] = {c->histFile, c->invert,  c->histPlot, c->maxHist, c->scaleHist, c->pan,
+                        c->maxGray,  c->minGray, c->zoom,     c->scanres, c->mag,       c->scanpix};
     for (FL_OBJECT* o : top) fl_set_object_gravity(o, FL_NorthWest, FL_NorthWest);
     for (FL_OBJECT* o : c->zoomBtn) fl_set_object_gravity(o, FL_NorthWest, FL_NorthWest);
     fl_end_form();
@@ -196,7 +201,9 @@ int current_group_number() {
     return n < 1 ? 1 : n;
 }
 
-List* current_group() { return (List*)objectAt(dataList, current_group_number() - 1); }
+List* current_group() {
+    return (List*)objectAt(dataList, current_group_number() - 1);
+}
 
 List* get_selected_data() {
     List* l = new List();
@@ -278,9 +285,10 @@ void destroy_data(MRCData* d) {
 
 void sel_Image(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("This is a list of images in the current image group (the list to the left). Selected images will be "
-             "displayed in the current image window. Note that some mouse functions don't work if multiple images "
-             "are selected.");
+        help(
+            "This is a list of images in the current image group (the list to the left). Selected images will be "
+            "displayed in the current image window. Note that some mouse functions don't work if multiple images "
+            "are selected.");
         return;
     }
     List* g = current_group();
@@ -356,8 +364,9 @@ void sel_None(FL_OBJECT*, long) {
 
 void sel_Numdo(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Selects the number of images selected in the box below this button. Pressing it multiple times will "
-             "scroll through all of the images in the group.");
+        help(
+            "Selects the number of images selected in the box below this button. Pressing it multiple times will "
+            "scroll through all of the images in the group.");
         return;
     }
     int max = fl_get_browser_maxline(control->images);
@@ -391,8 +400,9 @@ void sel_Imdel(FL_OBJECT*, long) {
 
 void v_histfile(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Writes the histograms of the selected images to files.\n\nYou are asked for the density range and a root "
-             "name; image i goes to root.i.dat.");
+        help(
+            "Writes the histograms of the selected images to files.\n\nYou are asked for the density range and a root "
+            "name; image i goes to root.i.dat.");
         return;
     }
     std::string ans;
@@ -408,8 +418,7 @@ void v_histfile(FL_OBJECT*, long) {
         std::snprintf(name, sizeof name, "%s.%02d.dat", root, i + 1);
         FILE* fp = std::fopen(name, "w");
         if (!fp) break;
-        for (int j = 0; j < 256; j++)
-            std::fprintf(fp, "%4.3g\t%4.1g\n", lo + (hi - lo) / 255 * j, d->Histogram()[j]);
+        for (int j = 0; j < 256; j++) std::fprintf(fp, "%4.3g\t%4.1g\n", lo + (hi - lo) / 255 * j, d->Histogram()[j]);
         std::fclose(fp);
     }
     delete sel;
@@ -419,8 +428,9 @@ void v_histfile(FL_OBJECT*, long) {
 
 void sel_Group(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("This contains a list of groups of images. The images in the currently selected group are displayed in "
-             "the list to the right.");
+        help(
+            "This contains a list of groups of images. The images in the currently selected group are displayed in "
+            "the list to the right.");
         return;
     }
     update_data_list();
@@ -457,8 +467,9 @@ void sel_Gtext(FL_OBJECT*, long) {
 
 void sel_Delgr(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Deletes the current image group.\n\nWarning: This also deletes all of the images in that group (from "
-             "memory, it does not affect files on the disk). There is no undo function.");
+        help(
+            "Deletes the current image group.\n\nWarning: This also deletes all of the images in that group (from "
+            "memory, it does not affect files on the disk). There is no undo function.");
         return;
     }
     int k = fl_get_browser(control->groups);
@@ -517,7 +528,8 @@ DataWin* make_view(int x, int y) {
     v->setGroup(current_group_number());
     // A view closed by the window manager would end the program: views go
     // through "Del" instead.
-    fl_set_form_atclose(v->form->datawin, [](FL_FORM*, void*) { return (int)FL_IGNORE; }, nullptr);
+    fl_set_form_atclose(
+        v->form->datawin, [](FL_FORM*, void*) { return (int)FL_IGNORE; }, nullptr);
     if (cursors[MMode.mode]) v->setCursor(cursors[MMode.mode]);
     viewList->addObject(v);
     char buf[16];
@@ -529,8 +541,9 @@ DataWin* make_view(int x, int y) {
 
 void sel_Addview(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Makes a new view.\n\nThis feature could cause the program to crash. Multiple views are supported for "
-             "comparing images of different sizes or with different settings.");
+        help(
+            "Makes a new view.\n\nThis feature could cause the program to crash. Multiple views are supported for "
+            "comparing images of different sizes or with different settings.");
         return;
     }
     if (!make_view(650, 270 + 15 * count(viewList))) {
@@ -542,8 +555,9 @@ void sel_Addview(FL_OBJECT*, long) {
 
 void sel_Delview(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Removes the selected view from the screen.\n\nThis has no effect on the images in the view. There must "
-             "always be at least one view on on the screen.");
+        help(
+            "Removes the selected view from the screen.\n\nThis has no effect on the images in the view. There must "
+            "always be at least one view on on the screen.");
         return;
     }
     if (count(viewList) < 2) return;
@@ -567,8 +581,9 @@ void resize_callback(DataWin* v) {
 
 void v_Mingray(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("This sets the image density which corresponds to absolute black. Its position corresponds to "
-             "thehistogram of densitys above.");
+        help(
+            "This sets the image density which corresponds to absolute black. Its position corresponds to "
+            "thehistogram of densitys above.");
         return;
     }
     if (DataWin* v = current_view())
@@ -577,8 +592,9 @@ void v_Mingray(FL_OBJECT*, long) {
 
 void v_Maxgray(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("This sets the image density which corresponds to absolute white. Its position corresponds to "
-             "thehistogram of densitys above.");
+        help(
+            "This sets the image density which corresponds to absolute white. Its position corresponds to "
+            "thehistogram of densitys above.");
         return;
     }
     if (DataWin* v = current_view())
@@ -596,8 +612,9 @@ void v_Pan(FL_OBJECT*, long) {
 
 void v_Zoom(FL_OBJECT*, long arg) {
     if (dohelp()) {
-        help("Changes the zoom factor for the selected image.\n\nNote that averaging is not done for scale factors "
-             "less than 1.0.");
+        help(
+            "Changes the zoom factor for the selected image.\n\nNote that averaging is not done for scale factors "
+            "less than 1.0.");
         return;
     }
     static const float steps[] = {0.25f, 0.5f, 1, 2, 4};
@@ -628,8 +645,9 @@ void v_Zoom(FL_OBJECT*, long arg) {
 
 void v_Maxhist(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Rescales the y axis of the histogram.\n\nThis allows you to look at smaller details when there is a very "
-             "large central peak.\n");
+        help(
+            "Rescales the y axis of the histogram.\n\nThis allows you to look at smaller details when there is a very "
+            "large central peak.\n");
         return;
     }
     double v = fl_get_slider_value(control->maxHist);
@@ -638,9 +656,10 @@ void v_Maxhist(FL_OBJECT*, long) {
 
 void v_Scalehist(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("Changes the x axis scale of the histogram.\n\nThis allows you to zoom in (slide left) or out (slide "
-             "right) on the central maximum in the histogram. This also changes the limits of the min/max sliders so "
-             "the scales match.");
+        help(
+            "Changes the x axis scale of the histogram.\n\nThis allows you to zoom in (slide left) or out (slide "
+            "right) on the central maximum in the histogram. This also changes the limits of the min/max sliders so "
+            "the scales match.");
         return;
     }
     List* sel = get_selected_data();
@@ -691,9 +710,10 @@ static const char* kMagHelp =
 
 void v_Scanpix(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("This is the step size of the scanner (micrometres) the image was digitised with. Entering a value here "
-             "will change the pixel size. The default values can be Set in the global preferences on the Tools "
-             "menu.");
+        help(
+            "This is the step size of the scanner (micrometres) the image was digitised with. Entering a value here "
+            "will change the pixel size. The default values can be Set in the global preferences on the Tools "
+            "menu.");
         return;
     }
     float scan = fl_get_input_float(control->scanpix);
@@ -718,8 +738,9 @@ void v_Mag(FL_OBJECT*, long) {
 
 void v_Scanres(FL_OBJECT*, long) {
     if (dohelp()) {
-        help("This is the pixel size of the image in Angstrom. Entering a value here will change the related values. "
-             "The default values can be Set in the global preferences on the Tools menu.");
+        help(
+            "This is the pixel size of the image in Angstrom. Entering a value here will change the related values. "
+            "The default values can be Set in the global preferences on the Tools menu.");
         return;
     }
     float pixres = fl_get_input_float(control->scanres);

@@ -22,9 +22,15 @@ bool take(DlgAnswer::Kind k, DlgAnswer* out) {
 }
 }  // namespace
 
-void dlg_set_scripted(bool on) { g_scripted = on; }
-bool dlg_scripted() { return g_scripted; }
-void dlg_push(const DlgAnswer& a) { g_queue.push_back(a); }
+void dlg_set_scripted(bool on) {
+    g_scripted = on;
+}
+bool dlg_scripted() {
+    return g_scripted;
+}
+void dlg_push(const DlgAnswer& a) {
+    g_queue.push_back(a);
+}
 void dlg_push_button(int b) {
     DlgAnswer a;
     a.button = b;
@@ -56,14 +62,20 @@ void dlg_push_form(const std::string& button, std::function<void(FL_FORM*)> fill
     a.fill = std::move(fill);
     dlg_push(a);
 }
-int dlg_pending() { return (int)g_queue.size(); }
+int dlg_pending() {
+    return (int)g_queue.size();
+}
 void dlg_clear() {
     g_queue.clear();
     g_log.clear();
     g_unexpected = 0;
 }
-const std::vector<std::string>& dlg_log() { return g_log; }
-int dlg_unexpected() { return g_unexpected; }
+const std::vector<std::string>& dlg_log() {
+    return g_log;
+}
+int dlg_unexpected() {
+    return g_unexpected;
+}
 
 void dlg_message(const char* l1, const char* l2, const char* l3) {
     g_log.push_back(std::string("message: ") + l1 + "|" + l2 + "|" + l3);
@@ -80,8 +92,8 @@ int dlg_question(const char* msg, int def) {
     return fl_show_question(msg, def) == 1 ? 1 : 0;
 }
 
-int dlg_choice(const char* l1, const char* l2, const char* l3, int nb, const char* b1, const char* b2,
-               const char* b3, int def) {
+int dlg_choice(const char* l1, const char* l2, const char* l3, int nb, const char* b1, const char* b2, const char* b3,
+               int def) {
     g_log.push_back(std::string("choice: ") + l1 + "|" + l2 + "|" + l3 + " [" + b1 + "|" + b2 + "|" + b3 + "]");
     if (g_scripted) {
         DlgAnswer a;

@@ -14,8 +14,8 @@ void dlg_message(const char* l1, const char* l2 = "", const char* l3 = "");
 // Yes/No question: 1 yes, 0 no.
 int dlg_question(const char* msg, int def);
 // Choice dialog with three lines and nb (1..3) buttons; returns 1..nb.
-int dlg_choice(const char* l1, const char* l2, const char* l3, int nb, const char* b1, const char* b2,
-               const char* b3, int def);
+int dlg_choice(const char* l1, const char* l2, const char* l3, int nb, const char* b1, const char* b2, const char* b3,
+               int def);
 // Text input; false when cancelled (out untouched).
 bool dlg_input(const char* prompt, const char* def, std::string* out);
 // File selector, single mode: the full path (directory + "/" + name).
@@ -29,11 +29,11 @@ FL_OBJECT* dlg_run_form(FL_FORM* form, const std::vector<FL_OBJECT*>& enders);
 // ---- scripted answers (tests)
 struct DlgAnswer {
     enum Kind { Button, Text, Files, Form } kind = Button;
-    int button = 1;                       // question: 1 yes 0 no; choice: 1..3
-    bool cancel = false;                  // input / file selector cancelled
-    std::string text;                     // input text, or the form button label
-    std::vector<std::string> files;       // full paths
-    std::function<void(FL_FORM*)> fill;   // Form: edits the fields before the button
+    int button = 1;                      // question: 1 yes 0 no; choice: 1..3
+    bool cancel = false;                 // input / file selector cancelled
+    std::string text;                    // input text, or the form button label
+    std::vector<std::string> files;      // full paths
+    std::function<void(FL_FORM*)> fill;  // Form: edits the fields before the button
 };
 // Scripted mode: dialogs never block; each takes the next queued answer, and
 // an unexpected dialog (empty queue or wrong kind) is logged and cancelled.

@@ -20,7 +20,6 @@
 #include "core/anyformat.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
-
 #include "display/print.h"
 
 namespace {
@@ -90,19 +89,26 @@ int& interleave_counter() {
 void m_File_open(int kind) {
     if (dohelp()) {
         switch (kind) {
-        case 0:
-            help("Reads MRC files.\n\nByte order is corrected for, so it should be able to read images created on any "
-                 "machine.");
-            break;
-        case 1:
-            help("Reads Scans-A-Lot files.\n\nThis is the file format produced by PDS scanners running scans-a-lot "
-                 "software on a PC.");
-            break;
-        case 2:
-            help("Reads a variety of image files.\n\nThis will read a variety of standard image formats including PGM, "
-                 "GIF and TIFF. Uses the netpbm library. Only pgm images are supported if this is not installed.");
-            break;
-        case 4: help("Reads SPIDER files.\n\nOnly reads new 'unix' style spider files.\n"); break;
+            case 0:
+                help(
+                    "Reads MRC files.\n\nByte order is corrected for, so it should be able to read images created on "
+                    "any "
+                    "machine.");
+                break;
+            case 1:
+                help(
+                    "Reads Scans-A-Lot files.\n\nThis is the file format produced by PDS scanners running scans-a-lot "
+                    "software on a PC.");
+                break;
+            case 2:
+                help(
+                    "Reads a variety of image files.\n\nThis will read a variety of standard image formats including "
+                    "PGM, "
+                    "GIF and TIFF. Uses the netpbm library. Only pgm images are supported if this is not installed.");
+                break;
+            case 4:
+                help("Reads SPIDER files.\n\nOnly reads new 'unix' style spider files.\n");
+                break;
         }
         return;
     }
@@ -152,8 +158,9 @@ static void openStack(bool pif) {
 
 void m_File_open_im() {
     if (dohelp()) {
-        help("Reads imagic files.\n\nMultiple image files will be placed in a new group. Single images will be added "
-             "to the current group.");
+        help(
+            "Reads imagic files.\n\nMultiple image files will be placed in a new group. Single images will be added "
+            "to the current group.");
         return;
     }
     openStack(false);
@@ -161,8 +168,9 @@ void m_File_open_im() {
 
 void m_File_open_pif() {
     if (dohelp()) {
-        help("Reads PIF files.\n\nMultiple image files will be placed in a new group. Single images will be added to "
-             "the current group. Some types of PIF files cannot be read.");
+        help(
+            "Reads PIF files.\n\nMultiple image files will be placed in a new group. Single images will be added to "
+            "the current group. Some types of PIF files cannot be read.");
         return;
     }
     openStack(true);
@@ -234,8 +242,8 @@ void m_File_save_mrc(int isShort) {
     if (sel.count() == 0) return;
     int shortMode = 0;
     if (isShort) {
-        int r = dlg_choice("", "Should I rescale the image to minimize information loss ?", "", 3, "Yes", "No",
-                           "Maybe", 2);
+        int r =
+            dlg_choice("", "Should I rescale the image to minimize information loss ?", "", 3, "Yes", "No", "Maybe", 2);
         if (r == 3) return;
         shortMode = r == 1 ? 1 : 2;
     }
@@ -271,8 +279,9 @@ void m_File_save_mrc(int isShort) {
 
 void m_File_save_mrcext() {
     if (dohelp()) {
-        help("Saves all selected data sets as MRC files.\n\nThe old filenames are used with a new extension. Files are "
-             "saved in the current directory! ");
+        help(
+            "Saves all selected data sets as MRC files.\n\nThe old filenames are used with a new extension. Files are "
+            "saved in the current directory! ");
         return;
     }
     Selection sel;
@@ -296,9 +305,10 @@ void m_File_save_mrcext() {
 
 void m_File_save_spider() {
     if (dohelp()) {
-        help("Saves all selected data sets as SPIDER files.\n\n If the selected data sets are in the \"Clips\" group, "
-             "you will be allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single "
-             "files will be saved with the name you select, multiple files will have an appended number.");
+        help(
+            "Saves all selected data sets as SPIDER files.\n\n If the selected data sets are in the \"Clips\" group, "
+            "you will be allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single "
+            "files will be saved with the name you select, multiple files will have an appended number.");
         return;
     }
     Selection sel;
@@ -329,8 +339,9 @@ void m_File_save_spider() {
 
 void m_File_save_imagic() {
     if (dohelp()) {
-        help("Saves all selected data sets in a single imagic file.\n\n If the selected file already exists, the "
-             "images will be appended to the end of the file.");
+        help(
+            "Saves all selected data sets in a single imagic file.\n\n If the selected file already exists, the "
+            "images will be appended to the end of the file.");
         return;
     }
     Selection sel;
@@ -348,8 +359,9 @@ void m_File_save_imagic() {
 
 void m_File_save_pif() {
     if (dohelp()) {
-        help("Saves all selected data sets in a single PIF file.\n\n If the selected file already exists, the images "
-             "will be appended to the end of the file.");
+        help(
+            "Saves all selected data sets in a single PIF file.\n\n If the selected file already exists, the images "
+            "will be appended to the end of the file.");
         return;
     }
     Selection sel;
@@ -366,9 +378,10 @@ void m_File_save_pif() {
 
 void m_File_save_pgm() {
     if (dohelp()) {
-        help("Saves all selected data sets as 8 bit PGM files.\n\n The 256 greyscale values will be assigned using the "
-             "limits currently used for display. The pgm format is a ppm format, ie - all of the ppm, pgm and pnm "
-             "unix commands should work  with these files.");
+        help(
+            "Saves all selected data sets as 8 bit PGM files.\n\n The 256 greyscale values will be assigned using the "
+            "limits currently used for display. The pgm format is a ppm format, ie - all of the ppm, pgm and pnm "
+            "unix commands should work  with these files.");
         return;
     }
     Selection sel;
@@ -389,9 +402,13 @@ void m_File_save_pgm() {
 
 // ---------------------------------------------------------------- print, quit, dispatch
 
-static void printEntry() { print_panel(); }
+static void printEntry() {
+    print_panel();
+}
 
-void m_File_quit_prepare() { saveenv2(); }
+void m_File_quit_prepare() {
+    saveenv2();
+}
 
 void m_File_quit() {
     m_File_quit_prepare();
@@ -400,28 +417,60 @@ void m_File_quit() {
 
 void m_File_item(int item) {
     switch (item) {
-    case 1: m_File_open(0); break;
-    case 2: m_File_open_im(); break;
-    case 3: m_File_open(4); break;
-    case 4: m_File_open_pif(); break;
-    case 5: m_File_open(1); break;
-    case 6: m_File_open_list(); break;
-    case 7: m_File_open(2); break;
-    case 8: m_File_save_mrc(0); break;
-    case 9: m_File_save_mrc(1); break;
-    case 10: m_File_save_mrcext(); break;
-    case 11: m_File_save_imagic(); break;
-    case 12: m_File_save_spider(); break;
-    case 13: m_File_save_pif(); break;
-    case 14: m_File_save_pgm(); break;
-    case 15: printEntry(); break;
-    case 16:
-        if (dohelp())
-            help("Saves the preferences and ends the program.");
-        else
-            m_File_quit();
-        break;
+        case 1:
+            m_File_open(0);
+            break;
+        case 2:
+            m_File_open_im();
+            break;
+        case 3:
+            m_File_open(4);
+            break;
+        case 4:
+            m_File_open_pif();
+            break;
+        case 5:
+            m_File_open(1);
+            break;
+        case 6:
+            m_File_open_list();
+            break;
+        case 7:
+            m_File_open(2);
+            break;
+        case 8:
+            m_File_save_mrc(0);
+            break;
+        case 9:
+            m_File_save_mrc(1);
+            break;
+        case 10:
+            m_File_save_mrcext();
+            break;
+        case 11:
+            m_File_save_imagic();
+            break;
+        case 12:
+            m_File_save_spider();
+            break;
+        case 13:
+            m_File_save_pif();
+            break;
+        case 14:
+            m_File_save_pgm();
+            break;
+        case 15:
+            printEntry();
+            break;
+        case 16:
+            if (dohelp())
+                help("Saves the preferences and ends the program.");
+            else
+                m_File_quit();
+            break;
     }
 }
 
-void m_File(FL_OBJECT* ob, long) { m_File_item(fl_get_menu(ob)); }
+void m_File(FL_OBJECT* ob, long) {
+    m_File_item(fl_get_menu(ob));
+}

@@ -33,9 +33,13 @@ std::string pathField() {
     return s ? s : "";
 }
 
-void setPathField(const std::string& p) { fl_set_input(filesel->path, p.c_str()); }
+void setPathField(const std::string& p) {
+    fl_set_input(filesel->path, p.c_str());
+}
 
-const char* prefOr(const char* key, const char* def) { return getenv2d(key, def); }
+const char* prefOr(const char* key, const char* def) {
+    return getenv2d(key, def);
+}
 
 void selectOnly(int line) {
     fl_deselect_browser(filesel->browser);
@@ -62,9 +66,15 @@ std::vector<std::string> fsel_list_dir(const std::string& dir) {
     return out;
 }
 
-std::string fsel_line(int n) { return n >= 1 && n <= (int)g_lines.size() ? g_lines[n - 1] : std::string(); }
-int fsel_lines() { return (int)g_lines.size(); }
-int fsel_accepted() { return g_accepted; }
+std::string fsel_line(int n) {
+    return n >= 1 && n <= (int)g_lines.size() ? g_lines[n - 1] : std::string();
+}
+int fsel_lines() {
+    return (int)g_lines.size();
+}
+int fsel_accepted() {
+    return g_accepted;
+}
 
 void fsel_path(FL_OBJECT*, long) {
     fl_freeze_form(filesel->fsel);
@@ -141,51 +151,61 @@ void fsel_file(FL_OBJECT*, long) {
     std::string text = t ? t : "";
     fl_deselect_browser(filesel->browser);
     for (int i = 1; i <= (int)g_lines.size(); i++) {
-        bool hit = fsel_single ? g_lines[i - 1] == text
-                               : (!text.empty() && g_lines[i - 1].compare(0, text.size(), text) == 0);
+        bool hit =
+            fsel_single ? g_lines[i - 1] == text : (!text.empty() && g_lines[i - 1].compare(0, text.size(), text) == 0);
         if (hit) fl_select_browser_line(filesel->browser, i);
     }
 }
 
 void fsel_button(FL_OBJECT* ob, long which) {
     switch (which) {
-    case 0: {
-        const char* h = std::getenv("HOME");
-        fsel_set_path(h ? h : "/");
-        break;
-    }
-    case 1: {
-        const char* w = std::getenv("PWD");
-        std::string cwd;
-        if (!w) {
-            char buf[4096];
-            if (getcwd(buf, sizeof buf)) cwd = buf;
+        case 0: {
+            const char* h = std::getenv("HOME");
+            fsel_set_path(h ? h : "/");
+            break;
         }
-        fsel_set_path(w ? w : (cwd.empty() ? "/" : cwd.c_str()));
-        break;
-    }
-    case 2: fsel_set_path("/tmp"); break;
-    case 3: fsel_set_path(prefOr("last_dir", "/")); break;
-    case 4: case 5: case 6: {
-        char key[16];
-        std::snprintf(key, sizeof key, "usr_dir_%d", (int)which - 3);
-        fsel_set_path(prefOr(key, "/"));
-        break;
-    }
-    case 7: case 8: case 9: {
-        char key[16];
-        std::snprintf(key, sizeof key, "usr_dir_%d", (int)which - 6);
-        setenv2(key, pathField().c_str());
-        break;
-    }
-    case 10:  // All
-        fl_deselect_browser(filesel->browser);
-        if (fsel_single)
-            fl_select_browser_line(filesel->browser, 1);
-        else
-            for (int i = 2; i <= (int)g_lines.size(); i++) fl_select_browser_line(filesel->browser, i);
-        break;
-    case 11: fl_deselect_browser(filesel->browser); break;
+        case 1: {
+            const char* w = std::getenv("PWD");
+            std::string cwd;
+            if (!w) {
+                char buf[4096];
+                if (getcwd(buf, sizeof buf)) cwd = buf;
+            }
+            fsel_set_path(w ? w : (cwd.empty() ? "/" : cwd.c_str()));
+            break;
+        }
+        case 2:
+            fsel_set_path("/tmp");
+            break;
+        case 3:
+            fsel_set_path(prefOr("last_dir", "/"));
+            break;
+        case 4:
+        case 5:
+        case 6: {
+            char key[16];
+            std::snprintf(key, sizeof key, "usr_dir_%d", (int)which - 3);
+            fsel_set_path(prefOr(key, "/"));
+            break;
+        }
+        case 7:
+        case 8:
+        case 9: {
+            char key[16];
+            std::snprintf(key, sizeof key, "usr_dir_%d", (int)which - 6);
+            setenv2(key, pathField().c_str());
+            break;
+        }
+        case 10:  // All
+            fl_deselect_browser(filesel->browser);
+            if (fsel_single)
+                fl_select_browser_line(filesel->browser, 1);
+            else
+                for (int i = 2; i <= (int)g_lines.size(); i++) fl_select_browser_line(filesel->browser, i);
+            break;
+        case 11:
+            fl_deselect_browser(filesel->browser);
+            break;
     }
 }
 
@@ -264,7 +284,9 @@ int fsel_run_single() {
     return runModal(1);
 }
 
-int fsel_run_multiple() { return runModal(0); }
+int fsel_run_multiple() {
+    return runModal(0);
+}
 
 const char* fsel_get_path() {
     std::string p = pathField();

@@ -16,12 +16,14 @@ const char* kHomePage = "https://tarvik.sourceforge.io/";
 struct FD_INFO {
     FL_FORM* INFO;
     FL_OBJECT* ok;
-} * g_info = nullptr;
+}* g_info = nullptr;
 
 std::string g_shown;
 }  // namespace
 
-int dohelp() { return helpmode; }
+int dohelp() {
+    return helpmode;
+}
 
 std::string help_wrap(const std::string& text) {
     std::string s = text;
@@ -36,7 +38,9 @@ std::string help_wrap(const std::string& text) {
     return s;
 }
 
-std::string help_text() { return helpPanel ? g_shown : std::string(); }
+std::string help_text() {
+    return helpPanel ? g_shown : std::string();
+}
 
 void help(const char* text) {
     std::string copy = text ? text : "";
@@ -106,9 +110,12 @@ void info_Bye(FL_OBJECT*, long) {
 
 std::string help_browser_commands(const std::string& url, int which) {
     switch (which) {
-    case 0: return "netscape -remote " + shell_quote("openURL(" + url + ",new-window)") + " >/dev/null 2>&1";
-    case 1: return "command -v netscape >/dev/null 2>&1 && { netscape " + shell_quote(url) + " >/dev/null 2>&1 & }";
-    case 2: return "xdg-open " + shell_quote(url) + " >/dev/null 2>&1 &";
+        case 0:
+            return "netscape -remote " + shell_quote("openURL(" + url + ",new-window)") + " >/dev/null 2>&1";
+        case 1:
+            return "command -v netscape >/dev/null 2>&1 && { netscape " + shell_quote(url) + " >/dev/null 2>&1 & }";
+        case 2:
+            return "xdg-open " + shell_quote(url) + " >/dev/null 2>&1 &";
     }
     return "";
 }
@@ -122,10 +129,13 @@ void m_Help_item(int item) {
             if (std::system(help_browser_commands(url, k).c_str()) == 0) break;
     } else if (item == 2) {
         helpmode = 1;
-        help("TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
-             "The program is now in help mode. Until you close this window, clicking on just about any object "
-             "will cause help on that object to appear here INSTEAD of doing what it normally does.");
+        help(
+            "TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
+            "The program is now in help mode. Until you close this window, clicking on just about any object "
+            "will cause help on that object to appear here INSTEAD of doing what it normally does.");
     }
 }
 
-void m_Help(FL_OBJECT* menu, long) { m_Help_item(fl_get_menu(menu)); }
+void m_Help(FL_OBJECT* menu, long) {
+    m_Help_item(fl_get_menu(menu));
+}

@@ -65,7 +65,9 @@ void notYet(const char* menu, int item, const char* items) {
 }
 }  // namespace
 
-void m_Box_item(int item) { notYet("Box", item, kBoxItems); }
+void m_Box_item(int item) {
+    notYet("Box", item, kBoxItems);
+}
 
 void m_Tools_item(int item) {
     if (item == 19)
@@ -74,12 +76,28 @@ void m_Tools_item(int item) {
         notYet("Tools", item, kToolsItems);
 }
 
-void m_User_item(int item) { notYet("User", item, kUserItems); }
-void m_Ctf_item(int item) { notYet("CTF", item, kCtfItems); }
-void m_Test_item(int item) { notYet("Test Image", item, kTestItems); }
+void m_User_item(int item) {
+    notYet("User", item, kUserItems);
+}
+void m_Ctf_item(int item) {
+    notYet("CTF", item, kCtfItems);
+}
+void m_Test_item(int item) {
+    notYet("Test Image", item, kTestItems);
+}
 
-void m_Box(FL_OBJECT* ob, long) { m_Box_item(fl_get_menu(ob)); }
-void m_Tools(FL_OBJECT* ob, long) { m_Tools_item(fl_get_menu(ob)); }
-void m_User(FL_OBJECT* ob, long) { m_User_item(fl_get_menu(ob)); }
-void m_Ctf(FL_OBJECT* ob, long) { m_Ctf_item(fl_get_menu(ob)); }
-void m_Test(FL_OBJECT* ob, long) { m_Test_item(fl_get_menu(ob)); }
+void m_Box(FL_OBJECT* ob, long) {
+    m_Box_item(fl_get_menu(ob));
+}
+void m_Tools(FL_OBJECT* ob, long) {
+    m_Tools_item(fl_get_menu(ob));
+}
+void m_User(FL_OBJECT* ob, long) {
+    m_User_item(fl_get_menu(ob));
+}
+void m_Ctf(FL_OBJECT* ob, long) {
+    m_Ctf_item(fl_get_menu(ob));
+}
+void m_Test(FL_OBJECT* ob, long) {
+    m_Test_item(fl_get_menu(ob));
+}

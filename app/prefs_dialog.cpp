@@ -17,8 +17,11 @@ FD_prefs* create_form_prefs() {
     struct F {
         FL_OBJECT** slot;
         const char* label;
-    } f[] = {{&p->chromab, "Chrom Aber (mm)"}, {&p->spherab, "Sph Aber (mm)"}, {&p->voltage, "Accel V (KV)"},
-             {&p->mag, "Mag (k)"},             {&p->scanres, "Scan Res (um)"}};
+    } f[] = {{&p->chromab, "Chrom Aber (mm)"},
+             {&p->spherab, "Sph Aber (mm)"},
+             {&p->voltage, "Accel V (KV)"},
+             {&p->mag, "Mag (k)"},
+             {&p->scanres, "Scan Res (um)"}};
     int y = 10;
     for (auto& e : f) {
         *e.slot = fl_add_input(FL_NORMAL_INPUT, 140, y, 140, 25, e.label);
@@ -42,9 +45,10 @@ FD_prefs* create_form_prefs() {
 
 void m_Tools_Prefs() {
     if (dohelp()) {
-        help("Allows you to set a variety of global preferences.\n\nThis contains global options/defaults for several "
-             "aspects of the program. The settings are stored in '~/.tvenv' which is read as the program starts and "
-             "written as the program exits.");
+        help(
+            "Allows you to set a variety of global preferences.\n\nThis contains global options/defaults for several "
+            "aspects of the program. The settings are stored in '~/.tvenv' which is read as the program starts and "
+            "written as the program exits.");
         return;
     }
     FD_prefs* p = create_form_prefs();

@@ -4,7 +4,7 @@
 #include <forms.h>
 
 struct FD_prefs {
-    FL_FORM* prefs;
+    FL_FORM *prefs;
     FL_OBJECT *chromab, *spherab, *voltage, *mag, *scanres;
     FL_OBJECT *fftboxonly, *privcmap;
     FL_OBJECT *ok, *cancel;

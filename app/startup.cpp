@@ -80,7 +80,9 @@ Cursor plusCursor(Window w) {
 }
 }  // namespace
 
-const std::vector<std::string>& toolkit_args() { return g_args; }
+const std::vector<std::string>& toolkit_args() {
+    return g_args;
+}
 
 int count_free_cells(Display* d, Colormap cm) {
     unsigned long pixels[256];
@@ -165,7 +167,9 @@ int startup_workbench() {
     fl_show_form(control->control, FL_PLACE_POSITION | FL_FREE_SIZE, FL_FULLBORDER, "Control");
 
     create_mouse_panel(1);
-    if (mpanel) fl_set_form_atclose(mpanel->mouse, [](FL_FORM*, void*) { return (int)FL_IGNORE; }, nullptr);
+    if (mpanel)
+        fl_set_form_atclose(
+            mpanel->mouse, [](FL_FORM*, void*) { return (int)FL_IGNORE; }, nullptr);
 
     Window cw = control->control->window;
     cursors[MOVE] = XCreateFontCursor(dpy, XC_fleur);

@@ -13,9 +13,9 @@
 struct VisualPlan {
     std::vector<std::string> args;  // after the program path
     bool pseudoColor = false;
-    bool forcedPrivate = false;     // "-private" although "privcmap" is 0
-    int freeCells = -1;             // free cells of the default colour map (8-bit default visual only)
-    int depth = 0;                  // depth asked for
+    bool forcedPrivate = false;  // "-private" although "privcmap" is 0
+    int freeCells = -1;          // free cells of the default colour map (8-bit default visual only)
+    int depth = 0;               // depth asked for
 };
 // Cells the toolkit takes for itself plus the 32 a view needs at least.
 constexpr int kCellsNeeded = 136 + 32;

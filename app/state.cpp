@@ -18,8 +18,12 @@ List* viewList = nullptr;
 Cursor cursors[10] = {};
 Font gfont = 0;
 
-void gui_deactivate_all() { fl_deactivate_all_forms(); }
-void gui_activate_all() { fl_activate_all_forms(); }
+void gui_deactivate_all() {
+    fl_deactivate_all_forms();
+}
+void gui_activate_all() {
+    fl_activate_all_forms();
+}
 
 namespace {
 

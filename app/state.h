@@ -5,7 +5,6 @@
 #include <forms.h>
 
 #include "core/mmode.h"
-
 #include "display/mouse.h"
 #include "display/xglobals.h"
 

@@ -3,8 +3,18 @@
 
 #include "display/datawin.h"
 
-inline int view_fullW(DataWin* v) { return v->fullWidth(); }
-inline int view_fullH(DataWin* v) { return v->fullHeight(); }
-inline int view_canvasW(DataWin* v) { return v->canvasWidth(); }
-inline int view_canvasH(DataWin* v) { return v->canvasHeight(); }
-inline bool view_ok(DataWin* v) { return v && v->form; }
+inline int view_fullW(DataWin* v) {
+    return v->fullWidth();
+}
+inline int view_fullH(DataWin* v) {
+    return v->fullHeight();
+}
+inline int view_canvasW(DataWin* v) {
+    return v->canvasWidth();
+}
+inline int view_canvasH(DataWin* v) {
+    return v->canvasHeight();
+}
+inline bool view_ok(DataWin* v) {
+    return v && v->form;
+}

@@ -1,9 +1,8 @@
 // Start-up of the workbench to its first mapped window (and to all three of
 // its windows), next to a bare Xlib client mapping one window, in the same
 // run. Needs an X display (scripts/xvfb-run 24 build/bench_startup).
-#include <benchmark/benchmark.h>
-
 #include <X11/Xlib.h>
+#include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -2,8 +2,11 @@
 // and helpers that put it back into its start-up state between tests.
 #pragma once
 
+// GoogleTest before the toolkit: Xlib defines None.
 #include <gtest/gtest.h>
+// clang-format off
 #include <forms.h>
+// clang-format on
 
 #include <string>
 #include <vector>
@@ -13,8 +16,8 @@ class List;
 
 // True when the workbench came up (an X display was there).
 bool shell_up();
-#define REQUIRE_SHELL()                                                   \
-    do {                                                                  \
+#define REQUIRE_SHELL()                                                    \
+    do {                                                                   \
         if (!shell_up()) GTEST_SKIP() << "no X display for the workbench"; \
     } while (0)
 

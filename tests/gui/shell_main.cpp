@@ -1,7 +1,6 @@
 // Test main for the workbench tests: brings the workbench up once (without
 // the event loop), with HOME in a fresh folder, before any test runs.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +28,9 @@ int g_tmpN = 0;
 std::string g_root;
 }  // namespace
 
-bool shell_up() { return g_up; }
+bool shell_up() {
+    return g_up;
+}
 
 std::string shell_tmpdir() {
     char buf[64];
@@ -80,7 +81,9 @@ std::string read_file(const std::string& path) {
     return s;
 }
 
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 void write_mrc(const std::string& path, int nx, int ny, float base) {
     MRCData* d = make_data(nx, ny, "w", nullptr, base);

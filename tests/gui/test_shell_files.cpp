@@ -1,7 +1,6 @@
 // File menu: opening through the queued file selection, the naming rules and
 // overwrite answers of the save commands, list reading with interleave.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <fstream>
@@ -37,7 +36,9 @@ int choices() {
     return n;
 }
 
-void selectAll() { sel_All(nullptr, 0); }
+void selectAll() {
+    sel_All(nullptr, 0);
+}
 }  // namespace
 
 TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
@@ -187,8 +188,8 @@ TEST(ShellFiles, ClipsUseDefaultFilespecs) {
     shell_reset();
     std::string dir = shell_tmpdir();
     Cwd here(dir);
-    add_to_group({make_data(16, 16, "Clip img (1,2)", "img_001.img"), make_data(16, 16, "Clip img (5,6)", "img_002.img"),
-                  make_complex(14, 16, "Clip fft")});
+    add_to_group({make_data(16, 16, "Clip img (1,2)", "img_001.img"),
+                  make_data(16, 16, "Clip img (5,6)", "img_002.img"), make_complex(14, 16, "Clip fft")});
     selectAll();
     dlg_push_button(1);  // default filespecs: no file selector
     m_File_item(8);
@@ -197,8 +198,9 @@ TEST(ShellFiles, ClipsUseDefaultFilespecs) {
     EXPECT_TRUE(exists(dir + "/img_002.img"));
     EXPECT_TRUE(exists(dir + "/Clip fft.tnf"));
     ASSERT_GE(dlg_log().size(), 1u);
-    EXPECT_NE(dlg_log()[0].find("Should I use the default filespecs|in the current directory, starting with|img_001.img"),
-              std::string::npos);
+    EXPECT_NE(
+        dlg_log()[0].find("Should I use the default filespecs|in the current directory, starting with|img_001.img"),
+        std::string::npos);
     // "Abort" ends the command; "No" goes to the file selector.
     dlg_clear();
     dlg_push_button(3);

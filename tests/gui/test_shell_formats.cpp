@@ -22,14 +22,16 @@ bool reportedMissing() {
     return false;
 }
 
-MRCData* at(int i) { return (MRCData*)current_group()->objectAt(i); }
+MRCData* at(int i) {
+    return (MRCData*)current_group()->objectAt(i);
+}
 
-#define SKIP_IF_MISSING(what)                                                  \
-    do {                                                                       \
-        if (reportedMissing()) {                                               \
-            EXPECT_EQ(count(current_group()), 0);                              \
-            GTEST_SKIP() << what " files are not in this build yet";           \
-        }                                                                      \
+#define SKIP_IF_MISSING(what)                                        \
+    do {                                                             \
+        if (reportedMissing()) {                                     \
+            EXPECT_EQ(count(current_group()), 0);                    \
+            GTEST_SKIP() << what " files are not in this build yet"; \
+        }                                                            \
     } while (0)
 }  // namespace
 

@@ -1,6 +1,5 @@
 // File selector: listing without a shell, path rules, clicks and typing.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
@@ -16,7 +15,9 @@
 #include "tests/gui/shell_env.h"
 
 namespace {
-void touch(const std::string& p) { std::ofstream(p) << "x"; }
+void touch(const std::string& p) {
+    std::ofstream(p) << "x";
+}
 
 std::vector<int> selected() {
     std::vector<int> v;
@@ -49,8 +50,8 @@ std::string makeTree() {
 
 TEST(ShellFsel, ListsLikeLsWithoutAShell) {
     std::string d = makeTree();
-    std::vector<std::string> want = {"$(touch pwned);'q\".mrc", "@bold", "a1.mrc", "image1.mrc", "image2.mrc",
-                                     "sub dir/", "with blank.mrc"};
+    std::vector<std::string> want = {
+        "$(touch pwned);'q\".mrc", "@bold", "a1.mrc", "image1.mrc", "image2.mrc", "sub dir/", "with blank.mrc"};
     EXPECT_EQ(fsel_list_dir(d), want);
     EXPECT_FALSE(exists(d + "/pwned"));
     EXPECT_TRUE(fsel_list_dir(d + "/nonexistent").empty());
@@ -182,7 +183,8 @@ TEST(ShellFsel, ModalRunsReturnTheChoice) {
     EXPECT_EQ(many, (std::vector<std::string>{d + "/image1.mrc", d + "/image2.mrc"}));
 
     setenv2("last_dir", "/");
-    fl_add_timeout(30, [](int, void*) { fl_trigger_object(filesel->cancel); }, nullptr);
+    fl_add_timeout(
+        30, [](int, void*) { fl_trigger_object(filesel->cancel); }, nullptr);
     EXPECT_FALSE(dlg_file_single(&p));
     EXPECT_EQ(std::string(getenv2d("last_dir", "")), "/");  // Cancel changes no preference
     dlg_set_scripted(true);

@@ -15,11 +15,11 @@
 #include "app/prefs_dialog.h"
 #include "app/state.h"
 #include "app/viewlink.h"
-#include "display/print.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
+#include "display/print.h"
 #include "tests/gui/shell_env.h"
 
 namespace {

@@ -1,8 +1,9 @@
 // Start-up: panels, first group and view, stored preferences, the visual and
 // the colour-map guard.
 #include <gtest/gtest.h>
-
+// clang-format off
 #include <X11/Xutil.h>
+// clang-format on
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -34,7 +35,9 @@ std::string windowName(Window w) {
     return s;
 }
 
-bool hasArg(const std::vector<std::string>& a, const char* s) { return std::find(a.begin(), a.end(), s) != a.end(); }
+bool hasArg(const std::vector<std::string>& a, const char* s) {
+    return std::find(a.begin(), a.end(), s) != a.end();
+}
 
 // Runs the workbench's start-up in a child process with that HOME; the exit
 // status, or -1 when it did not finish within a minute.
@@ -211,6 +214,7 @@ TEST(ShellStartup, PrivcmapFromTheFileIsObeyed) {
     else
         EXPECT_EQ(args.find("-private"), std::string::npos) << args;
     char depth[32];
-    std::snprintf(depth, sizeof depth, "depth %d\n", serverHasPseudoColor() ? 8 : DefaultDepth(dpy, DefaultScreen(dpy)));
+    std::snprintf(depth, sizeof depth, "depth %d\n",
+                  serverHasPseudoColor() ? 8 : DefaultDepth(dpy, DefaultScreen(dpy)));
     EXPECT_NE(args.find(depth), std::string::npos) << args;
 }
