@@ -166,8 +166,11 @@ int MRCData::appendImagic(const char* file) {
         }
     }
     auto rollback = [&]() {
-        if (truncate(hedName.c_str(), hedOld) != 0 || truncate(imgName.c_str(), imgOld) != 0) return;
-        if (haveFirst) {
+        // Each file on its own: one that cannot be restored does not stop the other.
+        bool hedOk = truncate(hedName.c_str(), hedOld) == 0;
+        struct stat s2;
+        if (stat(imgName.c_str(), &s2) == 0 && S_ISREG(s2.st_mode) && truncate(imgName.c_str(), imgOld) != 0) return;
+        if (hedOk && haveFirst) {
             CFile f;
             f.fp = std::fopen(hedName.c_str(), "r+b");
             if (f.fp) std::fwrite(firstOld, 1, 1024, f.fp);
