@@ -1,12 +1,50 @@
 #include "core/fileutil.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
+
+// Temporaries of saves in progress, for the signal handler; fixed slots since
+// a handler may not allocate.
+const int kSlots = 16;
+char g_temps[kSlots][4096];
+volatile sig_atomic_t g_used[kSlots];
+
+int registerTemp(const std::string& path) {
+    if (path.size() >= sizeof g_temps[0]) return -1;
+    for (int i = 0; i < kSlots; i++)
+        if (!g_used[i]) {
+            std::memcpy(g_temps[i], path.c_str(), path.size() + 1);
+            g_used[i] = 1;
+            return i;
+        }
+    return -1;
+}
+
+void unregisterTemp(int slot) {
+    if (slot >= 0) g_used[slot] = 0;
+}
+
+void onSignal(int sig) {
+    for (int i = 0; i < kSlots; i++)
+        if (g_used[i]) unlink(g_temps[i]);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+void install_save_cleanup() {
+    signal(SIGXFSZ, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, onSignal);
+}
 
 AtomicFile::~AtomicFile() { abandon(); }
 
@@ -21,6 +59,7 @@ FILE* AtomicFile::open(const char* path) {
         return nullptr;
     }
     temp = buf;
+    slot = registerTemp(temp);
     // Keep the mode of the file being replaced; new files get the usual 0666 & ~umask.
     struct stat st;
     mode_t mode;
@@ -35,8 +74,7 @@ FILE* AtomicFile::open(const char* path) {
     f = fdopen(fd, "wb");
     if (!f) {
         close(fd);
-        unlink(temp.c_str());
-        temp.clear();
+        abandon();
     }
     return f;
 }
@@ -48,10 +86,11 @@ int AtomicFile::commit() {
     f = nullptr;
     if (ok && std::rename(temp.c_str(), target.c_str()) == 0) {
         temp.clear();
+        unregisterTemp(slot);
+        slot = -1;
         return 1;
     }
-    unlink(temp.c_str());
-    temp.clear();
+    abandon();
     return 0;
 }
 
@@ -64,6 +103,8 @@ void AtomicFile::abandon() {
         unlink(temp.c_str());
         temp.clear();
     }
+    unregisterTemp(slot);
+    slot = -1;
 }
 
 int write_file_atomic(const char* path, const void* data, size_t n) {

@@ -22,7 +22,12 @@ public:
 private:
     FILE* f = nullptr;
     std::string target, temp;
+    int slot = -1;
 };
+
+// Makes an interrupted program (SIGINT, SIGTERM, SIGHUP, SIGXFSZ) remove
+// the temporaries of saves in progress; SIGXFSZ becomes a failed write.
+void install_save_cleanup();
 
 int write_file_atomic(const char* path, const void* data, size_t n);
 

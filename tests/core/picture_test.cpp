@@ -7,9 +7,11 @@
 
 #include "core/MRCData.h"
 #include "core/formats.h"
-#include "tests/core/testutil.h"
+#include "tests/core/fmt_testutil.h"
 
 namespace {
+
+using namespace fmtt;
 
 // Value of picture pixel (x, y), y counted from the top of the file.
 float atPicture(MRCData& d, int x, int y) { return d.getRealData()[(d.ySize() - 1 - y) * d.xSize() + x]; }

@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "core/MRCData.h"
-#include "tests/core/testutil.h"
+#include "tests/core/fmt_testutil.h"
 
 namespace {
+
+using namespace fmtt;
 
 float word(const std::vector<unsigned char>& b, int off) {
     float v;

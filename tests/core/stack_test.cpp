@@ -8,9 +8,11 @@
 #include "core/MRCData.h"
 #include "core/anyformat.h"
 #include "core/formats.h"
-#include "tests/core/testutil.h"
+#include "tests/core/fmt_testutil.h"
 
 namespace {
+
+using namespace fmtt;
 
 int word(const std::vector<unsigned char>& b, size_t off) {
     int v;

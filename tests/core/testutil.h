@@ -1,58 +1,103 @@
-// Shared helpers of the format tests: temporary folders, files, patterns.
+// Shared helpers for the core tests: temporary folders, HOME, data paths.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "core/MRCData.h"
+#include "core/prefs.h"
 
-// A private folder removed with everything in it at the end of the test.
-struct TempDir {
-    std::string path;
+// A fresh folder, with HOME pointed at it and the preference table emptied,
+// removed again afterwards.
+class TempDir {
+public:
     TempDir() {
-        char t[] = "/tmp/tarvik-test-XXXXXX";
-        path = mkdtemp(t);
+        char tmpl[] = "/tmp/tarvik-test-XXXXXX";
+        path = mkdtemp(tmpl);
+        const char* h = getenv("HOME");
+        oldHome = h ? h : "";
+        setenv("HOME", path.c_str(), 1);
+        clearenv2();
     }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    ~TempDir() {
+        setenv("HOME", oldHome.c_str(), 1);
+        clearenv2();
+        std::string cmd = "rm -rf '" + path + "'";
+        if (system(cmd.c_str())) {
+        }
+    }
+    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::string path;
+
+private:
+    std::string oldHome;
 };
 
 inline std::string dataFile(const std::string& rel) { return std::string(TARVIK_TEST_DATA) + "/" + rel; }
 
-inline std::vector<unsigned char> slurp(const std::string& f) {
-    std::ifstream in(f, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+inline std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
 }
 
-inline void spit(const std::string& f, const std::vector<unsigned char>& b) {
-    std::ofstream out(f, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(b.data()), (std::streamsize)b.size());
-}
-inline void spit(const std::string& f, const std::string& s) { spit(f, std::vector<unsigned char>(s.begin(), s.end())); }
-
-// The float pattern of the third-party fixtures, in file order.
-inline float patternF32(int x, int y) { return (float)(((x - 20.3) * (y + 0.7)) / 3.0); }
-
-// A real data set with values f(x, y) at memory row y.
-template <class F>
-void makeReal(MRCData& d, int nx, int ny, F f) {
-    std::vector<float> v((size_t)nx * ny);
-    for (int y = 0; y < ny; y++)
-        for (int x = 0; x < nx; x++) v[(size_t)y * nx + x] = f(x, y);
-    d.setRealData(v.data(), nx, ny, 1);
+inline void spit(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
 }
 
-// Runs f with standard output captured; returns what it printed.
-template <class F>
-std::string captured(F f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
+// Runs a shell command; returns its exit status and fills out with stdout.
+inline int runCommand(const std::string& cmd, std::string* out = nullptr) {
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return -1;
+    std::string s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) s.append(buf, n);
+    int st = pclose(p);
+    if (out) *out = s;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// Makes every write past `bytes` in a file fail (EFBIG), as a full disk would,
+// for as long as it lives; works for root too.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old);
+        oldHandler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit r = old;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, oldHandler);
+    }
+
+private:
+    struct rlimit old;
+    void (*oldHandler)(int);
+};
+
+// Names in a folder, without "." and "..".
+inline std::vector<std::string> dirEntries(const std::string& path) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(path.c_str())) {
+        while (struct dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
+        closedir(d);
+    }
+    return out;
 }

@@ -8,6 +8,7 @@
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/anyformat.h"
+#include "core/fileutil.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
 #include "tools/proc/proc.h"
@@ -129,6 +130,7 @@ int main(int argc, char** argv) {
     if (!proc_out) proc_out = stdout;
     std::fflush(stdout);
     dup2(2, 1);
+    install_save_cleanup();
 
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
         usage(argc < 2 ? stderr : proc_out);
