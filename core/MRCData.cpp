@@ -152,18 +152,28 @@ void MRCData::statsPass(double& sumOut, double& sumsqOut) {
     size_t k = 0;
     while (k < count) {
         size_t end = std::min(count, k + block);
-        double a0 = 0, a1 = 0, a2 = 0, a3 = 0, q0 = 0, q1 = 0, q2 = 0, q3 = 0;
+        double a0 = 0, a1 = 0, q0 = 0, q1 = 0;
         size_t j = k;
         if (s == 1) {
-            for (; j + 4 <= end; j += 4) {
-                double v0 = d[j], v1 = d[j + 1], v2 = d[j + 2], v3 = d[j + 3];
-                a0 += v0, a1 += v1, a2 += v2, a3 += v3;
-                q0 += v0 * v0, q1 += v1 * v1, q2 += v2 * v2, q3 += v3 * v3;
-                float lo = std::min(std::min(d[j], d[j + 1]), std::min(d[j + 2], d[j + 3]));
-                float hi = std::max(std::max(d[j], d[j + 1]), std::max(d[j + 2], d[j + 3]));
-                // NaN never replaces an extreme: comparisons with NaN are false.
-                if (lo < mn) mn = lo;
-                if (hi > mx) mx = hi;
+            // Eight independent lanes, written so that the compiler can vectorise them.
+            double a8[8] = {}, q8[8] = {};
+            float lo8[8], hi8[8];
+            for (int l = 0; l < 8; l++) lo8[l] = mn, hi8[l] = mx;
+            for (; j + 8 <= end; j += 8) {
+                for (int l = 0; l < 8; l++) {
+                    float v = d[j + l];
+                    a8[l] += v;
+                    q8[l] += (double)v * v;
+                    // NaN never replaces an extreme: comparisons with NaN are false.
+                    lo8[l] = v < lo8[l] ? v : lo8[l];
+                    hi8[l] = v > hi8[l] ? v : hi8[l];
+                }
+            }
+            for (int l = 0; l < 8; l++) {
+                (l & 1 ? a1 : a0) += a8[l];
+                (l & 1 ? q1 : q0) += q8[l];
+                if (lo8[l] < mn) mn = lo8[l];
+                if (hi8[l] > mx) mx = hi8[l];
             }
         }
         for (; j < end; j++) {
@@ -173,18 +183,9 @@ void MRCData::statsPass(double& sumOut, double& sumsqOut) {
             if (v > mx) mx = v;
             if (v < mn) mn = v;
         }
-        sum += (long double)((a0 + a1) + (a2 + a3));
-        sumsq += (long double)((q0 + q1) + (q2 + q3));
+        sum += (long double)(a0 + a1);
+        sumsq += (long double)(q0 + q1);
         k = end;
-    }
-    // std::min/max with NaN lanes may drop a real extreme; recheck if any NaN was seen.
-    if (std::isnan((double)sum)) {
-        mx = -1e20f, mn = 1e20f;
-        for (size_t i = 0; i < count; i++) {
-            float v = d[i * s];
-            if (v > mx) mx = v;
-            if (v < mn) mn = v;
-        }
     }
     min = mn;
     max = mx;

@@ -2,7 +2,11 @@
 // overwrite every value anyway, and zeroing a multi-gigabyte buffer costs a pass.
 #pragma once
 
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 template <class T>
@@ -14,6 +18,24 @@ struct default_init_allocator : std::allocator<T> {
     default_init_allocator() = default;
     template <class U>
     default_init_allocator(const default_init_allocator<U>&) {}
+    // Large images live on transparent huge pages where the system allows it:
+    // touching a multi-gigabyte buffer then costs a few thousand faults, not millions.
+    T* allocate(std::size_t n) {
+        const std::size_t bytes = n * sizeof(T), huge = std::size_t(2) << 20;
+        if (bytes < 4 * huge) return std::allocator<T>::allocate(n);
+        void* p = nullptr;
+        if (posix_memalign(&p, huge, (bytes + huge - 1) / huge * huge) != 0) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        madvise(p, (bytes + huge - 1) / huge * huge, MADV_HUGEPAGE);
+#endif
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) {
+        if (n * sizeof(T) < 8 * (std::size_t(1) << 20))
+            std::allocator<T>::deallocate(p, n);
+        else
+            std::free(p);
+    }
     template <class U>
     void construct(U* p) {
         ::new (static_cast<void*>(p)) U;

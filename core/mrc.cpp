@@ -118,7 +118,7 @@ int MRCData::readMRCData(const char* fname) {
     if (avail >= 0 && avail < total) {
         long long rowsThere = avail / (long long)rowBytes;
         if (mode != 0) {
-            std::printf("Incomplete data read %d/%d blocks\n", (int)rowsThere, z * y);
+            std::printf("Incomplete data read %d/%d blocks\n", 0, z * y);
             return 0;
         }
         if (rowsThere * 2 < y) {
@@ -131,23 +131,28 @@ int MRCData::readMRCData(const char* fname) {
     const size_t nvals = (size_t)x * y * z;
     const bool grow = fsize < 0;
     resizeData(grow ? std::min<size_t>(nvals, 1 << 20) : nvals);
-    unsigned char* raw = reinterpret_cast<unsigned char*>(data.data());
+    // Rows are read in blocks of about 8 MB; a short block is finished row by
+    // row so that every missing row is reported as its own read would be.
+    const int blockRows = (int)std::max<size_t>(1, ((size_t)8 << 20) / (rowBytes * z));
     int missing = 0;
-    for (int r = 0; r < y; r++) {
-        size_t need = ((size_t)(r + 1) * rowBytes * z + sizeof(float) - 1) / sizeof(float);
-        if (grow && need > data.size()) {
-            data.resize(std::min(nvals, std::max(need, data.size() * 2)));
-            raw = reinterpret_cast<unsigned char*>(data.data());
+    bool eof = false;
+    for (int r = 0; r < y;) {
+        int want = std::min(blockRows, y - r);
+        size_t need = ((size_t)(r + want) * rowBytes * z + sizeof(float) - 1) / sizeof(float);
+        if (grow && need > data.size()) data.resize(std::min(nvals, std::max(need, data.size() * 2)));
+        unsigned char* dst = reinterpret_cast<unsigned char*>(data.data()) + (size_t)r * rowBytes * z;
+        size_t got = eof ? 0 : std::fread(dst, rowBytes * z, want, in.fp);
+        if ((int)got < want) {
+            eof = true;
+            for (int k = (int)got; k < want; k++) {
+                std::printf("Incomplete data read %d/%d blocks\n", 0, z * y);
+                if (mode != 0) return 0;
+                std::memset(dst + (size_t)k * rowBytes * z, 0, rowBytes * z);
+                missing++;
+            }
         }
-        unsigned char* dst = raw + (size_t)r * rowBytes * z;
-        size_t got = std::fread(dst, rowBytes, z, in.fp);
-        if ((int)got != z) {
-            std::printf("Incomplete data read %d/%d blocks\n", r * z + (int)got, z * y);
-            if (mode != 0) return 0;
-            std::memset(dst + got * rowBytes, 0, (z - got) * rowBytes);
-            missing++;
-        }
-        progressBytes((long long)(r + 1) * rowBytes * z, total, kModeLabel[mode]);
+        r += want;
+        progressBytes((long long)r * rowBytes * z, total, kModeLabel[mode]);
     }
     if (grow && missing * 2 > y) {
         std::printf("Bad MRC file\n");
@@ -155,7 +160,7 @@ int MRCData::readMRCData(const char* fname) {
     }
     if (grow) resizeData(nvals);
     float* f = data.data();
-    raw = reinterpret_cast<unsigned char*>(f);
+    unsigned char* raw = reinterpret_cast<unsigned char*>(f);
     if (mode == 0 || mode == 1 || mode == 3) {
         do_progress(1, 1, "Converting to float");
         if (mode == 0) {

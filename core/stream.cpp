@@ -20,7 +20,7 @@ static int streamRows(MRCData* d, FILE* fp, int nx, int ny, int nz, size_t vbyte
         int r = ny - 1 - done;
         size_t got = std::fread(base + (size_t)r * rowBytes * nz, rowBytes, nz, fp);
         if ((int)got != nz) {
-            std::printf("Incomplete data read %d/%d blocks\n", (int)got + done * nz, nz * ny);
+            std::printf("Incomplete data read %d/%d blocks\n", (int)got, nz * ny);
             // Rows that never arrived read as zeros, never as stale memory.
             std::memset(base + ((size_t)r * nz + got) * rowBytes, 0, (nz - got) * rowBytes);
             std::memset(base, 0, (size_t)r * rowBytes * nz);

@@ -307,7 +307,7 @@ TEST(Streams, ShortStreamReportsAndZeroFills) {
     MRCData d;
     testing::internal::CaptureStdout();
     EXPECT_EQ(d.setFloatRealFromStream(fp, 4, 3, 1, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Incomplete data read 1/3 blocks\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Incomplete data read 0/3 blocks\n");
     fclose(fp);
     EXPECT_EQ(d.xSize(), 4);
     EXPECT_EQ(d.valueAt(0, 2), 7);
