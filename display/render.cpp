@@ -104,6 +104,12 @@ void render(const RenderGeometry& g, unsigned char* buffer, int bytesPerLine, in
 
 RenderGeometry renderGeometry(int xSize, int ySize, int xOff, int yOff, int width, int height, float zoom) {
     RenderGeometry g;
+    // A zoom that is not a positive number, or so small that the stepping
+    // would overflow, draws nothing.
+    if (!(zoom >= 1e-6f) || !(zoom <= 1e6f)) {
+        g = RenderGeometry{1, 1, 1, 0, 0, 0, 0, 0, -1, 0};
+        return g;
+    }
     float step = 1.0f / zoom;
     g.step = step;
     g.wholePart = (int)std::floor(step);

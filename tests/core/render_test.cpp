@@ -208,6 +208,12 @@ TEST(Render, GeometryOfClippedRanges) {
     EXPECT_EQ(2, f.wholePart);
     EXPECT_EQ(50000, f.frac);
     EXPECT_FALSE(f.whole);
+    // A zoom of 0, a negative or a not-a-number zoom draws nothing.
+    MRCData d;
+    fillReal(d, 4, 4, [](int, int) { return 1.0f; }, 0, 2);
+    std::vector<unsigned char> buf(16, kClear);
+    for (float z : {0.0f, -1.0f, NAN, 1e-12f}) d.renderAmp8(buf.data(), 0, 0, 4, 4, 4, z, 0, 200);
+    for (unsigned char b : buf) EXPECT_EQ(kClear, b);
     // Data entirely right of the screen draws nothing.
     RenderGeometry e = renderGeometry(10, 10, 20, 0, 50, 50, 1.0f);
     EXPECT_LE(e.lastCol, e.firstCol);
