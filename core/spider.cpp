@@ -110,19 +110,42 @@ int MRCData::readSPIDER(const char* fname) {
     std::printf("2d %dx%d Spider image '%.8s','%.10s' %d\n", nsam, nrow, ctim, cdat, swapped);
     std::printf("%f %lld\n", (double)flab, expected);
 
+    // A pipe (compressed file) has no length to check: its rows are gathered as
+    // they come, so a lying header costs no more memory than the data sent.
+    std::vector<unsigned char> piped;
+    int done = 0;
+    const int rowsPerRead = std::max(1, (int)((4u << 20) / rowBytes));
+    if (fsize < 0) {
+        while (done < nrow) {
+            int n = std::min(rowsPerRead, nrow - done);
+            size_t old = piped.size();
+            piped.resize(old + (size_t)n * rowBytes);
+            size_t got = read_fully(in.fp, piped.data() + old, (size_t)n * rowBytes);
+            int rows = (int)(got / rowBytes);
+            done += rows;
+            piped.resize(old + (size_t)rows * rowBytes);
+            if (rows < n) break;
+        }
+        if (done * 2 < nrow) {
+            std::printf("Spider: Incomplete data read\n");
+            return 0;
+        }
+    }
     setSize(nsam, nrow, 1);
     setFlags(Flags() & ~1);
     unsigned char* raw = reinterpret_cast<unsigned char*>(getRealData());
-    // Large blocks of rows per read; progress after each block.
-    const int rowsPerRead = std::max(1, (int)((4u << 20) / rowBytes));
-    int done = 0;
-    while (done < nrow) {
-        int n = std::min(rowsPerRead, nrow - done);
-        size_t got = read_fully(in.fp, raw + (size_t)done * rowBytes, (size_t)n * rowBytes);
-        int rows = (int)(got / rowBytes);
-        done += rows;
-        if (rows < n) break;
-        if (nsam > 511) do_progress(done, nrow, "Reading float data...");
+    if (fsize < 0) {
+        if (!piped.empty()) std::memcpy(raw, piped.data(), piped.size());
+    } else {
+        // Large blocks of rows per read; progress after each block.
+        while (done < nrow) {
+            int n = std::min(rowsPerRead, nrow - done);
+            size_t got = read_fully(in.fp, raw + (size_t)done * rowBytes, (size_t)n * rowBytes);
+            int rows = (int)(got / rowBytes);
+            done += rows;
+            if (rows < n) break;
+            if (nsam > 511) do_progress(done, nrow, "Reading float data...");
+        }
     }
     if (done < nrow) {
         std::printf("Spider: Incomplete data read\n");

@@ -126,3 +126,28 @@ TEST(Spider, HostileHeadersAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace fmtt;
+
+TEST(Spider, CompressedFilesThroughZcat) {
+    TempDir t;
+    std::system(("gzip -c '" + dataFile("spider/img_30x20.spi") + "' > '" + (t / "a.spi.gz") + "'").c_str());
+    MRCData d;
+    captured([&] { ASSERT_EQ(1, d.readSPIDER((t / "a.spi.gz").c_str())); });
+    EXPECT_STREQ("a.spi.gz", d.Name());
+    EXPECT_EQ(patternF32(29, 19), d.getRealData()[19 * 30 + 29]);
+    // A compressed header promising a huge image with nothing behind it.
+    auto b = slurp(dataFile("spider/img_30x20.spi"));
+    float big = 30000;
+    std::memcpy(b.data() + 4, &big, 4);
+    std::memcpy(b.data() + 44, &big, 4);
+    b.resize(2000);
+    spit(t / "h.spi", b);
+    std::system(("gzip -f '" + (t / "h.spi") + "'").c_str());
+    std::string out = captured([&] { EXPECT_EQ(0, d.readSPIDER((t / "h.spi.gz").c_str())); });
+    EXPECT_NE(std::string::npos, out.find("Spider: Incomplete data read\n"));
+}
+
+}  // namespace
