@@ -1,5 +1,7 @@
 // Reading an 8192 x 8192 SPIDER file and an IMAGIC stack of 1000 images of
 // 128 x 128, each next to a plain read() of the same bytes, in the same run.
+#include "core/formats.h"
+
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,13 +15,14 @@
 #include "core/MRCData.h"
 #include "core/anyformat.h"
 #include "core/buffer.h"
-#include "core/formats.h"
 
 namespace {
 
 const int N = 8192, STACK = 1000, S = 128;
 
-std::string base() { return "/tmp/tarvik-bench-fmt-" + std::to_string(getpid()); }
+std::string base() {
+    return "/tmp/tarvik-bench-fmt-" + std::to_string(getpid());
+}
 
 const std::string& spiderFile() {
     static std::string path;

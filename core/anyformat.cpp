@@ -18,7 +18,9 @@ bool endsWith(const std::string& s, const char* suffix) {
     return s.size() >= m && s.compare(s.size() - m, m, suffix) == 0;
 }
 
-bool readable(const std::string& f) { return access(f.c_str(), R_OK) == 0; }
+bool readable(const std::string& f) {
+    return access(f.c_str(), R_OK) == 0;
+}
 
 // Stem of a name whose extension (after the last '/') is cut off.
 std::string stemOf(const std::string& path) {
@@ -76,8 +78,8 @@ List* readAnyFile(const char* path) {
         got = read_fully(fp, head, sizeof head);
         std::fclose(fp);
     }
-    const char* pictures[] = {".pgm", ".PGM", ".gif", ".GIF", ".tif", ".TIF", ".tiff", ".jpg", ".JPG",
-                              ".jpeg", ".pcx", ".PCX", ".ppm", ".pnm", ".png"};
+    const char* pictures[] = {".pgm", ".PGM",  ".gif", ".GIF", ".tif", ".TIF", ".tiff", ".jpg",
+                              ".JPG", ".jpeg", ".pcx", ".PCX", ".ppm", ".pnm", ".png"};
     bool picture = got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6';
     for (const char* e : pictures) picture = picture || endsWith(p, e);
     if (picture) {
@@ -120,4 +122,6 @@ void freeDataList(List* l) {
     delete l;
 }
 
-bool isStackFormat(const std::string& format) { return format == "imagic" || format == "pif"; }
+bool isStackFormat(const std::string& format) {
+    return format == "imagic" || format == "pif";
+}

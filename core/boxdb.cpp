@@ -23,13 +23,14 @@ int MRCData::saveBoxDB(const char* file) {
                      b[i].name);
     std::fputs("\n!!! Real Images !!!\n", fp);
     for (int i = 0; i < nBoxes(); i++) std::fprintf(fp, "%s\n", b[i].name);
-    std::fputs("!!! Fourier Images Complex !!!\n\n"
-               "!!! Fourier Images Real !!!\n\n"
-               "!!! Files with amplitudes and phases !!!\n\n"
-               "!!! Spectra .com files  !!!\n\n"
-               "!!! Miscellaneous Files !!!\n\n"
-               "!!! Lattice Parameters !!!\n\n",
-               fp);
+    std::fputs(
+        "!!! Fourier Images Complex !!!\n\n"
+        "!!! Fourier Images Real !!!\n\n"
+        "!!! Files with amplitudes and phases !!!\n\n"
+        "!!! Spectra .com files  !!!\n\n"
+        "!!! Miscellaneous Files !!!\n\n"
+        "!!! Lattice Parameters !!!\n\n",
+        fp);
     if (!out.commit()) {
         std::printf("Unable to open file %s\n", file);
         return 0;
@@ -50,7 +51,9 @@ static bool readLine(FILE* fp, char* buf, int size) {
     return true;
 }
 
-static bool fitsShort(int v) { return v >= -32768 && v <= 32767; }
+static bool fitsShort(int v) {
+    return v >= -32768 && v <= 32767;
+}
 
 int MRCData::loadBoxDB(const char* file) {
     FILE* fp = std::fopen(file, "r");

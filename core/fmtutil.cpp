@@ -21,8 +21,12 @@ int getI(const unsigned char* b, int off) {
     std::memcpy(&v, b + off, 4);
     return v;
 }
-void putF(unsigned char* b, int off, float v) { std::memcpy(b + off, &v, 4); }
-void putI(unsigned char* b, int off, int v) { std::memcpy(b + off, &v, 4); }
+void putF(unsigned char* b, int off, float v) {
+    std::memcpy(b + off, &v, 4);
+}
+void putI(unsigned char* b, int off, int v) {
+    std::memcpy(b + off, &v, 4);
+}
 
 void fieldText(char* buf, const unsigned char* field, int n) {
     int i = 0;

@@ -1,6 +1,8 @@
 // Readers of the stack formats, which give several data sets per file.
 #pragma once
 
+#include <string>
+
 class List;
 
 // Every image of an IMAGIC pair (file names either member or the stem with
@@ -26,5 +28,4 @@ void stackProgress(int k, int count);
 
 // The shell command that turns a non-PGM picture into a PGM on standard
 // output, chosen by the name's ending; the name is shell-quoted.
-#include <string>
 std::string pictureCommand(const char* file);

@@ -78,8 +78,8 @@ List* readIMAGIC(const char* file) {
     float cell;
     std::memcpy(&cell, first + 96, 4);
     const int ifol = getI(first, 4);
-    std::printf("imagic file with %d %dx%d %4s images (cell=%f)\n", ifol + 1, getI(first, 52), getI(first, 48), type,
-                cell);
+    std::printf("imagic file with %lld %dx%d %4s images (cell=%f)\n", (long long)ifol + 1, getI(first, 52),
+                getI(first, 48), type, cell);
     // The count comes from the file: never more images than headers present.
     long long count = (long long)ifol + 1;
     const long long hedSize = file_size(hed.fp);
@@ -100,9 +100,9 @@ List* readIMAGIC(const char* file) {
         if (swap) swapHeader(hb);
         const int nx = getI(hb, 52), ny = getI(hb, 48);
         // Sizes are checked against what the data file still holds before reading.
-        if (!saneSize(nx, ny, 1) ||
-            (imgSize >= 0 && (long long)nx * ny * vbytes > imgSize - imgUsed)) {
-            long long rows = saneSize(nx, ny, 1) && imgSize >= imgUsed ? (imgSize - imgUsed) / ((long long)nx * vbytes) : 0;
+        if (!saneSize(nx, ny, 1) || (imgSize >= 0 && (long long)nx * ny * vbytes > imgSize - imgUsed)) {
+            long long rows =
+                saneSize(nx, ny, 1) && imgSize >= imgUsed ? (imgSize - imgUsed) / ((long long)nx * vbytes) : 0;
             std::printf("Incomplete data read %d/%d blocks\n", (int)rows, saneSize(nx, ny, 1) ? ny : 0);
             break;
         }
@@ -154,6 +154,10 @@ int MRCData::appendImagic(const char* file) {
             }
             unsigned char first[1024];
             std::memcpy(first, firstOld, 1024);
+            if (getI(first, 4) < 0 || getI(first, 4) >= 0x7ffffffe) {
+                std::printf("Cannot write to %s!\n", hedName.c_str());
+                return 0;
+            }
             int ifol = getI(first, 4) + 1;
             putI(first, 4, ifol);
             std::rewind(f.fp);
@@ -205,10 +209,10 @@ int MRCData::appendImagic(const char* file) {
         std::memset(kh + 116, 0, 80);
         std::memcpy(kh + 116, Name(), std::min<size_t>(std::strlen(Name()), 79));
     }
-    const int words[][2] = {{276, xSize()},     {280, 1},  {284, ySize()},     {288, 0},          {292, -1},
-                            {296, 0},           {300, -1}, {304, 1},           {312, 8},          {316, xSize() / 2},
-                            {320, 2 * xSize()}, {324, 7},  {328, -1},          {332, 1},          {336, -1},
-                            {340, -1},          {344, 1},  {348, xSize()},     {352, xSize()},    {356, 2 * xSize()},
+    const int words[][2] = {{276, xSize()},     {280, 1},  {284, ySize()},    {288, 0},       {292, -1},
+                            {296, 0},           {300, -1}, {304, 1},          {312, 8},       {316, xSize() / 2},
+                            {320, 2 * xSize()}, {324, 7},  {328, -1},         {332, 1},       {336, -1},
+                            {340, -1},          {344, 1},  {348, xSize()},    {352, xSize()}, {356, 2 * xSize()},
                             {360, -1},          {384, 1},  {388, xSize() / 2}};
     for (auto& w : words) putI(kh, w[0], w[1]);
     std::memset(kh + 396, 0, 400);

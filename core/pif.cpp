@@ -40,7 +40,9 @@ double headerScale(const unsigned char* h) {
     return std::atof(txt);
 }
 
-int bytesOfMode(int mode) { return mode == 0 ? 1 : (mode == 1 || mode == 7) ? 2 : 4; }
+int bytesOfMode(int mode) {
+    return mode == 0 ? 1 : (mode == 1 || mode == 7) ? 2 : 4;
+}
 
 }  // namespace
 

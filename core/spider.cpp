@@ -42,7 +42,9 @@ struct Input {
 };
 
 // A header float that must be a whole number in [lo, hi].
-bool wholeIn(float v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi && v == std::floor(v); }
+bool wholeIn(float v, double lo, double hi) {
+    return std::isfinite(v) && v >= lo && v <= hi && v == std::floor(v);
+}
 
 // Skips n bytes of a stream that may be a pipe; false when it ends first.
 bool skipBytes(FILE* fp, long long n) {

@@ -197,8 +197,8 @@ int MRCData::renderPha8(unsigned char* buffer, int xOff, int yOff, int width, in
     return 1;
 }
 
-int MRCData::renderAmpTC(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine,
-                         float zoom, int redBits, int greenBits) {
+int MRCData::renderAmpTC(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
+                         int redBits, int greenBits) {
     if (redBits == 6) std::printf("Strange visual with 6 bits!\n");
     const int bpp = redBits <= 6 ? 2 : 3;
     const int top = (1 << redBits) - 1;

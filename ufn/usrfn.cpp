@@ -138,7 +138,9 @@ std::string ufn_tempbase() {
     return (tempDir.empty() ? std::string("/tmp") : tempDir) + "/" + b;
 }
 
-void ufn_set_tempdir(const char* dir) { tempDir = dir ? dir : ""; }
+void ufn_set_tempdir(const char* dir) {
+    tempDir = dir ? dir : "";
+}
 
 MRCData* UsrFn::doFile(MRCData* d) {
     if (ftype == 3 && result == 1) {
@@ -223,8 +225,12 @@ static std::string homeFile(const char* name) {
     return std::string(h ? h : "") + "/" + name;
 }
 
-std::string ufn_global_path() { return homeFile(".tvglobfn"); }
-std::string ufn_user_path() { return homeFile(".tvufn"); }
+std::string ufn_global_path() {
+    return homeFile(".tvglobfn");
+}
+std::string ufn_user_path() {
+    return homeFile(".tvufn");
+}
 
 static void readFile(List* l, const std::string& path, int global) {
     FILE* fp = std::fopen(path.c_str(), "r");

@@ -27,7 +27,9 @@ struct TempDir {
     std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
-inline std::string dataFile(const std::string& rel) { return std::string(TARVIK_TEST_DATA) + "/" + rel; }
+inline std::string dataFile(const std::string& rel) {
+    return std::string(TARVIK_TEST_DATA) + "/" + rel;
+}
 
 inline std::vector<unsigned char> slurp(const std::string& f) {
     std::ifstream in(f, std::ios::binary);
@@ -38,10 +40,14 @@ inline void spit(const std::string& f, const std::vector<unsigned char>& b) {
     std::ofstream out(f, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), (std::streamsize)b.size());
 }
-inline void spit(const std::string& f, const std::string& s) { spit(f, std::vector<unsigned char>(s.begin(), s.end())); }
+inline void spit(const std::string& f, const std::string& s) {
+    spit(f, std::vector<unsigned char>(s.begin(), s.end()));
+}
 
 // The float pattern of the third-party fixtures, in file order.
-inline float patternF32(int x, int y) { return (float)(((x - 20.3) * (y + 0.7)) / 3.0); }
+inline float patternF32(int x, int y) {
+    return (float)(((x - 20.3) * (y + 0.7)) / 3.0);
+}
 
 // A real data set with values f(x, y) at memory row y.
 template <class F>

@@ -14,7 +14,9 @@ namespace {
 using namespace fmtt;
 
 // Value of picture pixel (x, y), y counted from the top of the file.
-float atPicture(MRCData& d, int x, int y) { return d.getRealData()[(d.ySize() - 1 - y) * d.xSize() + x]; }
+float atPicture(MRCData& d, int x, int y) {
+    return d.getRealData()[(d.ySize() - 1 - y) * d.xSize() + x];
+}
 
 TEST(Picture, NetpbmFilesReadTopRowLast) {
     // Raw PGM directly; GIF and both TIFFs through their pipelines; a plain PGM through ppmtopgm.
@@ -231,14 +233,15 @@ TEST(BoxDB, SaveWritesTheSections) {
 TEST(BoxDB, LoadSkipsAndCutsSafely) {
     TempDir t;
     const std::string longName(150, 'n');
-    std::string db = "junk\n!!! Boxmrc Cutouts !!!\n"
-                     "# 1 2 3 4 0 0 0 0 0 0 2 comment.img\n"
-                     "1 2 3 4 0 0 0 0 0 0 eleven.img\n"
-                     "5 6 7 8 1 9 0 0 0 0 2 flagged.img\n"
-                     "9 9 9 9 0 0 0 0 0 0 2 " + longName + "\n" +
-                     "1 1 1 1 0 0 0 0 0 0 2 " + std::string(200, 'q') + " 2 3 4 5 0 0 0 0 0 0 2 tail.img\n" +
-                     "70000 1 1 1 0 0 0 0 0 0 2 toolarge.img\n"
-                     "!!! Real Images !!!\n7 7 7 7 0 0 0 0 0 0 2 after.img\n";
+    std::string db =
+        "junk\n!!! Boxmrc Cutouts !!!\n"
+        "# 1 2 3 4 0 0 0 0 0 0 2 comment.img\n"
+        "1 2 3 4 0 0 0 0 0 0 eleven.img\n"
+        "5 6 7 8 1 9 0 0 0 0 2 flagged.img\n"
+        "9 9 9 9 0 0 0 0 0 0 2 " +
+        longName + "\n" + "1 1 1 1 0 0 0 0 0 0 2 " + std::string(200, 'q') + " 2 3 4 5 0 0 0 0 0 0 2 tail.img\n" +
+        "70000 1 1 1 0 0 0 0 0 0 2 toolarge.img\n"
+        "!!! Real Images !!!\n7 7 7 7 0 0 0 0 0 0 2 after.img\n";
     spit(t / "l.db", db);
     MRCData d;
     std::string out = captured([&] { ASSERT_EQ(1, d.loadBoxDB((t / "l.db").c_str())); });

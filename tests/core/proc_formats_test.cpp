@@ -1,6 +1,5 @@
 // tarvik-proc convert across every format, readAnyFile's choices, and boxes.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstring>
@@ -13,8 +12,12 @@
 
 namespace {
 
-std::string proc(const std::string& args) { return std::string("'") + TARVIK_PROC + "' " + args + " 2>/dev/null"; }
-std::string q(const std::string& s) { return "'" + s + "'"; }
+std::string proc(const std::string& args) {
+    return std::string("'") + TARVIK_PROC + "' " + args + " 2>/dev/null";
+}
+std::string q(const std::string& s) {
+    return "'" + s + "'";
+}
 
 struct Read {
     List* l = nullptr;
@@ -67,8 +70,7 @@ TEST(ProcFormats, ConvertThroughEveryFormat) {
     ASSERT_EQ(2, stack.l->count());
     ASSERT_EQ(2, pif.l->count());
     const int n = 64 * 48;
-    for (int k = 0; k < 2; k++)
-        EXPECT_EQ(0, std::memcmp(orig.at(0)->getRealData(), stack.at(k)->getRealData(), 4 * n));
+    for (int k = 0; k < 2; k++) EXPECT_EQ(0, std::memcmp(orig.at(0)->getRealData(), stack.at(k)->getRealData(), 4 * n));
     const double step = (orig.at(0)->Max() - orig.at(0)->Min()) / 536870912.0;
     for (int i = 0; i < n; i++) ASSERT_NEAR(orig.at(0)->getRealData()[i], last.at(0)->getRealData()[i], step);
     EXPECT_EQ(64, pgm.at(0)->xSize());
@@ -89,8 +91,7 @@ TEST(ProcFormats, BoxesCutsEveryBoxOfTheDatabase) {
          "\n!!! Real Images !!!\n");
     mkdir(t.file("out").c_str(), 0700);
     std::string out;
-    ASSERT_EQ(0, runCommand(proc("boxes " + q(t.file("mic.mrc")) + " " + q(t.file("mic.db")) + " " +
-                                 q(t.file("out"))),
+    ASSERT_EQ(0, runCommand(proc("boxes " + q(t.file("mic.mrc")) + " " + q(t.file("mic.db")) + " " + q(t.file("out"))),
                             &out));
     EXPECT_EQ("mic_001.img\t16x8\tmic_001.img\nmic_002.img\t4x21\tmic_002.img\nmic_003.img\t16x16\tmic_003.img\n", out);
     MRCData a, b, c;

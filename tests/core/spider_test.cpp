@@ -14,7 +14,9 @@ float word(const std::vector<unsigned char>& b, int off) {
     std::memcpy(&v, b.data() + off, 4);
     return v;
 }
-void setWord(std::vector<unsigned char>& b, int off, float v) { std::memcpy(b.data() + off, &v, 4); }
+void setWord(std::vector<unsigned char>& b, int off, float v) {
+    std::memcpy(b.data() + off, &v, 4);
+}
 
 TEST(Spider, ReadsRelionFilesInFileOrder) {
     struct {
@@ -29,8 +31,8 @@ TEST(Spider, ReadsRelionFilesInFileOrder) {
         EXPECT_FALSE(d.isComplex());
         for (int y = 0; y < c.ny; y++)
             for (int x = 0; x < c.nx; x++) ASSERT_EQ(patternF32(x, y), d.getRealData()[y * c.nx + x]) << c.file;
-        EXPECT_NE(std::string::npos, out.find(std::string("2d ") + std::to_string(c.nx) + "x" + std::to_string(c.ny) +
-                                              " Spider image"));
+        EXPECT_NE(std::string::npos,
+                  out.find(std::string("2d ") + std::to_string(c.nx) + "x" + std::to_string(c.ny) + " Spider image"));
     }
 }
 
@@ -75,7 +77,7 @@ TEST(Spider, KeptHeaderSurvivesRewrite) {
     ASSERT_EQ(1, d.writeSPIDER((t / "b.spi").c_str()));
     auto a = slurp(dataFile("spider/img_64x48.spi")), b = slurp(t / "b.spi");
     EXPECT_EQ(0, std::memcmp(a.data() + 836, b.data() + 836, 1024 - 836));  // dates, title
-    EXPECT_EQ(word(a, 36), word(b, 36));                                     // SIG kept
+    EXPECT_EQ(word(a, 36), word(b, 36));                                    // SIG kept
 }
 
 TEST(Spider, BigEndianTwinReadsTheSame) {

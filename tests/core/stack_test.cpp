@@ -1,8 +1,9 @@
 // IMAGIC and PIF stacks: fixtures, appends, byte order, refusals, hostile files.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sys/stat.h>
 
 #include "core/List.h"
 #include "core/MRCData.h"
@@ -19,7 +20,9 @@ int word(const std::vector<unsigned char>& b, size_t off) {
     std::memcpy(&v, b.data() + off, 4);
     return v;
 }
-void setWord(std::vector<unsigned char>& b, size_t off, int v) { std::memcpy(b.data() + off, &v, 4); }
+void setWord(std::vector<unsigned char>& b, size_t off, int v) {
+    std::memcpy(b.data() + off, &v, 4);
+}
 
 struct Stack {
     List* l;

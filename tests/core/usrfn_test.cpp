@@ -1,4 +1,6 @@
 // User functions: definition records and files, command lines, real runs.
+#include "ufn/usrfn.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "tests/core/testutil.h"
-#include "ufn/usrfn.h"
 
 namespace {
 
@@ -28,7 +29,10 @@ TEST(UsrFn, SetCleansTextsAndKeepsCodes) {
     UsrFn u;
     EXPECT_STREQ("", u.getmenu());
     EXPECT_STREQ("", u.getoption(2));
-    u.set("a\tb\xe9" "c", nullptr, "", "x\ny", "z", 1, 2, 1, 2);
+    u.set(
+        "a\tb\xe9"
+        "c",
+        nullptr, "", "x\ny", "z", 1, 2, 1, 2);
     EXPECT_STREQ("a b c", u.getmenu());
     EXPECT_STREQ("", u.getcommand());
     EXPECT_STREQ("x y", u.getoption(1));

@@ -1,4 +1,5 @@
-// libFuzzer target: the IMAGIC reader on one input split into the .hed and .img files (the first byte picks the header length).
+// libFuzzer target: the IMAGIC reader on one input split into the .hed and .img files (the first byte picks the header
+// length).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/MRCData.h"
 #include "core/List.h"
+#include "core/MRCData.h"
 #include "core/anyformat.h"
 #include "core/formats.h"
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/MRCData.h"
 #include "core/List.h"
+#include "core/MRCData.h"
 #include "core/anyformat.h"
 #include "core/formats.h"
 
