@@ -176,6 +176,13 @@ public:
 
     // ==== wavelets and CTF (wav/, ctf/)
     // (wavelet/ctf: add declarations below this line)
+    // Wavelet transform in place with bank `basis` (0..14, others Daub4); levels 0 or
+    // out of range take the maximum. 0 on failure, the data untouched (wav/dwt.cpp).
+    int doDWT(int basis, int levels);
+    int doIWT(int basis, int levels);
+    // Transform, threshold the detail bands with MMode's level gains, invert.
+    // The threshold argument is kept for the menu's call; the gains decide.
+    int DWTFilt(int basis, int levels, float threshold);
 
     // ==== end of wavelets and CTF
 

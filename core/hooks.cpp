@@ -37,3 +37,9 @@ void do_progress(int cur, int max, const char* text) {
     else
         std::fprintf(stderr, "\r%s %d/%d", text ? text : "", cur, max);
 }
+
+void do_progress_bytes(long long done, long long total, const char* text) {
+    int shift = 0;
+    while ((total >> shift) > 0x7fffffffLL) shift++;
+    do_progress((int)(done >> shift), (int)(total >> shift), text);
+}

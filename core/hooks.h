@@ -8,6 +8,9 @@ int busy_depth();
 // Progress report; cur == -1 closes the panel.
 void do_progress(int cur, int max, const char* text);
 
+// Progress in bytes, scaled so that files past 2 GB still fit the int arguments.
+void do_progress_bytes(long long done, long long total, const char* text);
+
 struct UiHooks {
     void (*busy_on)() = nullptr;   // outermost busy(1)
     void (*busy_off)() = nullptr;  // busy(0) back to 0

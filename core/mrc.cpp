@@ -18,11 +18,6 @@ const char* const kModeLabel[5] = {"Reading 8 bit data...", "Reading 16 bit data
 const int kModeBytes[5] = {1, 2, 4, 2, 4};
 const int kMapOffset = 208;  // "MAP " and the machine stamp: byte strings, not words
 
-void progressBytes(long long done, long long total, const char* text) {
-    int shift = 0;
-    while ((total >> shift) > 0x7fffffffLL) shift++;
-    do_progress((int)(done >> shift), (int)(total >> shift), text);
-}
 
 struct Input {
     FILE* fp = nullptr;
@@ -152,7 +147,7 @@ int MRCData::readMRCData(const char* fname) {
             }
         }
         r += want;
-        progressBytes((long long)r * rowBytes * z, total, kModeLabel[mode]);
+        do_progress_bytes((long long)r * rowBytes * z, total, kModeLabel[mode]);
     }
     if (grow && missing * 2 > y) {
         std::printf("Bad MRC file\n");
@@ -162,7 +157,7 @@ int MRCData::readMRCData(const char* fname) {
     float* f = data.data();
     unsigned char* raw = reinterpret_cast<unsigned char*>(f);
     if (mode == 0 || mode == 1 || mode == 3) {
-        do_progress(1, 1, "Converting to float");
+        do_progress_bytes(total, total, "Converting to float");
         if (mode == 0) {
             for (long long i = (long long)nvals - 1; i >= 0; i--) f[i] = raw[i] / 100.0f;
         } else {
@@ -177,7 +172,7 @@ int MRCData::readMRCData(const char* fname) {
     } else {
         if (mode == 4) std::clearerr(in.fp);
         if (swap) {
-            do_progress(1, 1, "Swapping byte order");
+            do_progress_bytes(total, total, "Swapping byte order");
             brev(raw, (int)nvals);
         }
         if (mode == 4 && std::ferror(in.fp)) return 0;
@@ -194,7 +189,7 @@ int MRCData::readMRCData(const char* fname) {
     }
     mag = getenvfd("mag", 30);
     pixres = getenvfd("scanres", 25) / mag * 10;
-    do_progress(1, 1, "Updating statistics");
+    do_progress_bytes(total, total, "Updating statistics");
     update();
     do_progress(-1, 0, nullptr);
     return 1;

@@ -5,12 +5,6 @@
 #include "core/MRCData.h"
 #include "core/hooks.h"
 
-// Progress in units that fit an int, for files past 2 GB.
-static void progressBytes(long long done, long long total, const char* text) {
-    int shift = 0;
-    while ((total >> shift) > 0x7fffffffLL) shift++;
-    do_progress((int)(done >> shift), (int)(total >> shift), text);
-}
 
 static int streamRows(MRCData* d, FILE* fp, int nx, int ny, int nz, size_t vbytes, const char* label) {
     unsigned char* base = reinterpret_cast<unsigned char*>(d->getRealData());
@@ -27,7 +21,7 @@ static int streamRows(MRCData* d, FILE* fp, int nx, int ny, int nz, size_t vbyte
             if (nx > 511) do_progress(-1, 0, nullptr);
             return 0;
         }
-        if (nx > 511) progressBytes((long long)nx * (done + 1) * vbytes, total, label);
+        if (nx > 511) do_progress_bytes((long long)nx * (done + 1) * vbytes, total, label);
     }
     return 1;
 }
@@ -41,7 +35,7 @@ int MRCData::setFloatRealFromStream(FILE* fp, int x, int y, int z, int swap) {
     setSizes(x, y, z);
     if (!streamRows(this, fp, x, y, z, 4, "Reading float data...")) return 0;
     if (swap) {
-        if (x > 511) do_progress(1, 1, "Swapping byte order");
+        if (x > 511) do_progress_bytes(4LL * x * y * z, 4LL * x * y * z, "Swapping byte order");
         brev(reinterpret_cast<unsigned char*>(getRealData()), x * y * z);
     }
     update();
@@ -58,7 +52,7 @@ int MRCData::setShortRealFromStream(FILE* fp, int x, int y, int z, int swap) {
     resizeData((size_t)x * y * z);
     setSizes(x, y, z);
     if (!streamRows(this, fp, x, y, z, 2, "Reading 16 bit data...")) return 0;
-    if (x > 511) do_progress(1, 1, "Converting to float");
+    if (x > 511) do_progress_bytes(2LL * x * y * z, 2LL * x * y * z, "Converting to float");
     float* f = getRealData();
     const unsigned char* b = reinterpret_cast<const unsigned char*>(f);
     // Back to front, so the expansion can share the buffer.

@@ -1,0 +1,427 @@
+#include "ctf/fit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "ctf/model.h"
+
+#define NR_END 1
+
+void nrerror(const char* text) {
+    std::fprintf(stderr, "Numerical Recipes run-time error...\n");
+    std::fprintf(stderr, "%s\n", text);
+    std::fprintf(stderr, "...now exiting to system...\n");
+    std::exit(1);
+}
+
+namespace {
+
+// Counts are checked before the multiplication so that a huge range cannot wrap.
+template <typename T>
+T* allocVec(long nl, long nh, const char* what) {
+    long n = nh - nl + 1 + NR_END;
+    if (n < NR_END || (unsigned long)n > (~(size_t)0) / sizeof(T)) nrerror(what);
+    T* v = (T*)std::malloc((size_t)n * sizeof(T));
+    if (!v) nrerror(what);
+    return v - nl + NR_END;
+}
+
+template <typename T>
+void freeVec(T* v, long nl) {
+    if (v) std::free(v + nl - NR_END);
+}
+
+template <typename T>
+T** allocMat(long nrl, long nrh, long ncl, long nch, const char* what1, const char* what2) {
+    long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
+    if (nrow < 0 || ncol < 0) nrerror(what1);
+    // At least one row pointer, so an empty matrix still records its block.
+    T** m = (T**)std::malloc((size_t)((nrow > 0 ? nrow : 1) + NR_END) * sizeof(T*));
+    if (!m) nrerror(what1);
+    m += NR_END;
+    m -= nrl;
+    if (ncol > 0 && (unsigned long)nrow > (~(size_t)0) / sizeof(T) / (size_t)ncol) nrerror(what2);
+    T* block = (T*)std::malloc((size_t)(nrow * ncol + NR_END) * sizeof(T));
+    if (!block) nrerror(what2);
+    m[nrl] = block + NR_END - ncl;
+    for (long i = nrl + 1; i <= nrh; i++) m[i] = m[i - 1] + ncol;
+    return m;
+}
+
+template <typename T>
+void freeMat(T** m, long nrl, long ncl) {
+    if (!m) return;
+    std::free(m[nrl] + ncl - NR_END);
+    std::free(m + nrl - NR_END);
+}
+
+}  // namespace
+
+float* vector(long nl, long nh) {
+    return allocVec<float>(nl, nh, "allocation failure in vector()");
+}
+int* ivector(long nl, long nh) {
+    return allocVec<int>(nl, nh, "allocation failure in ivector()");
+}
+unsigned char* cvector(long nl, long nh) {
+    return allocVec<unsigned char>(nl, nh, "allocation failure in cvector()");
+}
+unsigned long* lvector(long nl, long nh) {
+    return allocVec<unsigned long>(nl, nh, "allocation failure in lvector()");
+}
+double* dvector(long nl, long nh) {
+    return allocVec<double>(nl, nh, "allocation failure in dvector()");
+}
+
+float** matrix(long nrl, long nrh, long ncl, long nch) {
+    return allocMat<float>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
+}
+double** dmatrix(long nrl, long nrh, long ncl, long nch) {
+    return allocMat<double>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
+}
+int** imatrix(long nrl, long nrh, long ncl, long nch) {
+    return allocMat<int>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
+}
+
+float** submatrix(float** a, long oldrl, long oldrh, long oldcl, long /*oldch*/, long newrl, long newcl) {
+    long nrow = oldrh - oldrl + 1;
+    if (nrow < 0) nrerror("allocation failure in submatrix()");
+    float** m = (float**)std::malloc((size_t)(nrow + NR_END) * sizeof(float*));
+    if (!m) nrerror("allocation failure in submatrix()");
+    m += NR_END;
+    m -= newrl;
+    for (long i = oldrl, j = newrl; i <= oldrh; i++, j++) m[j] = a[i] + oldcl - newcl;
+    return m;
+}
+
+float** convert_matrix(float* a, long nrl, long nrh, long ncl, long nch) {
+    long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
+    if (nrow < 0) nrerror("allocation failure in convert_matrix()");
+    float** m = (float**)std::malloc((size_t)(nrow + NR_END) * sizeof(float*));
+    if (!m) nrerror("allocation failure in convert_matrix()");
+    m += NR_END;
+    m -= nrl;
+    for (long i = 0, j = nrl; i < nrow; i++, j++) m[j] = a + ncol * i - ncl;
+    return m;
+}
+
+float*** f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh) {
+    long nrow = nrh - nrl + 1, ncol = nch - ncl + 1, ndep = ndh - ndl + 1;
+    if (nrow < 0 || ncol < 0 || ndep < 0) nrerror("allocation failure 1 in f3tensor()");
+    float*** t = (float***)std::malloc((size_t)(nrow + NR_END) * sizeof(float**));
+    if (!t) nrerror("allocation failure 1 in f3tensor()");
+    t += NR_END;
+    t -= nrl;
+    t[nrl] = (float**)std::malloc((size_t)(nrow * ncol + NR_END) * sizeof(float*));
+    if (!t[nrl]) nrerror("allocation failure 2 in f3tensor()");
+    t[nrl] += NR_END;
+    t[nrl] -= ncl;
+    t[nrl][ncl] = (float*)std::malloc((size_t)(nrow * ncol * ndep + NR_END) * sizeof(float));
+    if (!t[nrl][ncl]) nrerror("allocation failure 3 in f3tensor()");
+    t[nrl][ncl] += NR_END;
+    t[nrl][ncl] -= ndl;
+    for (long j = ncl + 1; j <= nch; j++) t[nrl][j] = t[nrl][j - 1] + ndep;
+    for (long i = nrl + 1; i <= nrh; i++) {
+        t[i] = t[i - 1] + ncol;
+        t[i][ncl] = t[i - 1][ncl] + ncol * ndep;
+        for (long j = ncl + 1; j <= nch; j++) t[i][j] = t[i][j - 1] + ndep;
+    }
+    return t;
+}
+
+void free_vector(float* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_ivector(int* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_cvector(unsigned char* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_lvector(unsigned long* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_dvector(double* v, long nl, long) {
+    freeVec(v, nl);
+}
+void free_matrix(float** m, long nrl, long, long ncl, long) {
+    freeMat(m, nrl, ncl);
+}
+void free_dmatrix(double** m, long nrl, long, long ncl, long) {
+    freeMat(m, nrl, ncl);
+}
+void free_imatrix(int** m, long nrl, long, long ncl, long) {
+    freeMat(m, nrl, ncl);
+}
+void free_submatrix(float** b, long nrl, long, long, long) {
+    if (b) std::free(b + nrl - NR_END);
+}
+void free_convert_matrix(float** b, long nrl, long, long, long) {
+    if (b) std::free(b + nrl - NR_END);
+}
+void free_f3tensor(float*** t, long nrl, long, long ncl, long, long ndl, long) {
+    if (!t) return;
+    std::free(t[nrl][ncl] + ndl - NR_END);
+    std::free(t[nrl] + ncl - NR_END);
+    std::free(t + nrl - NR_END);
+}
+
+// ---- Gauss-Jordan elimination
+
+int gaussj(float** a, int n, float** b, int m) {
+    // Index arrays as vectors: released on the early returns too.
+    std::vector<int> indxc(n + 1), indxr(n + 1), ipiv(n + 1, 0);
+    for (int i = 1; i <= n; i++) {
+        float big = 0.0f;
+        int irow = 0, icol = 0;
+        for (int j = 1; j <= n; j++) {
+            if (ipiv[j] != 1) {
+                for (int k = 1; k <= n; k++) {
+                    if (ipiv[k] == 0) {
+                        if (std::fabs(a[j][k]) >= big) {
+                            big = std::fabs(a[j][k]);
+                            irow = j;
+                            icol = k;
+                        }
+                    } else if (ipiv[k] > 1) {
+                        std::printf("gaussj: Singular Matrix-1\n");
+                        return 0;
+                    }
+                }
+            }
+        }
+        if (icol == 0) {
+            // Nothing compared (NaN everywhere left): no pivot to take.
+            std::printf("gaussj: Singular Matrix-1\n");
+            return 0;
+        }
+        ++ipiv[icol];
+        if (irow != icol) {
+            for (int l = 1; l <= n; l++) std::swap(a[irow][l], a[icol][l]);
+            for (int l = 1; l <= m; l++) std::swap(b[irow][l], b[icol][l]);
+        }
+        indxr[i] = irow;
+        indxc[i] = icol;
+        if (a[icol][icol] == 0.0f) {
+            std::printf("gaussj: Singular Matrix-2\n");
+            return 0;
+        }
+        float pivinv = 1.0f / a[icol][icol];
+        a[icol][icol] = 1.0f;
+        for (int l = 1; l <= n; l++) a[icol][l] *= pivinv;
+        for (int l = 1; l <= m; l++) b[icol][l] *= pivinv;
+        for (int ll = 1; ll <= n; ll++) {
+            if (ll != icol) {
+                float dum = a[ll][icol];
+                a[ll][icol] = 0.0f;
+                for (int l = 1; l <= n; l++) a[ll][l] -= a[icol][l] * dum;
+                for (int l = 1; l <= m; l++) b[ll][l] -= b[icol][l] * dum;
+            }
+        }
+    }
+    for (int l = n; l >= 1; l--) {
+        if (indxr[l] != indxc[l])
+            for (int k = 1; k <= n; k++) std::swap(a[k][indxr[l]], a[k][indxc[l]]);
+    }
+    return 1;
+}
+
+void covsrt(float** covar, int ma, int ia[], int mfit) {
+    for (int i = mfit + 1; i <= ma; i++)
+        for (int j = 1; j <= i; j++) covar[i][j] = covar[j][i] = 0.0f;
+    int k = mfit;
+    for (int j = ma; j >= 1; j--) {
+        if (ia[j]) {
+            for (int i = 1; i <= ma; i++) std::swap(covar[i][k], covar[i][j]);
+            for (int i = 1; i <= ma; i++) std::swap(covar[k][i], covar[j][i]);
+            k--;
+        }
+    }
+}
+
+// ---- Levenberg-Marquardt
+
+void mrqcof(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** alpha, float beta[],
+            float* chisq, FitModel funcs) {
+    std::vector<float> dyda(ma + 1);
+    int mfit = 0;
+    for (int j = 1; j <= ma; j++)
+        if (ia[j]) mfit++;
+    for (int j = 1; j <= mfit; j++) {
+        for (int k = 1; k <= j; k++) alpha[j][k] = 0.0f;
+        beta[j] = 0.0f;
+    }
+    *chisq = 0.0f;
+    for (int i = 1; i <= ndata; i++) {
+        float ymod;
+        funcs(x[i], a, &ymod, dyda.data(), ma);
+        float sig2i = 1.0f / (sig[i] * sig[i]);
+        float dy = y[i] - ymod;
+        for (int j = 0, l = 1; l <= ma; l++) {
+            if (ia[l]) {
+                float wt = dyda[l] * sig2i;
+                j++;
+                for (int k = 0, m = 1; m <= l; m++)
+                    if (ia[m]) alpha[j][++k] += wt * dyda[m];
+                beta[j] += dy * wt;
+            }
+        }
+        *chisq += dy * dy * sig2i;
+    }
+    for (int j = 2; j <= mfit; j++)
+        for (int k = 1; k < j; k++) alpha[k][j] = alpha[j][k];
+}
+
+namespace {
+
+// Work arrays kept between the calls of one fit.
+struct MrqWork {
+    int ma, mfit;
+    std::vector<float> atry, beta, da;
+    float** oneda;
+    float ochisq = 0;
+    MrqWork(int ma_, int mfit_) : ma(ma_), mfit(mfit_), atry(ma_ + 1), beta(ma_ + 1), da(ma_ + 1) {
+        oneda = matrix(1, mfit, 1, 1);
+    }
+    ~MrqWork() { free_matrix(oneda, 1, mfit, 1, 1); }
+    MrqWork(const MrqWork&) = delete;
+    MrqWork& operator=(const MrqWork&) = delete;
+};
+
+std::unique_ptr<MrqWork>& work() {
+    static std::unique_ptr<MrqWork> w;
+    return w;
+}
+
+}  // namespace
+
+void mrqmin_release() {
+    work().reset();
+}
+
+void mrqmin(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar, float** alpha,
+            float* chisq, FitModel funcs, float* alamda) {
+    std::unique_ptr<MrqWork>& w = work();
+    if (!w && *alamda >= 0.0f) return;  // no fit in progress
+    if (*alamda < 0.0f) {
+        int mfit = 0;
+        for (int j = 1; j <= ma; j++)
+            if (ia[j]) mfit++;
+        w.reset(new MrqWork(ma, mfit));
+        *alamda = 0.001f;
+        mrqcof(x, y, sig, ndata, a, ia, ma, alpha, w->beta.data(), chisq, funcs);
+        w->ochisq = *chisq;
+        for (int j = 1; j <= ma; j++) w->atry[j] = a[j];
+    }
+    int mfit = w->mfit;
+    for (int j = 1; j <= mfit; j++) {
+        for (int k = 1; k <= mfit; k++) covar[j][k] = alpha[j][k];
+        covar[j][j] = alpha[j][j] * (1.0f + *alamda);
+        w->oneda[j][1] = w->beta[j];
+    }
+    gaussj(covar, mfit, w->oneda, 1);
+    for (int j = 1; j <= mfit; j++) w->da[j] = w->oneda[j][1];
+    if (*alamda == 0.0f) {
+        covsrt(covar, ma, ia, mfit);
+        covsrt(alpha, ma, ia, mfit);
+        w.reset();
+        return;
+    }
+    for (int j = 0, l = 1; l <= ma; l++)
+        if (ia[l]) w->atry[l] = a[l] + w->da[++j];
+    mrqcof(x, y, sig, ndata, w->atry.data(), ia, ma, covar, w->da.data(), chisq, funcs);
+    if (*chisq < w->ochisq) {
+        *alamda *= 0.1f;
+        w->ochisq = *chisq;
+        for (int j = 1; j <= mfit; j++) {
+            for (int k = 1; k <= mfit; k++) alpha[j][k] = covar[j][k];
+            w->beta[j] = w->da[j];
+        }
+        for (int l = 1; l <= ma; l++) a[l] = w->atry[l];
+    } else {
+        *alamda *= 10.0f;
+        *chisq = w->ochisq;
+    }
+}
+
+// ---- the fit button's logic
+
+namespace {
+struct Matrix8 {
+    float** m = matrix(1, 8, 1, 8);
+    ~Matrix8() { free_matrix(m, 1, 8, 1, 8); }
+};
+struct ScaleScope {
+    float saved = ctfBgScale;
+    explicit ScaleScope(float g) { ctfBgScale = g; }
+    ~ScaleScope() { ctfBgScale = saved; }
+};
+struct ReleaseWork {
+    ~ReleaseWork() { mrqmin_release(); }
+};
+}  // namespace
+
+CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8], float g,
+                             FitModel model) {
+    if (!model) model = ctfbasis;
+    CtfFitResult r{};
+    float a[9];
+    int ia[9];
+    for (int i = 0; i < 8; i++) {
+        a[i + 1] = start[i];
+        ia[i + 1] = vary[i] != 0;
+    }
+    std::printf("fit %f %f %f %f %f %f %f %f\n", a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]);
+
+    // Data window: skip the low-frequency samples that rise above the first ring maximum.
+    float m = 0;
+    for (int i = 10; i <= 24; i++)
+        if (y[i] > m) m = y[i];
+    int first = 1;
+    for (int i = 9; i >= 1; i--)
+        if (y[i] > m) {
+            first = i + 1;
+            break;
+        }
+    std::printf("1st used is %d\n", first);
+
+    // Samples first+1..199, 1-based; a sample of 0 would have weight 1/0 and is left out.
+    std::vector<float> fx(1), fy(1), fs(1);
+    for (int i = first + 1; i <= 199; i++) {
+        float sig = y[i] / 10;
+        if (sig == 0 || !std::isfinite(sig)) continue;
+        fx.push_back(x[i]);
+        fy.push_back(y[i]);
+        fs.push_back(sig);
+    }
+    int ndata = (int)fx.size() - 1;
+
+    ScaleScope scope(g);
+    ReleaseWork release;
+    Matrix8 covar, alpha;
+    float chisq = 0, alamda = -1;
+    int iter = 0;
+    mrqmin(fx.data(), fy.data(), fs.data(), ndata, a, ia, 8, covar.m, alpha.m, &chisq, model, &alamda);
+    while (1e-6f < alamda && alamda < 1e10f) {
+        mrqmin(fx.data(), fy.data(), fs.data(), ndata, a, ia, 8, covar.m, alpha.m, &chisq, model, &alamda);
+        if (a[2] > 50) a[2] = 10;
+        if (a[4] < 0) a[4] = 0;
+        if (a[3] < 0) a[3] = 0;
+        if (a[7] < 0) a[7] = 0;
+        if (a[5] < 0) a[5] = 0;
+        if (++iter > 100) {
+            std::printf("Infinite fit loop\n");
+            break;
+        }
+    }
+    for (int i = 0; i < 8; i++) r.a[i] = a[i + 1];
+    r.first = first;
+    r.ndata = ndata;
+    r.iterations = iter;
+    r.alamda = alamda;
+    r.chisq = chisq;
+    return r;
+}
