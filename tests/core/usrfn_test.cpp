@@ -197,3 +197,30 @@ TEST(UsrFn, PlantedLinksAreNotFollowed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UsrFn, FailedTransformRunsNothing) {
+    UfnDir t;
+    // 48 floats per row: a real width of 46 = 2 x 23, which no transform accepts.
+    std::vector<float> c(48 * 4, 1.0f);
+    MRCData d;
+    d.setComplData(c.data(), 48, 4, 1);
+    const std::string touch = "touch " + t.file("ran");
+    UsrFn u;
+    u.set("T", touch.c_str(), "", "", "", 1, 1, 1, 2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(nullptr, u.doFile(&d));
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(0, access(t.file("ran").c_str(), F_OK));
+    // A real image of an odd size cannot become a transform for "Complex MRC".
+    MRCData r;
+    ramp(r, 23, 5);
+    u.set("T", touch.c_str(), "", "", "", 2, 1, 1, 2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(nullptr, u.doFile(&r));
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(0, access(t.file("ran").c_str(), F_OK));
+}
+
+}  // namespace
