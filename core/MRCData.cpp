@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "core/fileutil.h"
 #include "core/hooks.h"
@@ -154,21 +155,27 @@ void MRCData::statsPass(double& sumOut, double& sumsqOut) {
         size_t end = std::min(count, k + block);
         double a0 = 0, a1 = 0, q0 = 0, q1 = 0;
         size_t j = k;
-        if (s == 1) {
+        {
             // Eight independent lanes, written so that the compiler can vectorise them.
             double a8[8] = {}, q8[8] = {};
             float lo8[8], hi8[8];
             for (int l = 0; l < 8; l++) lo8[l] = mn, hi8[l] = mx;
-            for (; j + 8 <= end; j += 8) {
-                for (int l = 0; l < 8; l++) {
-                    float v = d[j + l];
-                    a8[l] += v;
-                    q8[l] += (double)v * v;
-                    // NaN never replaces an extreme: comparisons with NaN are false.
-                    lo8[l] = v < lo8[l] ? v : lo8[l];
-                    hi8[l] = v > hi8[l] ? v : hi8[l];
+            auto lanes = [&](auto stride) {
+                for (; j + 8 <= end; j += 8) {
+                    for (int l = 0; l < 8; l++) {
+                        float v = d[(j + l) * stride];
+                        a8[l] += v;
+                        q8[l] += (double)v * v;
+                        // NaN never replaces an extreme: comparisons with NaN are false.
+                        lo8[l] = v < lo8[l] ? v : lo8[l];
+                        hi8[l] = v > hi8[l] ? v : hi8[l];
+                    }
                 }
-            }
+            };
+            if (s == 1)
+                lanes(std::integral_constant<size_t, 1>());
+            else
+                lanes(std::integral_constant<size_t, 2>());
             for (int l = 0; l < 8; l++) {
                 (l & 1 ? a1 : a0) += a8[l];
                 (l & 1 ? q1 : q0) += q8[l];

@@ -171,6 +171,41 @@ public:
 
     // ==== Fourier, filters, masks, correlation (numeric/)
     // (numeric: add declarations below this line)
+    // Complex data (after a transform) holds rows of NX+2 floats, NX/2+1 pairs,
+    // rows centred on NY/2; pairs are (amplitude, phase), or (re, im) when Flags bit 2
+    // is set. Only the first plane takes part in a transform: results have one plane.
+    // numeric/fourier.cpp
+    MRCData* doFFT(int keepReIm);
+    MRCData* doIFT(int isReIm);
+    int padTo(int noise, int newX, int newY);  // refuses complex data and shrinking
+    void toCorner();
+    int extractReal(float* dest, int x0, int y0, int width, int height);
+    int extractCompl(float* dest, int x0, int y0, int width, int height);
+    // numeric/radial.cpp
+    float* calcDist(int mode, int px, int py);
+    void calcRDist(float* out, int count, int radius, float cx, float cy);
+    void applyRadFn(int n, float* A, float* V);
+    void setRadAmp(int n, float* A, float* V);
+    void subRadFn(int n, float* A, float* V);
+    void addRadNoise(int n, float* A, float* V, float spread);
+    MRCData* smoothAmp();
+    MRCData* simfilt(MRCData* other);
+    int applyMask(int type, int radius);
+    void edgeFlood(float value);
+    void flipData();
+    MRCData* makeClip(int x0, int y0, int width, int height);
+    int makeAverage(List* sets, int mode);
+    int makeFFTAvg(List* sets);
+    // numeric/align.cpp
+    struct Shift {
+        float dx, dy;
+    };
+    MRCData* calcCCF(MRCData* other);
+    Shift ACFcenter(int mode);
+    Shift align(MRCData* other, int sign);
+    float calcRCF(MRCData* other, float cx, float cy);
+    MRCData* rotateAndTranslate(float angle, float dx, float dy, int inPlace);
+    void subData(MRCData* other);
 
     // ==== end of numeric
 
