@@ -9,13 +9,8 @@
 int cutRect(MRCData* src, float* dest, int x0, int y0, int width, int height) {
     const int nx = src->xSize(), ny = src->ySize();
     if (src->isComplex() || width < 1 || height < 1 || width > nx || height > ny) return 0;
-    if (x0 < 0) x0 = 0;
-    if (y0 < 0) y0 = 0;
-    if (x0 + width > nx) x0 = nx - width;
-    if (y0 + height > ny) y0 = ny - height;
-    const float* d = src->getRealData();
-    for (int r = 0; r < height; r++) std::memcpy(dest + (size_t)r * width, d + (size_t)(y0 + r) * nx + x0, 4u * width);
-    return 1;
+    // Same rectangle rules as the workbench's cuts.
+    return src->extractReal(dest, x0, y0, width, height);
 }
 
 int cutFilament(MRCData* src, float* dest, int x0, int y0, int x1, int y1, int width, int length) {

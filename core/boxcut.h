@@ -1,6 +1,6 @@
 // Cutting the boxes of a box list out of their image, for batch boxing.
-// (The workbench's own cuts go through the numeric module's extractReal and
-// extractRealFila; these follow the same rules for the command-line tool.)
+// cutRect is extractReal with the checks a file's box needs; cutFilament samples
+// as the workbench's filament cut (extractRealFila) does.
 #pragma once
 
 #include <string>

@@ -155,11 +155,11 @@ MRCData* UsrFn::doFile(MRCData* d) {
     std::unique_ptr<MRCData> temp;
     MRCData* W = d;
     if (ftype == 2 && !d->isComplex()) {
-        temp.reset(ufn_forward(d));
+        temp.reset(d->doFFT(0));
         if (!temp) return nullptr;
         W = temp.get();
     } else if (ftype != 2 && d->isComplex()) {
-        temp.reset(ufn_inverse(d));
+        temp.reset(d->doIFT(0));
         if (!temp) return nullptr;
         W = temp.get();
     }

@@ -63,7 +63,3 @@ void umenu_clear(List* l);
 // into a folder of their own.
 std::string ufn_tempbase();
 void ufn_set_tempdir(const char* dir);  // null: back to /tmp
-
-// Fourier transforms doFile needs (numeric module); null when they fail.
-MRCData* ufn_forward(MRCData* d);
-MRCData* ufn_inverse(MRCData* d);

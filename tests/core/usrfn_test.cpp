@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -221,6 +222,45 @@ TEST(UsrFn, FailedTransformRunsNothing) {
     EXPECT_EQ(nullptr, u.doFile(&r));
     testing::internal::GetCapturedStdout();
     EXPECT_NE(0, access(t.file("ran").c_str(), F_OK));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UsrFn, FileDomainFollowsTheFileType) {
+    UfnDir t;
+    MRCData real;
+    ramp(real, 64, 64);
+    std::unique_ptr<MRCData> fft(real.doFFT(0));
+    ASSERT_TRUE(fft);
+    UsrFn u;
+    // A transform handed to a "Real MRC" function is written as its inverse.
+    u.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
+    testing::internal::CaptureStdout();
+    std::unique_ptr<MRCData> back(u.doFile(fft.get()));
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(back);
+    EXPECT_FALSE(back->isComplex());
+    ASSERT_EQ(64, back->xSize());
+    for (int i = 0; i < 64 * 64; i++) ASSERT_NEAR(real.getRealData()[i], back->getRealData()[i], 1e-3) << i;
+    // A real image handed to a "Complex MRC" function is written as its transform
+    // (an MRC complex file brings amplitudes back times ySize / xSize).
+    u.set("Cat", "cat", "", "", "", 2, 1, 1, 2);
+    testing::internal::CaptureStdout();
+    std::unique_ptr<MRCData> tr(u.doFile(&real));
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(tr);
+    ASSERT_TRUE(tr->isComplex());
+    ASSERT_EQ(66, tr->xSize());
+    const float* a = fft->getRealData();
+    const float* b = tr->getRealData();
+    for (int i = 0; i < 66 * 64; i += 2) {
+        ASSERT_NEAR(a[i] * 64.0f / 66.0f, b[i], 1e-3f * (1 + a[i])) << i;
+        if (a[i] > 1e-2f) {
+            ASSERT_NEAR(std::cos(a[i + 1]), std::cos(b[i + 1]), 1e-3) << i;
+        }
+    }
 }
 
 }  // namespace
