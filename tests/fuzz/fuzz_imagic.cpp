@@ -13,29 +13,20 @@
 #include "core/MRCData.h"
 #include "core/anyformat.h"
 #include "core/formats.h"
+#include "tests/fuzz/fuzz_util.h"
 
 static std::string g_base;
 
-static void put(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The readers report on standard output; keep the fuzzer's log readable.
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    g_base = "/tmp/tarvik-fuzz-imagic-" + std::to_string(getpid());
+    g_base = fuzz_init("imagic");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     size_t hed = std::min(size - 1, (size_t)1024 * (1 + data[0] % 3));
-    put(g_base + ".hed", data + 1, hed);
-    put(g_base + ".img", data + 1 + hed, size - 1 - hed);
+    fuzz_put(g_base + ".hed", data + 1, hed);
+    fuzz_put(g_base + ".img", data + 1 + hed, size - 1 - hed);
     List* l = readIMAGIC((g_base + ".hed").c_str());
     if (l && l->count() > 0) {
         MRCData* d = static_cast<MRCData*>(l->objectAt(0));

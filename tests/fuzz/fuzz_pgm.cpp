@@ -9,14 +9,12 @@
 #include <string>
 
 #include "core/MRCData.h"
+#include "tests/fuzz/fuzz_util.h"
 
 static std::string g_base;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The readers report on standard output; keep the fuzzer's log readable.
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    g_base = "/tmp/tarvik-fuzz-pgm-" + std::to_string(getpid());
+    g_base = fuzz_init("pgm");
     return 0;
 }
 

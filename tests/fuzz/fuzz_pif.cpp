@@ -12,27 +12,18 @@
 #include "core/MRCData.h"
 #include "core/anyformat.h"
 #include "core/formats.h"
+#include "tests/fuzz/fuzz_util.h"
 
 static std::string g_base;
 
-static void put(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The readers report on standard output; keep the fuzzer's log readable.
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    g_base = "/tmp/tarvik-fuzz-pif-" + std::to_string(getpid());
+    g_base = fuzz_init("pif");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string in = g_base + ".pif", out = g_base + "-out.pif";
-    put(in, data, size);
+    fuzz_put(in, data, size);
     List* l = readPIF(in.c_str());
     if (l && l->count() > 0) {
         MRCData* d = static_cast<MRCData*>(l->objectAt(0));

@@ -10,21 +10,12 @@
 #include <string>
 
 #include "core/prefs.h"
+#include "tests/fuzz/fuzz_util.h"
 
 static std::string g_base;
 
-static void put(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The readers report on standard output; keep the fuzzer's log readable.
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    g_base = "/tmp/tarvik-fuzz-prefs-" + std::to_string(getpid());
+    g_base = fuzz_init("prefs");
     return 0;
 }
 
@@ -35,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         mkdir(home.c_str(), 0700);
         setenv("HOME", home.c_str(), 1);
     }
-    put(home + "/.tvenv", data, size);
+    fuzz_put(home + "/.tvenv", data, size);
     clearenv2();
     openenv2();
     for (int i = 0; i < envcount() && i < 50; i++) {

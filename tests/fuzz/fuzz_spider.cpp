@@ -9,27 +9,18 @@
 #include <string>
 
 #include "core/MRCData.h"
+#include "tests/fuzz/fuzz_util.h"
 
 static std::string g_base;
 
-static void put(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The readers report on standard output; keep the fuzzer's log readable.
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    g_base = "/tmp/tarvik-fuzz-spider-" + std::to_string(getpid());
+    g_base = fuzz_init("spider");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string in = g_base + ".spi", out = g_base + "-out.spi";
-    put(in, data, size);
+    fuzz_put(in, data, size);
     MRCData d;
     if (d.readSPIDER(in.c_str()) && (size_t)d.xSize() * d.ySize() <= (1u << 20)) d.writeSPIDER(out.c_str());
     unlink(in.c_str());

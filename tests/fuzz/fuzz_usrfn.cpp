@@ -10,27 +10,18 @@
 
 #include "core/List.h"
 #include "ufn/usrfn.h"
+#include "tests/fuzz/fuzz_util.h"
 
 static std::string g_base;
 
-static void put(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The readers report on standard output; keep the fuzzer's log readable.
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    g_base = "/tmp/tarvik-fuzz-usrfn-" + std::to_string(getpid());
+    g_base = fuzz_init("usrfn");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string in = g_base + ".ufn";
-    put(in, data, size);
+    fuzz_put(in, data, size);
     FILE* f = std::fopen(in.c_str(), "r");
     if (!f) return 0;
     List l;
