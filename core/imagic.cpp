@@ -19,13 +19,6 @@ using fmt::putI;
 
 namespace {
 
-struct CFile {
-    FILE* fp = nullptr;
-    ~CFile() {
-        if (fp) std::fclose(fp);
-    }
-};
-
 // Numeric parts of a header: words at 0..55, 60..115 and 196..1023.
 void swapHeader(unsigned char* h) {
     brev(h, 14);
@@ -47,7 +40,7 @@ std::string stemOf(const char* file) {
 List* readIMAGIC(const char* file) {
     const std::string stem = stemOf(file);
     const std::string hedName = stem + ".hed", imgName = stem + ".img";
-    CFile hed, img;
+    OwnedFile hed, img;
     hed.fp = std::fopen(hedName.c_str(), "rb");
     if (!hed.fp) {
         std::printf("ERROR: cannot open %s\n", hedName.c_str());
@@ -144,7 +137,7 @@ int MRCData::appendImagic(const char* file) {
     unsigned char firstOld[1024];
     bool haveFirst = false;
     {
-        CFile f;
+        OwnedFile f;
         f.fp = std::fopen(hedName.c_str(), "r+b");
         if (f.fp && read_fully(f.fp, firstOld, 1024) == 1024) {
             int imn = getI(firstOld, 0);
@@ -175,7 +168,7 @@ int MRCData::appendImagic(const char* file) {
         struct stat s2;
         if (stat(imgName.c_str(), &s2) == 0 && S_ISREG(s2.st_mode) && truncate(imgName.c_str(), imgOld) != 0) return;
         if (hedOk && haveFirst) {
-            CFile f;
+            OwnedFile f;
             f.fp = std::fopen(hedName.c_str(), "r+b");
             if (f.fp) std::fwrite(firstOld, 1, 1024, f.fp);
         }
@@ -218,7 +211,7 @@ int MRCData::appendImagic(const char* file) {
     std::memset(kh + 396, 0, 400);
 
     {
-        CFile f;
+        OwnedFile f;
         f.fp = std::fopen(hedName.c_str(), "ab");
         if (!f.fp) {
             std::printf("Cannot write to %s!\n", hedName.c_str());
@@ -234,7 +227,7 @@ int MRCData::appendImagic(const char* file) {
             return 0;
         }
     }
-    CFile f;
+    OwnedFile f;
     f.fp = std::fopen(imgName.c_str(), "ab");
     if (!f.fp) {
         std::printf("Cannot write to %s!\n", imgName.c_str());

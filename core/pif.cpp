@@ -21,13 +21,6 @@ using fmt::putI;
 
 namespace {
 
-struct CFile {
-    FILE* fp = nullptr;
-    ~CFile() {
-        if (fp) std::fclose(fp);
-    }
-};
-
 void swapFileHeader(unsigned char* h) {
     brev(h + 24, 2);
     brev(h + 64, 5);
@@ -47,7 +40,7 @@ int bytesOfMode(int mode) {
 }  // namespace
 
 List* readPIF(const char* file) {
-    CFile in;
+    OwnedFile in;
     in.fp = std::fopen(file, "rb");
     if (!in.fp) {
         std::printf("ERROR: cannot open %s\n", file);
@@ -136,7 +129,7 @@ List* readPIF(const char* file) {
 
 int MRCData::appendPIF(const char* file) {
     if (!pifHeader()) setPifHeader(static_cast<unsigned char*>(std::calloc(512, 1)));
-    CFile f;
+    OwnedFile f;
     // Opened for update and created when missing, never truncated.
     int fd = ::open(file, O_RDWR | O_CREAT, 0666);
     if (fd >= 0) {

@@ -35,27 +35,11 @@ enum {
     CTIT = 864
 };
 
-struct Input {
-    FILE* fp = nullptr;
-    bool piped = false;
-    ~Input() { close_input(fp, piped); }
-};
-
 // A header float that must be a whole number in [lo, hi].
 bool wholeIn(float v, double lo, double hi) {
     return std::isfinite(v) && v >= lo && v <= hi && v == std::floor(v);
 }
 
-// Skips n bytes of a stream that may be a pipe; false when it ends first.
-bool skipBytes(FILE* fp, long long n) {
-    char buf[65536];
-    while (n > 0) {
-        size_t k = (size_t)std::min<long long>(n, sizeof buf);
-        if (read_fully(fp, buf, k) != k) return false;
-        n -= (long long)k;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -65,7 +49,7 @@ int MRCData::readSPIDER(const char* fname) {
         std::memset(h, 0, sizeof *h);
         setSPIDERHed(h);
     }
-    Input in;
+    OwnedFile in;
     in.fp = open_input(fname, &in.piped);
     if (!in.fp) {
         std::printf("Cannot open file\n");
@@ -105,7 +89,7 @@ int MRCData::readSPIDER(const char* fname) {
     char ctim[9], cdat[11];
     fmt::fieldText(ctim, h + CTIM, 8);
     fmt::fieldText(cdat, h + CDAT, 10);
-    if (!skipBytes(in.fp, labbyt - 1024)) {
+    if (!skip_bytes(in.fp, labbyt - 1024)) {
         std::printf("Spider: Incomplete data read\n");
         return 0;
     }
