@@ -131,6 +131,22 @@ public:
 
     // ==== other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)
     // (formats: add declarations below this line)
+    // SPIDER: one real 2-D image; the first 1024 header bytes are kept and written back.
+    int readSPIDER(const char* file);
+    int writeSPIDER(const char* file);
+    // Appends this image to the IMAGIC pair stem.hed/stem.img (created when missing).
+    int appendImagic(const char* file);
+    // Appends this image to a PIF file as scaled 32-bit integers (created when missing).
+    int appendPIF(const char* file);
+    // Pictures: binary PGM directly, other pictures through netpbm/djpeg converters.
+    int readPGM(const char* file);
+    // 8-bit PGM through the display range (renderAmp8), first row = top of the screen.
+    int writePGM(const char* file);
+    // Scans-A-Lot header/data pair (stem.HDR/.IMG).
+    int readSAL(const char* file);
+    // Box database in the ICE/boxmrc section layout.
+    int saveBoxDB(const char* file);
+    int loadBoxDB(const char* file);
 
     // ==== end of file formats
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -161,4 +162,14 @@ size_t read_fully(FILE* fp, void* buf, size_t n) {
         done += r;
     }
     return done;
+}
+
+bool skip_bytes(FILE* fp, long long n) {
+    char buf[65536];
+    while (n > 0) {
+        size_t k = (size_t)std::min<long long>(n, sizeof buf);
+        if (read_fully(fp, buf, k) != k) return false;
+        n -= (long long)k;
+    }
+    return true;
 }

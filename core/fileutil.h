@@ -42,8 +42,21 @@ bool is_compressed_name(const char* file);
 FILE* open_input(const char* file, bool* piped);
 int close_input(FILE* fp, bool piped);
 
+// Owns a stream: closes the file, or the decompressor pipe, when it goes.
+struct OwnedFile {
+    FILE* fp = nullptr;
+    bool piped = false;
+    OwnedFile() = default;
+    OwnedFile(const OwnedFile&) = delete;
+    OwnedFile& operator=(const OwnedFile&) = delete;
+    ~OwnedFile() { close_input(fp, piped); }
+};
+
 // Size of a regular file, or -1 (pipes, errors).
 long long file_size(FILE* fp);
+
+// Skips n bytes of a stream that may be a pipe; false when it ends first.
+bool skip_bytes(FILE* fp, long long n);
 
 // Reads up to n bytes, retrying short reads (pipes); returns bytes read.
 size_t read_fully(FILE* fp, void* buf, size_t n);

@@ -19,12 +19,6 @@ const int kModeBytes[5] = {1, 2, 4, 2, 4};
 const int kMapOffset = 208;  // "MAP " and the machine stamp: byte strings, not words
 
 
-struct Input {
-    FILE* fp = nullptr;
-    bool piped = false;
-    ~Input() { close_input(fp, piped); }
-};
-
 }  // namespace
 
 int MRCData::readMRCData(const char* fname) {
@@ -32,7 +26,7 @@ int MRCData::readMRCData(const char* fname) {
         mrcHed = new MRCheader;
         std::memset(mrcHed, 0, sizeof *mrcHed);
     }
-    Input in;
+    OwnedFile in;
     in.fp = open_input(fname, &in.piped);
     if (!in.fp) {
         std::printf("Cannot open file\n");
@@ -95,17 +89,9 @@ int MRCData::readMRCData(const char* fname) {
         std::printf("Bad MRC file\n");
         return 0;
     }
-    if (nsymbt > 0) {
-        std::unique_ptr<char[]> skip(new char[65536]);
-        long long left = nsymbt;
-        while (left > 0) {
-            size_t n = (size_t)std::min<long long>(left, 65536);
-            if (read_fully(in.fp, skip.get(), n) != n) {
-                std::printf("Bad MRC file\n");
-                return 0;
-            }
-            left -= (long long)n;
-        }
+    if (nsymbt > 0 && !skip_bytes(in.fp, nsymbt)) {
+        std::printf("Bad MRC file\n");
+        return 0;
     }
     // A truncated mode-0 file is read on with zeros; only a file that holds at
     // least half of its rows counts as truncated rather than corrupt.

@@ -104,6 +104,12 @@ void render(const RenderGeometry& g, unsigned char* buffer, int bytesPerLine, in
 
 RenderGeometry renderGeometry(int xSize, int ySize, int xOff, int yOff, int width, int height, float zoom) {
     RenderGeometry g;
+    // A zoom that is not a positive number, or so small that the stepping
+    // would overflow, draws nothing.
+    if (!(zoom >= 1e-6f) || !(zoom <= 1e6f)) {
+        g = RenderGeometry{1, 1, 1, 0, 0, 0, 0, 0, -1, 0};
+        return g;
+    }
     float step = 1.0f / zoom;
     g.step = step;
     g.wholePart = (int)std::floor(step);
@@ -191,8 +197,8 @@ int MRCData::renderPha8(unsigned char* buffer, int xOff, int yOff, int width, in
     return 1;
 }
 
-int MRCData::renderAmpTC(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine,
-                         float zoom, int redBits, int greenBits) {
+int MRCData::renderAmpTC(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
+                         int redBits, int greenBits) {
     if (redBits == 6) std::printf("Strange visual with 6 bits!\n");
     const int bpp = redBits <= 6 ? 2 : 3;
     const int top = (1 << redBits) - 1;

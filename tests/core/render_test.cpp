@@ -1,4 +1,6 @@
 // Renderers: geometry, fixed-point stepping, grey/phase/true-colour values.
+#include "display/render.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "core/MRCData.h"
-#include "display/render.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ void fillReal(MRCData& d, int nx, int ny, F f, float lo, float hi) {
 
 TEST(Render, ZoomOneFillsBottomLeftOnly) {
     MRCData d;
-    fillReal(d, 100, 100, [](int x, int y) { return (float)((x + y) % 200); }, 0, 200);
+    fillReal(
+        d, 100, 100, [](int x, int y) { return (float)((x + y) % 200); }, 0, 200);
     std::vector<unsigned char> buf(200 * 150, kClear);
     ASSERT_EQ(1, d.renderAmp8(buf.data(), 0, 0, 200, 150, 200, 1.0f, 10, 210));
     for (int row = 0; row < 150; row++)
@@ -41,7 +43,8 @@ TEST(Render, ZoomOneFillsBottomLeftOnly) {
 
 TEST(Render, ZoomTwoAndHalf) {
     MRCData d;
-    fillReal(d, 4, 4, [](int x, int y) { return (float)(x + 4 * y); }, 0, 100);
+    fillReal(
+        d, 4, 4, [](int x, int y) { return (float)(x + 4 * y); }, 0, 100);
     std::vector<unsigned char> buf(8 * 8, kClear);
     d.renderAmp8(buf.data(), 0, 0, 8, 8, 8, 2.0f, 0, 100);
     for (int y = 0; y < 4; y++)
@@ -50,7 +53,8 @@ TEST(Render, ZoomTwoAndHalf) {
                 for (int dx = 0; dx < 2; dx++) EXPECT_EQ(x + 4 * y, buf[(7 - 2 * y - dy) * 8 + 2 * x + dx]);
 
     MRCData e;
-    fillReal(e, 8, 8, [](int x, int y) { return (float)(x + 8 * y); }, 0, 100);
+    fillReal(
+        e, 8, 8, [](int x, int y) { return (float)(x + 8 * y); }, 0, 100);
     std::vector<unsigned char> half(4 * 4, kClear);
     e.renderAmp8(half.data(), 0, 0, 4, 4, 4, 0.5f, 0, 100);
     for (int row = 0; row < 4; row++)
@@ -61,7 +65,8 @@ TEST(Render, ZoomTwoAndHalf) {
 void checkNoDrift(float zoom, double step) {
     const int nx = 3100;
     MRCData d;
-    fillReal(d, nx, 3, [](int x, int) { return (float)(x % 200); }, 0, 200);
+    fillReal(
+        d, nx, 3, [](int x, int) { return (float)(x % 200); }, 0, 200);
     std::vector<unsigned char> buf(1000, kClear);
     d.renderAmp8(buf.data(), 0, 0, 1000, 1, 1000, zoom, 0, 200);
     for (int k = 0; k < 1000; k++) ASSERT_EQ((int)std::floor(k * step) % 200, buf[k]) << "column " << k;
@@ -74,7 +79,8 @@ TEST(Render, WholeAndFractionalStepsDoNotDrift) {
 
 TEST(Render, NegativeOffsetsAndDataAboveTheScreen) {
     MRCData d;
-    fillReal(d, 20, 20, [](int x, int y) { return 1.0f; }, 0, 2);
+    fillReal(
+        d, 20, 20, [](int x, int y) { return 1.0f; }, 0, 2);
     std::vector<unsigned char> buf(50 * 40, 0);
     d.renderAmp8(buf.data(), -10, -5, 50, 40, 50, 1.0f, 0, 200);
     for (int row = 0; row < 40; row++)
@@ -84,7 +90,8 @@ TEST(Render, NegativeOffsetsAndDataAboveTheScreen) {
         }
     // Rows past the data's top are left alone when the offset reaches beyond it.
     MRCData e;
-    fillReal(e, 10, 10, [](int x, int y) { return 1.0f; }, 0, 2);
+    fillReal(
+        e, 10, 10, [](int x, int y) { return 1.0f; }, 0, 2);
     std::vector<unsigned char> b2(10 * 10, 0);
     e.renderAmp8(b2.data(), 0, 5, 10, 10, 10, 1.0f, 0, 200);
     for (int row = 0; row < 10; row++) EXPECT_EQ(row >= 5 ? 100 : 0, b2[row * 10]) << row;
@@ -92,7 +99,8 @@ TEST(Render, NegativeOffsetsAndDataAboveTheScreen) {
 
 TEST(Render, EqualLimitsSplitAtTheValue) {
     MRCData d;
-    fillReal(d, 3, 3, [](int x, int) { return 4.0f + x; }, 5, 5);
+    fillReal(
+        d, 3, 3, [](int x, int) { return 4.0f + x; }, 5, 5);
     std::vector<unsigned char> buf(9, kClear);
     d.renderAmp8(buf.data(), 0, 0, 3, 3, 3, 1.0f, 7, 77);
     EXPECT_EQ(7, buf[6]);   // 4
@@ -144,7 +152,8 @@ TEST(Render, PhaseEnds) {
 
 TEST(Render, TrueColourPacking) {
     MRCData d;
-    fillReal(d, 2, 2, [](int x, int) { return (float)x; }, 0, 1);
+    fillReal(
+        d, 2, 2, [](int x, int) { return (float)x; }, 0, 1);
     std::vector<unsigned char> b24(2 * 3 * 2, kClear);
     d.renderAmpTC(b24.data(), 0, 0, 2, 2, 6, 1.0f, 8, 8);
     EXPECT_EQ(0, b24[0]);
@@ -155,7 +164,8 @@ TEST(Render, TrueColourPacking) {
     EXPECT_EQ(0xFF, b16[3]);
     // 8/8 red and green of different sizes show the byte order: bits 16-23 come first.
     MRCData e;
-    fillReal(e, 1, 2, [](int, int) { return 1.0f; }, 0, 1);
+    fillReal(
+        e, 1, 2, [](int, int) { return 1.0f; }, 0, 1);
     std::vector<unsigned char> b(3, 0);
     e.renderAmpTC(b.data(), 0, 0, 1, 1, 3, 1.0f, 7, 9);
     uint32_t P = 127 + (127u << 9) + (127u << 16);
@@ -166,7 +176,8 @@ TEST(Render, TrueColourPacking) {
 
 TEST(Render, LookupTableMatchesGreyLevels) {
     MRCData d;
-    fillReal(d, 16, 16, [](int x, int y) { return (float)(x * 16 + y); }, 0, 255);
+    fillReal(
+        d, 16, 16, [](int x, int y) { return (float)(x * 16 + y); }, 0, 255);
     std::vector<unsigned char> grey(16 * 16);
     d.renderAmp8(grey.data(), 0, 0, 16, 16, 16, 1.0f, 0, 255);
     uint32_t lut[256];
@@ -208,6 +219,13 @@ TEST(Render, GeometryOfClippedRanges) {
     EXPECT_EQ(2, f.wholePart);
     EXPECT_EQ(50000, f.frac);
     EXPECT_FALSE(f.whole);
+    // A zoom of 0, a negative or a not-a-number zoom draws nothing.
+    MRCData d;
+    fillReal(
+        d, 4, 4, [](int, int) { return 1.0f; }, 0, 2);
+    std::vector<unsigned char> buf(16, kClear);
+    for (float z : {0.0f, -1.0f, NAN, 1e-12f}) d.renderAmp8(buf.data(), 0, 0, 4, 4, 4, z, 0, 200);
+    for (unsigned char b : buf) EXPECT_EQ(kClear, b);
     // Data entirely right of the screen draws nothing.
     RenderGeometry e = renderGeometry(10, 10, 20, 0, 50, 50, 1.0f);
     EXPECT_LE(e.lastCol, e.firstCol);

@@ -1,0 +1,31 @@
+// Readers of the stack formats, which give several data sets per file.
+#pragma once
+
+#include <string>
+
+class List;
+
+// Every image of an IMAGIC pair (file names either member or the stem with
+// any extension); a List of new data sets, or null after printing why.
+List* readIMAGIC(const char* file);
+// Every 2-D image of a PIF file; a List of new data sets, or null.
+List* readPIF(const char* file);
+
+// Helpers the format files share.
+namespace fmt {
+// Part of a path after its last '/' (the whole path when it has none).
+const char* baseName(const char* path);
+// Words of a header block in native order, read/written through memcpy.
+float getF(const unsigned char* b, int off);
+int getI(const unsigned char* b, int off);
+void putF(unsigned char* b, int off, float v);
+void putI(unsigned char* b, int off, int v);
+// Copies at most n bytes of a text field and terminates it (buf holds n + 1).
+void fieldText(char* buf, const unsigned char* field, int n);
+// Progress k of count for the stack readers (k*1000000 of count*1000000 in spirit).
+void stackProgress(int k, int count);
+}  // namespace fmt
+
+// The shell command that turns a non-PGM picture into a PGM on standard
+// output, chosen by the name's ending; the name is shell-quoted.
+std::string pictureCommand(const char* file);
