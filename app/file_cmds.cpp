@@ -11,7 +11,7 @@
 
 #include "app/control.h"
 #include "app/dialogs.h"
-#include "app/formats_seam.h"
+#include "core/formats.h"
 #include "app/help.h"
 #include "app/state.h"
 #include "app/viewlink.h"
@@ -59,7 +59,7 @@ int askDefaultSpecs(List* sel) {
     return r == 1 ? 1 : (r == 3 ? -1 : 0);
 }
 
-std::string fmt(const char* f, const std::string& p, int i) {
+std::string seriesName(const char* f, const std::string& p, int i) {
     char buf[32];
     std::snprintf(buf, sizeof buf, f, i);
     return p + buf;
@@ -118,16 +118,15 @@ void m_File_open(int kind) {
     List* g = current_group();
     for (const std::string& n : names) {
         MRCData* d = new MRCData();
-        int r = fmt_read(kind, d, n.c_str());
+        int r = kind == 1 ? d->readSAL(n.c_str())
+                : kind == 2 ? d->readPGM(n.c_str())
+                : kind == 4 ? d->readSPIDER(n.c_str())
+                            : d->readMRCData(n.c_str());
         if (r == 1) {
             g->addObject(d);
             continue;
         }
         delete d;
-        if (r < 0) {
-            fmt_unavailable(kind == 1 ? "Scans-A-Lot" : kind == 2 ? "Picture" : "SPIDER");
-            break;
-        }
     }
     update_data_list();
 }
@@ -136,12 +135,7 @@ static void openStack(bool pif) {
     std::string path;
     if (!dlg_file_single(&path)) return;
     BusyScope b;
-    bool missing = false;
-    List* l = pif ? fmt_readPIF(path.c_str(), &missing) : fmt_readIMAGIC(path.c_str(), &missing);
-    if (missing) {
-        fmt_unavailable(pif ? "PIF" : "IMAGIC");
-        return;
-    }
+    List* l = pif ? readPIF(path.c_str()) : readIMAGIC(path.c_str());
     if (!l) return;
     if (l->count() == 0) {
         delete l;  // nothing read: no empty group
@@ -269,9 +263,9 @@ void m_File_save_mrc(int isShort) {
         if (d->isComplex())
             // Under default filespecs no path was chosen: the transform goes
             // beside its own file name, as name.tnf.
-            file = useDef ? strip_ext(d->File()) + ".tnf" : fmt(".%03d.tnf", P, i);
+            file = useDef ? strip_ext(d->File()) + ".tnf" : seriesName(".%03d.tnf", P, i);
         else
-            file = useDef ? std::string(d->File()) : fmt(".%03d.img", P, i);
+            file = useDef ? std::string(d->File()) : seriesName(".%03d.img", P, i);
         if (!mayWrite(file, true, &all)) break;
         if (!d->writeMRCData(file.c_str(), shortMode)) break;
     }
@@ -329,11 +323,9 @@ void m_File_save_spider() {
             std::printf("Cannot write complex SPIDER files.\n");
             break;
         }
-        std::string file = !series ? P + ".DAT" : useDef ? std::string(d->File()) : fmt("%03d.DAT", P, i + 1);
+        std::string file = !series ? P + ".DAT" : useDef ? std::string(d->File()) : seriesName("%03d.DAT", P, i + 1);
         if (!mayWrite(file, series, &all)) break;
-        int r = fmt_writeSPIDER(d, file.c_str());
-        if (r < 0) fmt_unavailable("SPIDER");
-        if (r != 1) break;
+        if (d->writeSPIDER(file.c_str()) != 1) break;
     }
 }
 
@@ -351,9 +343,7 @@ void m_File_save_imagic() {
     P = strip_ext(P);
     BusyScope b;
     for (int i = 0; i < sel.count(); i++) {
-        int r = fmt_appendImagic(sel.at(i), P.c_str());
-        if (r < 0) fmt_unavailable("IMAGIC");
-        if (r != 1) break;
+        if (sel.at(i)->appendImagic(P.c_str()) != 1) break;
     }
 }
 
@@ -370,9 +360,7 @@ void m_File_save_pif() {
     if (!dlg_file_single(&path)) return;
     BusyScope b;
     for (int i = 0; i < sel.count(); i++) {
-        int r = fmt_appendPIF(sel.at(i), path.c_str());
-        if (r < 0) fmt_unavailable("PIF");
-        if (r != 1) break;
+        if (sel.at(i)->appendPIF(path.c_str()) != 1) break;
     }
 }
 
@@ -397,7 +385,7 @@ void m_File_save_pgm() {
     bool all = false;
     if (!mayWrite(file, false, &all)) return;
     BusyScope b;
-    if (fmt_writePGM(sel.at(0), file.c_str()) < 0) fmt_unavailable("PGM");
+    sel.at(0)->writePGM(file.c_str());
 }
 
 // ---------------------------------------------------------------- print, quit, dispatch
