@@ -329,6 +329,18 @@ void m_File_save_spider() {
     }
 }
 
+// Appends every selected data set to one stack file, stopping at the first failure.
+static void appendSelected(int (MRCData::*append)(const char*), bool stem) {
+    Selection sel;
+    if (sel.count() == 0) return;
+    std::string path;
+    if (!dlg_file_single(&path)) return;
+    if (stem) path = strip_ext(path);
+    BusyScope b;
+    for (int i = 0; i < sel.count(); i++)
+        if ((sel.at(i)->*append)(path.c_str()) != 1) break;
+}
+
 void m_File_save_imagic() {
     if (dohelp()) {
         help(
@@ -336,15 +348,7 @@ void m_File_save_imagic() {
             "images will be appended to the end of the file.");
         return;
     }
-    Selection sel;
-    if (sel.count() == 0) return;
-    std::string P;
-    if (!dlg_file_single(&P)) return;
-    P = strip_ext(P);
-    BusyScope b;
-    for (int i = 0; i < sel.count(); i++) {
-        if (sel.at(i)->appendImagic(P.c_str()) != 1) break;
-    }
+    appendSelected(&MRCData::appendImagic, true);
 }
 
 void m_File_save_pif() {
@@ -354,14 +358,7 @@ void m_File_save_pif() {
             "will be appended to the end of the file.");
         return;
     }
-    Selection sel;
-    if (sel.count() == 0) return;
-    std::string path;
-    if (!dlg_file_single(&path)) return;
-    BusyScope b;
-    for (int i = 0; i < sel.count(); i++) {
-        if (sel.at(i)->appendPIF(path.c_str()) != 1) break;
-    }
+    appendSelected(&MRCData::appendPIF, false);
 }
 
 void m_File_save_pgm() {

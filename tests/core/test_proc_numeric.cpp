@@ -1,5 +1,7 @@
 // tarvik-proc's Fourier, filter, mask, average and alignment commands, end to end.
 #include <gtest/gtest.h>
+
+#include "tests/core/testutil.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,15 +35,7 @@ protected:
     // Runs tarvik-proc in the temporary folder; returns the exit status and standard output.
     int run(const std::string& args, std::string* out = nullptr) {
         std::string cmd = "cd '" + dir + "' && HOME='" + dir + "' '" TARVIK_PROC "' " + args + " 2>stderr.txt";
-        FILE* p = popen(cmd.c_str(), "r");
-        if (!p) return -1;
-        std::string s;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) s.append(buf, n);
-        int st = pclose(p);
-        if (out) *out = s;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return runCommand(cmd, out);
     }
     std::string lastLine(const std::string& s) {
         std::string t = s;
