@@ -284,13 +284,10 @@ void destroy_data(MRCData* d) {
 }
 
 void sel_Image(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
-            "This is a list of images in the current image group (the list to the left). Selected images will be "
-            "displayed in the current image window. Note that some mouse functions don't work if multiple images "
-            "are selected.");
+    if (help_for("This is a list of images in the current image group (the list to the left). Selected images will be "
+                 "displayed in the current image window. Note that some mouse functions don't work if multiple images "
+                 "are selected."))
         return;
-    }
     List* g = current_group();
     int ref = std::abs(fl_get_browser(control->images));
     int rx = 0, ry = 0;
@@ -344,31 +341,22 @@ int imsel(FL_OBJECT* ob, int event, FL_Coord, FL_Coord, int, void*) {
 }
 
 void sel_All(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("Selects all images in the current image group.");
-        return;
-    }
+    if (help_for("Selects all images in the current image group.")) return;
     int n = fl_get_browser_maxline(control->images);
     for (int i = 1; i <= n; i++) fl_select_browser_line(control->images, i);
     sel_Image(nullptr, 0);
 }
 
 void sel_None(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("Deselects all images in the current image group.");
-        return;
-    }
+    if (help_for("Deselects all images in the current image group.")) return;
     fl_deselect_browser(control->images);
     sel_Image(nullptr, 0);
 }
 
 void sel_Numdo(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
-            "Selects the number of images selected in the box below this button. Pressing it multiple times will "
-            "scroll through all of the images in the group.");
+    if (help_for("Selects the number of images selected in the box below this button. Pressing it multiple times will "
+                 "scroll through all of the images in the group."))
         return;
-    }
     int max = fl_get_browser_maxline(control->images);
     int cur = std::abs(fl_get_browser(control->images));
     int start = cur + 1;
@@ -383,10 +371,7 @@ void sel_Numdo(FL_OBJECT*, long) {
 }
 
 void sel_Imdel(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("Deletes currently selected images. There is no undo, so be careful.");
-        return;
-    }
+    if (help_for("Deletes currently selected images. There is no undo, so be careful.")) return;
     List* sel = get_selected_data();
     List* g = current_group();
     for (int i = 0; i < sel->count(); i++) {
@@ -399,12 +384,10 @@ void sel_Imdel(FL_OBJECT*, long) {
 }
 
 void v_histfile(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "Writes the histograms of the selected images to files.\n\nYou are asked for the density range and a root "
-            "name; image i goes to root.i.dat.");
+            "name; image i goes to root.i.dat."))
         return;
-    }
     std::string ans;
     if (!dlg_input("Enter min,max,root name", "", &ans)) return;
     float lo, hi;
@@ -427,12 +410,10 @@ void v_histfile(FL_OBJECT*, long) {
 // ---------------------------------------------------------------- groups
 
 void sel_Group(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "This contains a list of groups of images. The images in the currently selected group are displayed in "
-            "the list to the right.");
+            "the list to the right."))
         return;
-    }
     update_data_list();
     fl_deselect_browser(control->images);
     if (DataWin* v = current_view()) {
@@ -444,10 +425,7 @@ void sel_Group(FL_OBJECT*, long) {
 }
 
 void sel_Addgr(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("Adds a new (empty) image group.");
-        return;
-    }
+    if (help_for("Adds a new (empty) image group.")) return;
     const char* t = fl_get_input(control->groupName);
     int keep = current_group_number();
     add_group(t && *t ? t : "New group");
@@ -455,10 +433,7 @@ void sel_Addgr(FL_OBJECT*, long) {
 }
 
 void sel_Gtext(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("This changes the name of the selected group.");
-        return;
-    }
+    if (help_for("This changes the name of the selected group.")) return;
     int n = fl_get_browser(control->groups);
     if (n <= 0) return;
     const char* t = fl_get_input(control->groupName);
@@ -466,12 +441,9 @@ void sel_Gtext(FL_OBJECT*, long) {
 }
 
 void sel_Delgr(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
-            "Deletes the current image group.\n\nWarning: This also deletes all of the images in that group (from "
-            "memory, it does not affect files on the disk). There is no undo function.");
+    if (help_for("Deletes the current image group.\n\nWarning: This also deletes all of the images in that group (from "
+                 "memory, it does not affect files on the disk). There is no undo function."))
         return;
-    }
     int k = fl_get_browser(control->groups);
     if (k <= 0 || count(dataList) < 2) return;
     for (int i = 0; i < count(viewList); i++) {
@@ -497,10 +469,9 @@ void sel_Delgr(FL_OBJECT*, long) {
 // ---------------------------------------------------------------- views
 
 void sel_View(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("Selects the current view.\n\nThis is a numbered list of all of the image views currently on the screen.");
+    if (help_for(
+            "Selects the current view.\n\nThis is a numbered list of all of the image views currently on the screen."))
         return;
-    }
     DataWin* v = current_view();
     if (!v) return;
     fl_freeze_form(control->control);
@@ -540,12 +511,9 @@ DataWin* make_view(int x, int y) {
 }
 
 void sel_Addview(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
-            "Makes a new view.\n\nThis feature could cause the program to crash. Multiple views are supported for "
-            "comparing images of different sizes or with different settings.");
+    if (help_for("Makes a new view.\n\nThis feature could cause the program to crash. Multiple views are supported for "
+                 "comparing images of different sizes or with different settings."))
         return;
-    }
     if (!make_view(650, 270 + 15 * count(viewList))) {
         std::printf("Unable to open image viewer!\n");
         std::exit(1);
@@ -554,12 +522,10 @@ void sel_Addview(FL_OBJECT*, long) {
 }
 
 void sel_Delview(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "Removes the selected view from the screen.\n\nThis has no effect on the images in the view. There must "
-            "always be at least one view on on the screen.");
+            "always be at least one view on on the screen."))
         return;
-    }
     if (count(viewList) < 2) return;
     DataWin* v = current_view();
     viewList->removeObject(v);
@@ -580,43 +546,31 @@ void resize_callback(DataWin* v) {
 // ---------------------------------------------------------------- viewing parameters
 
 void v_Mingray(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
-            "This sets the image density which corresponds to absolute black. Its position corresponds to "
-            "thehistogram of densitys above.");
+    if (help_for("This sets the image density which corresponds to absolute black. Its position corresponds to "
+                 "thehistogram of densitys above."))
         return;
-    }
     if (DataWin* v = current_view())
         v->setMMGray(fl_get_slider_value(control->minGray), fl_get_slider_value(control->maxGray));
 }
 
 void v_Maxgray(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
-            "This sets the image density which corresponds to absolute white. Its position corresponds to "
-            "thehistogram of densitys above.");
+    if (help_for("This sets the image density which corresponds to absolute white. Its position corresponds to "
+                 "thehistogram of densitys above."))
         return;
-    }
     if (DataWin* v = current_view())
         v->setMMGray(fl_get_slider_value(control->minGray), fl_get_slider_value(control->maxGray));
 }
 
 void v_Pan(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help("This allows you to pan the selected image if it is too large to fit in the window.");
-        return;
-    }
+    if (help_for("This allows you to pan the selected image if it is too large to fit in the window.")) return;
     if (DataWin* v = current_view())
         v->setOrigin((int)fl_get_positioner_xvalue(control->pan), (int)fl_get_positioner_yvalue(control->pan));
 }
 
 void v_Zoom(FL_OBJECT*, long arg) {
-    if (dohelp()) {
-        help(
-            "Changes the zoom factor for the selected image.\n\nNote that averaging is not done for scale factors "
-            "less than 1.0.");
+    if (help_for("Changes the zoom factor for the selected image.\n\nNote that averaging is not done for scale factors "
+                 "less than 1.0."))
         return;
-    }
     static const float steps[] = {0.25f, 0.5f, 1, 2, 4};
     float z;
     if (arg >= 1 && arg <= 5) {
@@ -644,24 +598,20 @@ void v_Zoom(FL_OBJECT*, long arg) {
 }
 
 void v_Maxhist(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "Rescales the y axis of the histogram.\n\nThis allows you to look at smaller details when there is a very "
-            "large central peak.\n");
+            "large central peak.\n"))
         return;
-    }
     double v = fl_get_slider_value(control->maxHist);
     fl_set_xyplot_ybounds(control->histPlot, 0, std::round(v * v * 1000) / 1000);
 }
 
 void v_Scalehist(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "Changes the x axis scale of the histogram.\n\nThis allows you to zoom in (slide left) or out (slide "
             "right) on the central maximum in the histogram. This also changes the limits of the min/max sliders so "
-            "the scales match.");
+            "the scales match."))
         return;
-    }
     List* sel = get_selected_data();
     MRCData* d = (MRCData*)objectAt(sel, 0);
     delete sel;
@@ -709,13 +659,11 @@ static const char* kMagHelp =
     "default values can be Set in the global preferences on the Tools menu.";
 
 void v_Scanpix(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "This is the step size of the scanner (micrometres) the image was digitised with. Entering a value here "
             "will change the pixel size. The default values can be Set in the global preferences on the Tools "
-            "menu.");
+            "menu."))
         return;
-    }
     float scan = fl_get_input_float(control->scanpix);
     float mag = fl_get_input_float(control->mag);
     if (mag <= 0) mag = getenvfd("mag", 30);
@@ -725,10 +673,7 @@ void v_Scanpix(FL_OBJECT*, long) {
 }
 
 void v_Mag(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(kMagHelp);
-        return;
-    }
+    if (help_for(kMagHelp)) return;
     float mag = fl_get_input_float(control->mag);
     if (mag <= 0) mag = getenvfd("mag", 30);
     float pixres = 10 * fl_get_input_float(control->scanpix) / mag;
@@ -737,12 +682,10 @@ void v_Mag(FL_OBJECT*, long) {
 }
 
 void v_Scanres(FL_OBJECT*, long) {
-    if (dohelp()) {
-        help(
+    if (help_for(
             "This is the pixel size of the image in Angstrom. Entering a value here will change the related values. "
-            "The default values can be Set in the global preferences on the Tools menu.");
+            "The default values can be Set in the global preferences on the Tools menu."))
         return;
-    }
     float pixres = fl_get_input_float(control->scanres);
     if (pixres <= 0) {
         pixres = 10 * getenvfd("scanres", 25) / getenvfd("mag", 30);

@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "app/cmd_util.h"
 #include "app/control.h"
 #include "app/dialogs.h"
-#include "core/formats.h"
 #include "app/help.h"
+#include "app/menus.h"
 #include "app/state.h"
 #include "app/viewlink.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/anyformat.h"
+#include "core/formats.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
 #include "display/print.h"
@@ -28,27 +30,6 @@ const char* kSaveMrcHelp =
     "Saves all selected data sets as MRC files.\n\n If the selected data sets are in the \"Clips\" group, you will be "
     "allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single files will be saved "
     "with the name you select, multiple files will have an appended number.";
-
-// Holds busy for the length of a command, however it ends.
-struct BusyScope {
-    BusyScope() {
-        if (dpy) XFlush(dpy);
-        busy(1);
-    }
-    ~BusyScope() { busy(0); }
-};
-
-// Overwrite question for an existing file. Single: only "Yes" writes.
-// Series: "Yes" writes, "All" writes this and every later file, "Abort" stops.
-// Returns 1 to write, 0 to stop.
-int mayWrite(const std::string& file, bool series, bool* all) {
-    if (access(file.c_str(), F_OK) != 0) return 1;
-    if (series && *all) return 1;
-    if (!series) return dlg_choice("The file", file.c_str(), "exists. Overwrite?", 3, "Yes", "No", "Abort", 2) == 1;
-    int r = dlg_choice("The file", file.c_str(), "exists. Overwrite?", 3, "Yes", "All", "Abort", 1);
-    if (r == 2) *all = true;
-    return r == 1 || r == 2;
-}
 
 // The default-filespecs question of the multi-file savers: 1 yes, 0 no, -1 abort.
 int askDefaultSpecs(List* sel) {
@@ -64,14 +45,6 @@ std::string seriesName(const char* f, const std::string& p, int i) {
     std::snprintf(buf, sizeof buf, f, i);
     return p + buf;
 }
-
-struct Selection {
-    List* l = get_selected_data();
-    ~Selection() { delete l; }
-    int count() const { return l->count(); }
-    MRCData* at(int i) const { return (MRCData*)l->objectAt(i); }
-};
-
 }  // namespace
 
 std::string strip_ext(const std::string& p) {
@@ -87,38 +60,13 @@ int& interleave_counter() {
 // ---------------------------------------------------------------- opening
 
 void m_File_open(int kind) {
-    if (dohelp()) {
-        switch (kind) {
-            case 0:
-                help(
-                    "Reads MRC files.\n\nByte order is corrected for, so it should be able to read images created on "
-                    "any "
-                    "machine.");
-                break;
-            case 1:
-                help(
-                    "Reads Scans-A-Lot files.\n\nThis is the file format produced by PDS scanners running scans-a-lot "
-                    "software on a PC.");
-                break;
-            case 2:
-                help(
-                    "Reads a variety of image files.\n\nThis will read a variety of standard image formats including "
-                    "PGM, "
-                    "GIF and TIFF. Uses the netpbm library. Only pgm images are supported if this is not installed.");
-                break;
-            case 4:
-                help("Reads SPIDER files.\n\nOnly reads new 'unix' style spider files.\n");
-                break;
-        }
-        return;
-    }
     std::vector<std::string> names;
     if (!dlg_file_multiple(&names)) return;
     BusyScope b;
     List* g = current_group();
     for (const std::string& n : names) {
         MRCData* d = new MRCData();
-        int r = kind == 1 ? d->readSAL(n.c_str())
+        int r = kind == 1   ? d->readSAL(n.c_str())
                 : kind == 2 ? d->readPGM(n.c_str())
                 : kind == 4 ? d->readSPIDER(n.c_str())
                             : d->readMRCData(n.c_str());
@@ -151,30 +99,14 @@ static void openStack(bool pif) {
 }
 
 void m_File_open_im() {
-    if (dohelp()) {
-        help(
-            "Reads imagic files.\n\nMultiple image files will be placed in a new group. Single images will be added "
-            "to the current group.");
-        return;
-    }
     openStack(false);
 }
 
 void m_File_open_pif() {
-    if (dohelp()) {
-        help(
-            "Reads PIF files.\n\nMultiple image files will be placed in a new group. Single images will be added to "
-            "the current group. Some types of PIF files cannot be read.");
-        return;
-    }
     openStack(true);
 }
 
 void m_File_open_list() {
-    if (dohelp()) {
-        help(" ");
-        return;
-    }
     std::string listFile;
     if (!dlg_file_single(&listFile)) return;
     List* g = current_group();
@@ -228,10 +160,6 @@ int open_startup_files(int n, char** names) {
 // ---------------------------------------------------------------- saving
 
 void m_File_save_mrc(int isShort) {
-    if (dohelp()) {
-        help(kSaveMrcHelp);
-        return;
-    }
     Selection sel;
     if (sel.count() == 0) return;
     int shortMode = 0;
@@ -253,7 +181,7 @@ void m_File_save_mrc(int isShort) {
         MRCData* d = sel.at(0);
         std::string file = P + (d->isComplex() ? ".tnf" : ".img");
         bool all = false;
-        if (mayWrite(file, false, &all)) d->writeMRCData(file.c_str(), shortMode);
+        if (may_overwrite(file, false, &all)) d->writeMRCData(file.c_str(), shortMode);
         return;
     }
     bool all = false;
@@ -266,18 +194,12 @@ void m_File_save_mrc(int isShort) {
             file = useDef ? strip_ext(d->File()) + ".tnf" : seriesName(".%03d.tnf", P, i);
         else
             file = useDef ? std::string(d->File()) : seriesName(".%03d.img", P, i);
-        if (!mayWrite(file, true, &all)) break;
+        if (!may_overwrite(file, true, &all)) break;
         if (!d->writeMRCData(file.c_str(), shortMode)) break;
     }
 }
 
 void m_File_save_mrcext() {
-    if (dohelp()) {
-        help(
-            "Saves all selected data sets as MRC files.\n\nThe old filenames are used with a new extension. Files are "
-            "saved in the current directory! ");
-        return;
-    }
     Selection sel;
     if (sel.count() == 0) return;
     std::string ext;
@@ -292,19 +214,12 @@ void m_File_save_mrcext() {
         size_t dot = f.rfind('.'), slash = f.rfind('/');
         if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) f.resize(dot);
         std::string file = f + "." + ext;
-        if (!mayWrite(file, series, &all)) break;
+        if (!may_overwrite(file, series, &all)) break;
         if (!d->writeMRCData(file.c_str(), 0)) break;
     }
 }
 
 void m_File_save_spider() {
-    if (dohelp()) {
-        help(
-            "Saves all selected data sets as SPIDER files.\n\n If the selected data sets are in the \"Clips\" group, "
-            "you will be allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single "
-            "files will be saved with the name you select, multiple files will have an appended number.");
-        return;
-    }
     Selection sel;
     if (sel.count() == 0) return;
     int useDef = askDefaultSpecs(sel.l);
@@ -324,7 +239,7 @@ void m_File_save_spider() {
             break;
         }
         std::string file = !series ? P + ".DAT" : useDef ? std::string(d->File()) : seriesName("%03d.DAT", P, i + 1);
-        if (!mayWrite(file, series, &all)) break;
+        if (!may_overwrite(file, series, &all)) break;
         if (d->writeSPIDER(file.c_str()) != 1) break;
     }
 }
@@ -342,33 +257,14 @@ static void appendSelected(int (MRCData::*append)(const char*), bool stem) {
 }
 
 void m_File_save_imagic() {
-    if (dohelp()) {
-        help(
-            "Saves all selected data sets in a single imagic file.\n\n If the selected file already exists, the "
-            "images will be appended to the end of the file.");
-        return;
-    }
     appendSelected(&MRCData::appendImagic, true);
 }
 
 void m_File_save_pif() {
-    if (dohelp()) {
-        help(
-            "Saves all selected data sets in a single PIF file.\n\n If the selected file already exists, the images "
-            "will be appended to the end of the file.");
-        return;
-    }
     appendSelected(&MRCData::appendPIF, false);
 }
 
 void m_File_save_pgm() {
-    if (dohelp()) {
-        help(
-            "Saves all selected data sets as 8 bit PGM files.\n\n The 256 greyscale values will be assigned using the "
-            "limits currently used for display. The pgm format is a ppm format, ie - all of the ppm, pgm and pnm "
-            "unix commands should work  with these files.");
-        return;
-    }
     Selection sel;
     if (sel.count() == 0) return;
     std::string P;
@@ -380,16 +276,12 @@ void m_File_save_pgm() {
     }
     std::string file = P + ".pgm";
     bool all = false;
-    if (!mayWrite(file, false, &all)) return;
+    if (!may_overwrite(file, false, &all)) return;
     BusyScope b;
     sel.at(0)->writePGM(file.c_str());
 }
 
-// ---------------------------------------------------------------- print, quit, dispatch
-
-static void printEntry() {
-    print_panel();
-}
+// ---------------------------------------------------------------- quit, the menu
 
 void m_File_quit_prepare() {
     saveenv2();
@@ -400,62 +292,48 @@ void m_File_quit() {
     std::exit(0);
 }
 
-void m_File_item(int item) {
-    switch (item) {
-        case 1:
-            m_File_open(0);
-            break;
-        case 2:
-            m_File_open_im();
-            break;
-        case 3:
-            m_File_open(4);
-            break;
-        case 4:
-            m_File_open_pif();
-            break;
-        case 5:
-            m_File_open(1);
-            break;
-        case 6:
-            m_File_open_list();
-            break;
-        case 7:
-            m_File_open(2);
-            break;
-        case 8:
-            m_File_save_mrc(0);
-            break;
-        case 9:
-            m_File_save_mrc(1);
-            break;
-        case 10:
-            m_File_save_mrcext();
-            break;
-        case 11:
-            m_File_save_imagic();
-            break;
-        case 12:
-            m_File_save_spider();
-            break;
-        case 13:
-            m_File_save_pif();
-            break;
-        case 14:
-            m_File_save_pgm();
-            break;
-        case 15:
-            printEntry();
-            break;
-        case 16:
-            if (dohelp())
-                help("Saves the preferences and ends the program.");
-            else
-                m_File_quit();
-            break;
-    }
-}
-
-void m_File(FL_OBJECT* ob, long) {
-    m_File_item(fl_get_menu(ob));
+const MenuTable& file_menu() {
+    static const MenuTable t = {
+        {"Open MRC", [] { m_File_open(0); },
+         "Reads MRC files.\n\nByte order is corrected for, so it should be able to read images created on any "
+         "machine."},
+        {"Open IMAGIC", m_File_open_im,
+         "Reads imagic files.\n\nMultiple image files will be placed in a new group. Single images will be added "
+         "to the current group."},
+        {"Open SPIDER", [] { m_File_open(4); }, "Reads SPIDER files.\n\nOnly reads new 'unix' style spider files.\n"},
+        {"Open PIF", m_File_open_pif,
+         "Reads PIF files.\n\nMultiple image files will be placed in a new group. Single images will be added to "
+         "the current group. Some types of PIF files cannot be read."},
+        {"Open ScansALot", [] { m_File_open(1); },
+         "Reads Scans-A-Lot files.\n\nThis is the file format produced by PDS scanners running scans-a-lot "
+         "software on a PC."},
+        {"Read List w Interleave", m_File_open_list, " "},
+        {"Open Picture", [] { m_File_open(2); },
+         "Reads a variety of image files.\n\nThis will read a variety of standard image formats including PGM, "
+         "GIF and TIFF. Uses the netpbm library. Only pgm images are supported if this is not installed.",
+         true},
+        {"Save MRC", [] { m_File_save_mrc(0); }, kSaveMrcHelp},
+        {"Save Short MRC", [] { m_File_save_mrc(1); }, kSaveMrcHelp},
+        {"Save MRC new ext", m_File_save_mrcext,
+         "Saves all selected data sets as MRC files.\n\nThe old filenames are used with a new extension. Files are "
+         "saved in the current directory! "},
+        {"Save IMAGIC", m_File_save_imagic,
+         "Saves all selected data sets in a single imagic file.\n\n If the selected file already exists, the "
+         "images will be appended to the end of the file."},
+        {"Save SPIDER", m_File_save_spider,
+         "Saves all selected data sets as SPIDER files.\n\n If the selected data sets are in the \"Clips\" group, "
+         "you will be allowed to use default filespecs (like boxmrc) in the current directory. Otherwise, single "
+         "files will be saved with the name you select, multiple files will have an appended number."},
+        {"Save PIF", m_File_save_pif,
+         "Saves all selected data sets in a single PIF file.\n\n If the selected file already exists, the images "
+         "will be appended to the end of the file."},
+        {"Save PGM", m_File_save_pgm,
+         "Saves all selected data sets as 8 bit PGM files.\n\n The 256 greyscale values will be assigned using the "
+         "limits currently used for display. The pgm format is a ppm format, ie - all of the ppm, pgm and pnm "
+         "unix commands should work  with these files.",
+         true},
+        {"Print", print_panel, "Prints whatever is visible in the current view.", true},
+        {"Quit", m_File_quit, "Saves the preferences and ends the program."},
+    };
+    return t;
 }

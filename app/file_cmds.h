@@ -6,9 +6,6 @@
 
 #include <string>
 
-void m_File(FL_OBJECT*, long);
-void m_File_item(int item);
-
 void m_File_open(int kind);
 void m_File_open_im();
 void m_File_open_pif();

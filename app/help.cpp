@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/menus.h"
 #include "app/state.h"
 #include "core/fileutil.h"
 #include "core/prefs.h"
@@ -23,6 +24,12 @@ std::string g_shown;
 
 int dohelp() {
     return helpmode;
+}
+
+int help_for(const char* text) {
+    if (!dohelp()) return 0;
+    help(text);
+    return 1;
 }
 
 std::string help_wrap(const std::string& text) {
@@ -120,22 +127,25 @@ std::string help_browser_commands(const std::string& url, int which) {
     return "";
 }
 
-void m_Help_item(int item) {
-    if (item == 1) {
-        std::string url = getenv2d("homepage", kHomePage);
-        // The remote-control form first, then a new netscape, then whatever
-        // browser the desktop has.
-        for (int k = 0; k < 3; k++)
-            if (std::system(help_browser_commands(url, k).c_str()) == 0) break;
-    } else if (item == 2) {
-        helpmode = 1;
-        help(
-            "TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
-            "The program is now in help mode. Until you close this window, clicking on just about any object "
-            "will cause help on that object to appear here INSTEAD of doing what it normally does.");
-    }
-}
-
-void m_Help(FL_OBJECT* menu, long) {
-    m_Help_item(fl_get_menu(menu));
+// Every entry acts in help mode too: "Help" again replaces the text.
+const MenuTable& help_menu() {
+    static const MenuTable t = {
+        {"Home Page",
+         [] {
+             std::string url = getenv2d("homepage", kHomePage);
+             // The remote-control form first, then a new netscape, then whatever
+             // browser the desktop has.
+             for (int k = 0; k < 3; k++)
+                 if (std::system(help_browser_commands(url, k).c_str()) == 0) break;
+         }},
+        {"Help",
+         [] {
+             helpmode = 1;
+             help(
+                 "TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
+                 "The program is now in help mode. Until you close this window, clicking on just about any object "
+                 "will cause help on that object to appear here INSTEAD of doing what it normally does.");
+         }},
+    };
+    return t;
 }

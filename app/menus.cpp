@@ -1,103 +1,106 @@
 #include "app/menus.h"
 
-#include <cstdio>
-#include <string>
+#include <cstring>
 
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/help.h"
 #include "app/state.h"
 
-const char* const kFileItems =
-    "Open MRC|Open IMAGIC|Open SPIDER|Open PIF|Open ScansALot|Read List w Interleave|Open Picture%l|Save MRC|"
-    "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit";
-const char* const kBoxItems =
-    "Read Box DB|Save Box DB|Rebox Using DB|Align All to New|New Permanent|Clear Box DB|Copy Boxes With Align.|"
-    "Coincidence";
-const char* const kToolsItems =
-    "Clip colors|Average|FFT Average|Filter|Normalize|Edge Normalize|Subtract|V. Flip|Flood Edge|Mask Step|"
-    "Mask Noise%l|Analyze|Pad for FFT|FFT|IFT%l|DWT|IWT|Wavlt Filt%l|Preferences";
-const char* const kUserItems = "No Items%l|Modify Functions";
-const char* const kCtfItems =
-    "Apply CTF|CTF Filter|Fix Phases|Step 1|FPM|FTM|FPM (Set)%l|Rot/Trans|ACF|Center (center)|Center (corner)|CCF|"
-    "Trans. Align|RCF|Rot. Align|Align RT|Center + Ali RT|Phase Origin Shift";
-const char* const kTestItems =
-    "1.0|Sin(x)|Sin(y)|Sin(x+y)|Sin(x+y)+1.0|Gauss y|Gauss xy|Steps|Pixels|Gauss x Slip|Smooth";
-const char* const kHelpItems = "Home Page|Help";
-
-void set_menu_items() {
-    fl_set_menu(control->fileMenu, kFileItems);
-    fl_set_menu(control->boxMenu, kBoxItems);
-    fl_set_menu(control->toolsMenu, kToolsItems);
-    fl_set_menu(control->userMenu, kUserItems);
-    fl_set_menu(control->ctfMenu, kCtfItems);
-    fl_set_menu(control->testMenu, kTestItems);
-    fl_set_menu(control->helpMenu, kHelpItems);
-}
-
 namespace {
-int itemCount(const char* items) {
-    int n = 1;
-    for (const char* p = items; *p; p++)
-        if (*p == '|') n++;
-    return n;
-}
+struct MenuDef {
+    const char* name;
+    const MenuTable& (*table)();
+    FL_OBJECT* FD_control::*slot;
+};
 
-// Entries whose commands are not in this build yet.
-void notYet(const char* menu, int item, const char* items) {
-    if (item < 1 || item > itemCount(items)) return;
-    std::string s(items), name;
-    int k = 1;
-    size_t start = 0;
-    for (size_t i = 0; i <= s.size(); i++)
-        if (i == s.size() || s[i] == '|') {
-            if (k == item) name = s.substr(start, i - start);
-            k++;
-            start = i + 1;
-        }
-    size_t pct = name.find('%');
-    if (pct != std::string::npos) name.resize(pct);
-    if (dohelp()) {
-        help((menu + std::string(" > ") + name + ": not available in this version.").c_str());
-        return;
-    }
-    dlg_message(menu, name.c_str(), "is not available in this version.");
+const MenuDef kMenus[] = {
+    {"File", file_menu, &FD_control::fileMenu},    {"Box", box_menu, &FD_control::boxMenu},
+    {"Tools", tools_menu, &FD_control::toolsMenu}, {"User", user_menu, &FD_control::userMenu},
+    {"CTF", ctf_menu, &FD_control::ctfMenu},       {"Test Image", test_menu, &FD_control::testMenu},
+    {"Help", help_menu, &FD_control::helpMenu},
+};
+
+const MenuDef* findMenu(const char* name) {
+    for (const MenuDef& m : kMenus)
+        if (std::strcmp(m.name, name) == 0) return &m;
+    return nullptr;
 }
 }  // namespace
 
-void m_Box_item(int item) {
-    notYet("Box", item, kBoxItems);
+std::string menu_items(const MenuTable& t) {
+    std::string s;
+    for (size_t i = 0; i < t.size(); i++) {
+        if (i) s += '|';
+        // The toolkit would read these as separators and flags.
+        for (char c : t[i].label) s += (c == '|' || c == '%') ? ' ' : c;
+        if (t[i].dividerAfter) s += "%l";
+    }
+    return s;
 }
 
-void m_Tools_item(int item) {
-    if (item == 19)
-        m_Tools_Prefs();
-    else
-        notYet("Tools", item, kToolsItems);
+void menu_dispatch(const MenuTable& t, int item) {
+    if (item < 1 || item > (int)t.size()) return;
+    // The command may rebuild its own menu's table (the User menu): work on a copy.
+    MenuEntry e = t[item - 1];
+    if (e.help && dohelp()) {
+        help(e.help);
+        return;
+    }
+    if (e.run) e.run();
 }
 
-void m_User_item(int item) {
-    notYet("User", item, kUserItems);
-}
-void m_Ctf_item(int item) {
-    notYet("CTF", item, kCtfItems);
-}
-void m_Test_item(int item) {
-    notYet("Test Image", item, kTestItems);
+void set_menu_items() {
+    for (const MenuDef& m : kMenus) fl_set_menu(control->*m.slot, menu_items(m.table()).c_str());
 }
 
+void refresh_menu(const char* menu) {
+    const MenuDef* m = findMenu(menu);
+    if (m && control) fl_set_menu(control->*m->slot, menu_items(m->table()).c_str());
+}
+
+const MenuEntry* menu_entry(const char* menu, const char* label) {
+    const MenuDef* m = findMenu(menu);
+    if (!m) return nullptr;
+    for (const MenuEntry& e : m->table())
+        if (e.label == label) return &e;
+    return nullptr;
+}
+
+int menu_run(const char* menu, const char* label) {
+    const MenuDef* m = findMenu(menu);
+    if (!m) return 0;
+    const MenuTable& t = m->table();
+    for (size_t i = 0; i < t.size(); i++)
+        if (t[i].label == label) {
+            menu_dispatch(t, (int)i + 1);
+            return 1;
+        }
+    return 0;
+}
+
+void m_File(FL_OBJECT* ob, long) {
+    menu_dispatch(file_menu(), fl_get_menu(ob));
+}
 void m_Box(FL_OBJECT* ob, long) {
-    m_Box_item(fl_get_menu(ob));
+    menu_dispatch(box_menu(), fl_get_menu(ob));
 }
 void m_Tools(FL_OBJECT* ob, long) {
-    m_Tools_item(fl_get_menu(ob));
+    menu_dispatch(tools_menu(), fl_get_menu(ob));
 }
 void m_User(FL_OBJECT* ob, long) {
-    m_User_item(fl_get_menu(ob));
+    menu_dispatch(user_menu(), fl_get_menu(ob));
 }
 void m_Ctf(FL_OBJECT* ob, long) {
-    m_Ctf_item(fl_get_menu(ob));
+    menu_dispatch(ctf_menu(), fl_get_menu(ob));
 }
 void m_Test(FL_OBJECT* ob, long) {
-    m_Test_item(fl_get_menu(ob));
+    menu_dispatch(test_menu(), fl_get_menu(ob));
+}
+void m_Help(FL_OBJECT* ob, long) {
+    menu_dispatch(help_menu(), fl_get_menu(ob));
+}
+
+void not_available(const char* menu, const char* label) {
+    dlg_message(menu, label, "is not available in this version.");
 }

@@ -44,13 +44,6 @@ FD_prefs* create_form_prefs() {
 }  // namespace
 
 void m_Tools_Prefs() {
-    if (dohelp()) {
-        help(
-            "Allows you to set a variety of global preferences.\n\nThis contains global options/defaults for several "
-            "aspects of the program. The settings are stored in '~/.tvenv' which is read as the program starts and "
-            "written as the program exits.");
-        return;
-    }
     FD_prefs* p = create_form_prefs();
     fl_set_input_float(p->chromab, getenvfd("chromab", 5.6f));
     fl_set_input_float(p->spherab, getenvfd("spherab", 5.6f));

@@ -9,3 +9,6 @@ struct FD_prefs {
     FL_OBJECT *fftboxonly, *privcmap;
     FL_OBJECT *ok, *cancel;
 };
+
+// Tools > "Preferences": the modal dialog; writes ~/.tvenv on OK and Cancel.
+void m_Tools_Prefs();

@@ -16,6 +16,7 @@
 #include "app/viewlink.h"
 #include "core/List.h"
 #include "core/prefs.h"
+#include "ufn/ufn_panel.h"
 
 namespace {
 std::vector<std::string> g_args;
@@ -30,14 +31,14 @@ MRCData* firstSelected() {
 // The control panel's side of mouse actions on a real data set.
 void view_Moused(DataWin* v, int, int, int code, unsigned long) {
     if (!control) return;
-    if (code < 8 && v != current_view()) {
+    if (ev_is_press(code) && v != current_view()) {
         int i = indexOf(viewList, v);
         if (i >= 0) {
             fl_select_browser_line(control->views, i + 1);
             sel_View(nullptr, 0);
         }
     }
-    bool leftPress = code == 1, drag = code == 33 || code == 34;
+    bool leftPress = code == EV_LEFT_PRESS, drag = code == EV_LEFT_DRAG || code == EV_MIDDLE_DRAG;
     if (v == current_view() &&
         ((leftPress && MMode.mode == MOVE) || (drag && (MMode.mode == MOVE || MMode.mode == BOX)))) {
         double x0, x1, y0, y1;
@@ -48,7 +49,7 @@ void view_Moused(DataWin* v, int, int, int code, unsigned long) {
         fl_set_positioner_xvalue(control->pan, x);
         fl_set_positioner_yvalue(control->pan, y);
     }
-    if (code == 17 && MMode.mode == DRAG) m_Newsize(nullptr, 0);
+    if (code == EV_LEFT_RELEASE && MMode.mode == DRAG) m_Newsize(nullptr, 0);
 }
 
 void installShellHooks() {
@@ -159,6 +160,7 @@ int startup_workbench() {
 
     control = create_form_control();
     set_menu_items();
+    umenu_init();
     fl_set_slider_size(control->maxGray, 0.04);
     fl_set_slider_size(control->minGray, 0.04);
     fl_set_slider_step(control->maxHist, 0.025);

@@ -215,9 +215,9 @@ public:
     // out of range take the maximum. 0 on failure, the data untouched (wav/dwt.cpp).
     int doDWT(int basis, int levels);
     int doIWT(int basis, int levels);
-    // Transform, threshold the detail bands with MMode's level gains, invert.
+    // Transform, threshold the detail bands with the ten level gains, invert.
     // The threshold argument is kept for the menu's call; the gains decide.
-    int DWTFilt(int basis, int levels, float threshold);
+    int DWTFilt(int basis, int levels, float threshold, const float* gains);
 
     // ==== end of wavelets and CTF
 

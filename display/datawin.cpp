@@ -29,7 +29,7 @@ int engineFilter(float* data, int width, int height, int basis, int levels) {
     if (!bank) return 0;
     Wavelet w(bank);
     if (!w.transform2d(data, data, width, height, levels)) return 0;
-    wav_filt(width, height, data, 0, levels);
+    wav_filt(width, height, data, 0, levels, MMode.levelGain);
     return w.invert2d(data, data, width, height, levels);
 }
 WaveletViewFilter g_wavelet = engineFilter;
@@ -581,7 +581,7 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
 
     bool done = true;
     switch (code) {
-        case 0:
+        case EV_ENTER:
             if (mode == MOVE)
                 setTitle("Image: Left button centers, middle button pans");
             else if (!cplx && mode == CTF)
@@ -597,12 +597,12 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
             else
                 done = false;
             break;
-        case 16:
+        case EV_LEAVE:
             if (bandW > 0) eraseBand();
             bandW = 0;
             setTitle("Image");
             break;
-        case 1:
+        case EV_LEFT_PRESS:
             if (mode == MOVE) {
                 xOrigin += x - canvasW / 2;
                 yOrigin -= y - canvasH / 2;
@@ -612,7 +612,7 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
                 done = false;
             }
             break;
-        case 2:
+        case EV_MIDDLE_PRESS:
             if (mode == MOVE || mode == DRAG || mode == BOX || (!cplx && mode == DB)) {
                 bandX = (int16_t)x;
                 bandY = (int16_t)y;
@@ -620,7 +620,7 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
                 done = false;
             }
             break;
-        case 34:
+        case EV_MIDDLE_DRAG:
             if (mode == MOVE || mode == DRAG || mode == BOX || (!cplx && (mode == DB || mode == FILA))) {
                 xOrigin -= x - bandX;
                 yOrigin += y - bandY;
@@ -639,7 +639,7 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
         ModeHandler h = modeHandler(mode);
         if (h) h(this, x, y, dx, dy, code, time);
     }
-    if (!cplx && (code & 7) && code > 0 && shellHooks.moused) shellHooks.moused(this, x, y, code, time);
+    if (!cplx && ev_is_button(code) && shellHooks.moused) shellHooks.moused(this, x, y, code, time);
     return 1;
 }
 
@@ -652,7 +652,7 @@ int DataWin_expose(FL_OBJECT*, Window, int, int, XEvent*, void* d) {
 
 int DataWin_button(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
     int b = (int)ev->xbutton.button;
-    int code = b == 1 ? 1 : b == 2 ? 2 : b == 3 ? 4 : -1;
+    int code = b == 1 ? EV_LEFT_PRESS : b == 2 ? EV_MIDDLE_PRESS : b == 3 ? EV_RIGHT_PRESS : EV_OTHER_PRESS;
     if (code > 0) MMode.buttons |= code;
     ((DataWin*)d)->buttonPress(ev->xbutton.x, ev->xbutton.y, code, ev->xbutton.time);
     return 0;
@@ -660,7 +660,7 @@ int DataWin_button(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
 
 int DataWin_unbutton(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
     int b = (int)ev->xbutton.button;
-    int code = b == 1 ? 17 : b == 2 ? 18 : b == 3 ? 20 : -2;
+    int code = b == 1 ? EV_LEFT_RELEASE : b == 2 ? EV_MIDDLE_RELEASE : b == 3 ? EV_RIGHT_RELEASE : EV_OTHER_RELEASE;
     // Only the three buttons we track: a wheel release must not drop a held button.
     if (code > 0) MMode.buttons &= ~(code & 15);
     ((DataWin*)d)->buttonPress(ev->xbutton.x, ev->xbutton.y, code, ev->xbutton.time);
@@ -668,18 +668,21 @@ int DataWin_unbutton(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
 }
 
 int DataWin_enterwin(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
-    ((DataWin*)d)->buttonPress(ev->xcrossing.x, ev->xcrossing.y, 0, ev->xcrossing.time);
+    ((DataWin*)d)->buttonPress(ev->xcrossing.x, ev->xcrossing.y, EV_ENTER, ev->xcrossing.time);
     return 0;
 }
 
 int DataWin_leavewin(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
-    ((DataWin*)d)->buttonPress(ev->xcrossing.x, ev->xcrossing.y, 16, ev->xcrossing.time);
+    ((DataWin*)d)->buttonPress(ev->xcrossing.x, ev->xcrossing.y, EV_LEAVE, ev->xcrossing.time);
     return 0;
 }
 
 int DataWin_drag(FL_OBJECT*, Window, int, int, XEvent* ev, void* d) {
     unsigned s = ev->xmotion.state;
-    int code = (s & Button1Mask) ? 33 : (s & Button2Mask) ? 34 : (s & Button3Mask) ? 36 : 32;
+    int code = (s & Button1Mask)   ? EV_LEFT_DRAG
+               : (s & Button2Mask) ? EV_MIDDLE_DRAG
+               : (s & Button3Mask) ? EV_RIGHT_DRAG
+                                   : EV_MOVE;
     ((DataWin*)d)->buttonPress(ev->xmotion.x, ev->xmotion.y, code, ev->xmotion.time);
     return 0;
 }

@@ -144,6 +144,34 @@ private:
     char title[160] = "Image";
 };
 
+// Mouse event codes handed to buttonPress: a press sets the button's bit
+// (1 left, 2 middle, 4 right), a release adds 16, a motion is 32 plus the bit
+// of the button held (the first of left, middle, right).
+enum MouseEvent : int {
+    EV_ENTER = 0,
+    EV_LEFT_PRESS = 1,
+    EV_MIDDLE_PRESS = 2,
+    EV_RIGHT_PRESS = 4,
+    EV_LEAVE = 16,
+    EV_LEFT_RELEASE = 17,
+    EV_MIDDLE_RELEASE = 18,
+    EV_RIGHT_RELEASE = 20,
+    EV_MOVE = 32,
+    EV_LEFT_DRAG = 33,
+    EV_MIDDLE_DRAG = 34,
+    EV_RIGHT_DRAG = 36,
+    EV_OTHER_PRESS = -1,  // a button other than the three
+    EV_OTHER_RELEASE = -2,
+};
+// A press, release or drag of one of the three buttons.
+inline bool ev_is_button(int code) {
+    return code > 0 && (code & 7) != 0;
+}
+// A press (not a release or motion).
+inline bool ev_is_press(int code) {
+    return code > 0 && code < 8;
+}
+
 // Canvas event handlers, each with the view as user data.
 int DataWin_expose(FL_OBJECT* ob, Window win, int w, int h, XEvent* ev, void* d);
 int DataWin_button(FL_OBJECT* ob, Window win, int w, int h, XEvent* ev, void* d);

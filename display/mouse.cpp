@@ -19,25 +19,37 @@ ModeHandler g_handlers[7] = {};
 // Box sizes typed in are rounded up to the next size the FFT accepts.
 int (*g_boxRound)(int) = npfa;
 
-const char* kModeNames[7] = {"MOVE", "DRAG", "BOX", "CTF", "ZAP", "DB", "FILA"};
-const char* kModeHelp[7] = {
-    "Selects 'MOVE' mouse mode.\n\nIn this mode, the center mouse button can be used to drag the image. Clicking "
-    "the left mouse button on an object will center that object in the view (if possible).",
-    "Selects 'DRAG' mouse mode for boxing images.\n\nIn this mode dragging a box with the left mouse button will "
-    "cause the selected region to be boxed. That is, it is copied into a new image in the 'Clips' group.",
-    "Selects 'BOX' mouse mode.\n\nThis mode is for boxing fixed size regions of the screen. Click with the left "
-    "button on the region you wish to box and that area will be copied to a new image in the 'Clips' group.",
-    "Selects 'CTF' mouse mode.\n\nThis mode is currently only used on complex images. Selecting this mode when a "
-    "complex image is displayed will bring up the CTF fitting window.",
-    "Selects 'ZAP' mouse mode.\n\nThis mode is designed for manually selecting images from a large set. When "
-    "multiple images are displayed in a view, any image you click on will be moved to another image group.",
-    "Select 'DB' mouse mode.\n\nThis mode allows you to adjust the positions of boxes on the screen. This can be "
-    "used to align a box database between 2 images or simply adjust the positions of individual boxes. Be sure to "
-    "'align all to new' or  'new permanent' afterwards.",
-    "Filament Boxing mode.\n\nThis mode allows you to box out filaments which aren't aligned with the x/y axis. "
-    "Enter the width of the filament as the  x-size of a box, then drag a line. The boxed filament will be "
-    "outlined. You can load and save these boxes from/into box databases, but they won't be fully compatible with "
-    "'boxmrc'.",
+// The mode buttons: label, mode number, help text.
+struct ModeButton {
+    const char* label;
+    int mode;
+    const char* help;
+};
+const ModeButton kModeButtons[7] = {
+    {"MOVE", MOVE,
+     "Selects 'MOVE' mouse mode.\n\nIn this mode, the center mouse button can be used to drag the image. Clicking "
+     "the left mouse button on an object will center that object in the view (if possible)."},
+    {"DRAG", DRAG,
+     "Selects 'DRAG' mouse mode for boxing images.\n\nIn this mode dragging a box with the left mouse button will "
+     "cause the selected region to be boxed. That is, it is copied into a new image in the 'Clips' group."},
+    {"BOX", BOX,
+     "Selects 'BOX' mouse mode.\n\nThis mode is for boxing fixed size regions of the screen. Click with the left "
+     "button on the region you wish to box and that area will be copied to a new image in the 'Clips' group."},
+    {"CTF", CTF,
+     "Selects 'CTF' mouse mode.\n\nThis mode is currently only used on complex images. Selecting this mode when a "
+     "complex image is displayed will bring up the CTF fitting window."},
+    {"ZAP", ZAP,
+     "Selects 'ZAP' mouse mode.\n\nThis mode is designed for manually selecting images from a large set. When "
+     "multiple images are displayed in a view, any image you click on will be moved to another image group."},
+    {"DB", DB,
+     "Select 'DB' mouse mode.\n\nThis mode allows you to adjust the positions of boxes on the screen. This can be "
+     "used to align a box database between 2 images or simply adjust the positions of individual boxes. Be sure to "
+     "'align all to new' or  'new permanent' afterwards."},
+    {"FILA", FILA,
+     "Filament Boxing mode.\n\nThis mode allows you to box out filaments which aren't aligned with the x/y axis. "
+     "Enter the width of the filament as the  x-size of a box, then drag a line. The boxed filament will be "
+     "outlined. You can load and save these boxes from/into box databases, but they won't be fully compatible with "
+     "'boxmrc'."},
 };
 const char* kWvltHelp =
     "This enables wavelet filtering on the current view. This will notfilter the actual data, just the image "
@@ -88,9 +100,10 @@ FD_mouse* create_mouse_panel(int show) {
     fd->mouse = fl_bgn_form(FL_NO_BOX, 420, 140);
     fl_add_box(FL_UP_BOX, 0, 0, 420, 140, "");
     for (int i = 0; i < 7; i++) {
-        FL_OBJECT* b = fl_add_button(FL_RADIO_BUTTON, 5 + 52 * i, 5, 50, 22, kModeNames[i]);
-        fl_set_object_callback(b, mm_Set, i);
-        fd->modeButton[i] = b;
+        const ModeButton& m = kModeButtons[i];
+        FL_OBJECT* b = fl_add_button(FL_RADIO_BUTTON, 5 + 52 * i, 5, 50, 22, m.label);
+        fl_set_object_callback(b, mm_Set, m.mode);
+        fd->modeButton[m.mode] = b;
     }
     fd->wvlt = fl_add_button(FL_PUSH_BUTTON, 370, 5, 45, 22, "WVLT");
     fl_set_object_callback(fd->wvlt, mm_Set, 10);
@@ -138,11 +151,12 @@ FD_mouse* create_mouse_panel(int show) {
     fl_set_slider_bounds(fd->master, 0.0, 1.2);
     fl_set_slider_value(fd->master, 0.4);
     fl_set_object_return(fd->master, FL_RETURN_END_CHANGED);
-    fl_addto_choice(fd->boxChoice, "Line|Box|Mark|Circle|Filled");
+    for (const char* c : {"Line", "Box", "Mark", "Circle", "Filled"}) fl_addto_choice(fd->boxChoice, c);
     fl_set_choice(fd->boxChoice, 2);
-    fl_addto_choice(fd->markChoice, "None|Box|Mark|Circle|Clear");
+    for (const char* c : {"None", "Box", "Mark", "Circle", "Clear"}) fl_addto_choice(fd->markChoice, c);
     fl_set_choice(fd->markChoice, 2);
-    fl_addto_choice(fd->liveChoice, "Radial Avg.|Angular Avg|Rad. Slice (20 deg)|Ang. Ring (10 pix)");
+    for (const char* c : {"Radial Avg.", "Angular Avg", "Rad. Slice (20 deg)", "Ang. Ring (10 pix)"})
+        fl_addto_choice(fd->liveChoice, c);
     fl_set_choice(fd->liveChoice, 1);
     fl_set_button(fd->modeButton[MOVE], 1);
     mpanel = fd;
@@ -164,7 +178,7 @@ void mm_Set(FL_OBJECT* ob, long n) {
         return;
     }
     if (n < 0 || n > 6) return;
-    if (inHelp(kModeHelp[n])) return;
+    if (inHelp(kModeButtons[n].help)) return;
     if (n == MMode.mode) return;
     MMode.mode = (int)n;
     for (int i = 0; i < count(viewList); i++) {

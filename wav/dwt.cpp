@@ -36,11 +36,11 @@ int MRCData::doIWT(int basis, int levels) {
     return run(this, basis, levels, true);
 }
 
-int MRCData::DWTFilt(int basis, int levels, float /*threshold*/) {
+int MRCData::DWTFilt(int basis, int levels, float /*threshold*/, const float* gains) {
     // The thresholding works on the levels actually transformed; "DWTlevel" 0
     // (the default: all levels) would otherwise filter nothing.
     int nl = dwt_levels(xSize(), ySize(), levels);
     if (!doDWT(basis, nl)) return 0;
-    wav_filt(xSize(), ySize(), getRealData(), 0, nl);
+    wav_filt(xSize(), ySize(), getRealData(), 0, nl, gains);
     return doIWT(basis, nl);
 }

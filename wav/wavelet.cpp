@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "core/mmode.h"
 #include "wav/global.h"
 
 Wavelet::Wavelet(FilterSet* set)
@@ -217,7 +216,7 @@ int dwt_levels(int nx, int ny, int levels) {
     return maxl > 0 ? maxl : 0;
 }
 
-void wav_filt(int width, int height, float* data, int level, int levels) {
+void wav_filt(int width, int height, float* data, int level, int levels, const float* gains) {
     for (; level < levels; level++) {
         int w = width >> level, hh = height >> level;
         if (level >= 31 || w == 0 || hh == 0) {
@@ -225,7 +224,7 @@ void wav_filt(int width, int height, float* data, int level, int levels) {
             return;
         }
         // Ten gain sliders: deeper levels share the last one.
-        float g = MMode.levelGain[std::min(level, 9)];
+        float g = gains[std::min(level, 9)];
         if (g == 1.2f) g = 100000.0f;
         int qw = w / 2, qh = hh / 2;
         int org[4][2] = {{qh, 0}, {0, qw}, {qh, qw}, {0, 0}};

@@ -33,8 +33,9 @@ private:
     int levelsFit(int width, int height, int levels, int sym);
 };
 
-// Thresholds the detail bands of `level` and every deeper level (gains from MMode.levelGain).
-void wav_filt(int width, int height, float* data, int level, int levels);
+// Thresholds the detail bands of `level` and every deeper level; gains[0..9] are the
+// per-level gains (deeper levels share gains[9]; 1.2 keeps nothing).
+void wav_filt(int width, int height, float* data, int level, int levels, const float* gains);
 
 // Level count that doDWT/doIWT use for a requested count on an nx x ny image.
 int dwt_levels(int nx, int ny, int levels);

@@ -318,23 +318,21 @@ TEST(WaveletTransform, ComplexDataIsRefused) {
 
 class WavFilt : public testing::Test {
 protected:
-    void SetUp() override { std::copy(MMode.levelGain, MMode.levelGain + 10, saved); }
-    void TearDown() override { std::copy(saved, saved + 10, MMode.levelGain); }
-    void gains(float g) { std::fill(MMode.levelGain, MMode.levelGain + 10, g); }
-    float saved[10];
+    void gains(float g) { std::fill(gain, gain + 10, g); }
+    float gain[10];
 };
 
 TEST_F(WavFilt, ZeroGainsChangeNothing) {
     gains(0);
     std::vector<float> img = randomImage(64, 64, 21);
     std::vector<float> v = img;
-    wav_filt(64, 64, v.data(), 0, 4);
+    wav_filt(64, 64, v.data(), 0, 4, gain);
     for (size_t i = 0; i < v.size(); i++) ASSERT_EQ(v[i], img[i]);
 }
 
 TEST_F(WavFilt, SoftThresholdOfOneQuadrant) {
     gains(0);
-    MMode.levelGain[0] = 0.5f;
+    gain[0] = 0.5f;
     // One level on 8 x 8: the lower-left quadrant (rows 4..7, columns 0..3) is checked by hand.
     std::vector<float> v(64, 0.0f);
     std::vector<double> q;
@@ -350,7 +348,7 @@ TEST_F(WavFilt, SoftThresholdOfOneQuadrant) {
     }
     double T = 0.5 * std::sqrt(msq - mean * mean) * std::sqrt(2 * std::log(8.0) / std::log(2.0));
     std::vector<float> in = v;
-    wav_filt(8, 8, v.data(), 0, 1);
+    wav_filt(8, 8, v.data(), 0, 1, gain);
     for (int r = 4; r < 8; r++)
         for (int c = 0; c < 4; c++) {
             double x = in[r * 8 + c];
@@ -362,13 +360,13 @@ TEST_F(WavFilt, SoftThresholdOfOneQuadrant) {
 TEST_F(WavFilt, TopGainRemovesBandsAndTooManyLevelsIsReported) {
     gains(1.2f);
     std::vector<float> v = randomImage(16, 16, 2);
-    wav_filt(16, 16, v.data(), 0, 1);  // the last level includes the low-low quadrant
+    wav_filt(16, 16, v.data(), 0, 1, gain);  // the last level includes the low-low quadrant
     for (float x : v) ASSERT_EQ(x, 0.0f);
 
     gains(0.0f);
     std::vector<float> w = randomImage(8, 8, 2);
     testing::internal::CaptureStdout();
-    wav_filt(8, 8, w.data(), 0, 6);
+    wav_filt(8, 8, w.data(), 0, 6, gain);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Too many wavelet filter levels\n");
 }
 
@@ -377,14 +375,14 @@ TEST_F(WavFilt, DwtFiltWithZeroGainsIsARoundTripAndShrinksNoiseOtherwise) {
     std::vector<float> noise = randomImage(n, n, 8);
     gains(0.0f);
     MRCData* d = makeData(noise, n, n);
-    ASSERT_EQ(d->DWTFilt(4, 0, 0.001f), 1);  // levels 0: all six
+    ASSERT_EQ(d->DWTFilt(4, 0, 0.001f, gain), 1);  // levels 0: all six
     EXPECT_LT(relRms(noise, d->getRealData()), 1e-4);
     delete d;
     // Every band of white noise is shrunk, the last level's low-low band too.
     gains(0.4f);
     d = makeData(noise, n, n);
     float before = d->Sigma();
-    ASSERT_EQ(d->DWTFilt(1, 3, 0.001f), 1);
+    ASSERT_EQ(d->DWTFilt(1, 3, 0.001f, gain), 1);
     EXPECT_LT(d->Sigma(), 0.5f * before);
     delete d;
 }

@@ -685,39 +685,39 @@ TEST_F(DisplayView, MoveModeCentresPansAndReportsToThePanel) {
     shellHooks.moused = [](DataWin*, int, int, int code, unsigned long) { codes.push_back(code); };
     int W = view->canvasWidth(), H = view->canvasHeight();
     // Left click centres: origin moves by the offset from the canvas centre.
-    view->buttonPress(W / 2 + 100, H / 2 - 50, 1, 0);
+    view->buttonPress(W / 2 + 100, H / 2 - 50, EV_LEFT_PRESS, 0);
     EXPECT_EQ(view->getXor(), 100);
     EXPECT_EQ(view->getYor(), 50);
     // Clicking left of the centre near the origin is held at 0.
-    view->buttonPress(0, H - 1, 1, 0);
+    view->buttonPress(0, H - 1, EV_LEFT_PRESS, 0);
     EXPECT_EQ(view->getXor(), 0);
     EXPECT_EQ(view->getYor(), 0);
     // Far corner: limited to full - canvas.
-    for (int i = 0; i < 5; i++) view->buttonPress(W - 1, 0, 1, 0);
+    for (int i = 0; i < 5; i++) view->buttonPress(W - 1, 0, EV_LEFT_PRESS, 0);
     EXPECT_EQ(view->getXor(), 1024 - W);
     EXPECT_EQ(view->getYor(), 1024 - H);
     // Middle press then drag pans with the pointer.
     view->setOrigin(300, 300);
-    view->buttonPress(200, 200, 2, 0);
-    view->buttonPress(190, 215, 34, 0);
+    view->buttonPress(200, 200, EV_MIDDLE_PRESS, 0);
+    view->buttonPress(190, 215, EV_MIDDLE_DRAG, 0);
     EXPECT_EQ(view->getXor(), 310);
     EXPECT_EQ(view->getYor(), 315);
-    view->buttonPress(180, 215, 34, 0);
+    view->buttonPress(180, 215, EV_MIDDLE_DRAG, 0);
     EXPECT_EQ(view->getXor(), 320);
     // The rendering follows: lower-left pixel is data (320, 315).
     EXPECT_EQ(imagePixel(*view, 0, H - 1), greyPixel(*view, (float)(320 ^ 315), view->minGray(), view->maxGray()));
     // Presses, releases and drags reach the control panel; motion and enter do not.
-    view->buttonPress(10, 10, 32, 0);
-    view->buttonPress(10, 10, 0, 0);
-    view->buttonPress(10, 10, 17, 0);
+    view->buttonPress(10, 10, EV_MOVE, 0);
+    view->buttonPress(10, 10, EV_ENTER, 0);
+    view->buttonPress(10, 10, EV_LEFT_RELEASE, 0);
     EXPECT_EQ(codes, (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 2, 34, 34, 17}));
     // Enter and leave set the status title.
-    view->buttonPress(10, 10, 0, 0);
+    view->buttonPress(10, 10, EV_ENTER, 0);
     EXPECT_STREQ(view->form->datawin->label, "Image: Left button centers, middle button pans");
-    view->buttonPress(10, 10, 16, 0);
+    view->buttonPress(10, 10, EV_LEAVE, 0);
     EXPECT_STREQ(view->form->datawin->label, "Image");
     view->setData(nullptr);
-    EXPECT_EQ(view->buttonPress(10, 10, 1, 0), 0);
+    EXPECT_EQ(view->buttonPress(10, 10, EV_LEFT_PRESS, 0), 0);
 }
 
 TEST_F(DisplayView, CanvasEventsReachButtonPressWithTheirCodes) {
@@ -763,7 +763,8 @@ TEST_F(DisplayView, CanvasEventsReachButtonPressWithTheirCodes) {
     EXPECT_EQ(MMode.buttons, 1);
     send(ButtonRelease, 100, 100, Button1, Button1Mask);
     EXPECT_EQ(MMode.buttons, 0);
-    EXPECT_EQ(codes, (std::vector<int>{2, 34, 18, 1, 17}));
+    EXPECT_EQ(codes,
+              (std::vector<int>{EV_MIDDLE_PRESS, EV_MIDDLE_DRAG, EV_MIDDLE_RELEASE, EV_LEFT_PRESS, EV_LEFT_RELEASE}));
     view->setData(nullptr);
 }
 
@@ -778,12 +779,12 @@ TEST_F(DisplayView, OtherModesActAsMoveOnMosaicsAndReachTheirHandler) {
     MMode.mode = BOX;
     view->setData(listOf({a.get(), b.get()}));
     view->display();
-    view->buttonPress(view->canvasWidth() / 2 + 40, view->canvasHeight() / 2, 1, 0);
+    view->buttonPress(view->canvasWidth() / 2 + 40, view->canvasHeight() / 2, EV_LEFT_PRESS, 0);
     EXPECT_EQ(view->getXor(), 40);  // mosaic: BOX acts as MOVE
     EXPECT_EQ(calls, 0);
     view->setData(listOf({a.get()}));
     view->display();
-    view->buttonPress(50, 50, 1, 0);
+    view->buttonPress(50, 50, EV_LEFT_PRESS, 0);
     EXPECT_EQ(calls, 1);  // a single image: BOX's own handler
     setModeHandler(BOX, nullptr);
     view->setData(nullptr);

@@ -10,6 +10,7 @@
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/file_cmds.h"
+#include "app/menus.h"
 #include "app/state.h"
 #include "app/viewlink.h"
 #include "core/List.h"
@@ -50,7 +51,7 @@ TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
     write_mrc(b, 32, 32);
     std::ofstream(bad) << "not an image";
     dlg_push_files({a, bad, b});
-    m_File_item(1);
+    menu_run("File", "Open MRC");
     EXPECT_EQ(dlg_unexpected(), 0);
     List* g = current_group();
     ASSERT_EQ(count(g), 2);  // the unreadable file leaves nothing behind
@@ -66,7 +67,7 @@ TEST(ShellFiles, CancelledSelectionOpensNothing) {
     REQUIRE_SHELL();
     shell_reset();
     dlg_push_files({});
-    m_File_item(1);
+    menu_run("File", "Open MRC");
     EXPECT_EQ(count(current_group()), 0);
     EXPECT_EQ(dlg_pending(), 0);
 }
@@ -77,11 +78,11 @@ TEST(ShellFiles, OtherFormatsReadOrSayTheyAreMissing) {
     std::string dir = shell_tmpdir();
     std::string f = dir + "/img.mrc";
     write_mrc(f, 16, 16);
-    for (int item : {2, 3, 4, 5, 7}) {
+    for (const char* item : {"Open IMAGIC", "Open SPIDER", "Open PIF", "Open ScansALot", "Open Picture"}) {
         dlg_clear();
         dlg_push_files({f});
         int before = count(current_group());
-        m_File_item(item);
+        menu_run("File", item);
         EXPECT_EQ(dlg_pending(), 0) << item;
         // An MRC file is not a valid file of these formats, so nothing is added
         // either way; a missing format says so in a message.
@@ -97,17 +98,17 @@ TEST(ShellFiles, SaveMrcSingleNamesByType) {
     add_to_group({make_data(32, 32, "r"), make_complex(32, 32, "c")});
     select_images({1});
     dlg_push_files({dir + "/particle.mrc"});
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_TRUE(exists(dir + "/particle.img"));
     EXPECT_FALSE(exists(dir + "/particle.mrc"));
     select_images({2});
     dlg_push_files({dir + "/particle.mrc"});
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_TRUE(exists(dir + "/particle.tnf"));
     // Only 3-letter extensions are cut.
     select_images({1});
     dlg_push_files({dir + "/data.tiff"});
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_TRUE(exists(dir + "/data.tiff.img"));
     EXPECT_EQ(dlg_unexpected(), 0);
     EXPECT_EQ(busy_depth(), 0);
@@ -120,7 +121,7 @@ TEST(ShellFiles, SaveMrcSeriesNumbersFiles) {
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
     selectAll();
     dlg_push_files({dir + "/set"});
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     for (const char* n : {"/set.000.img", "/set.001.img", "/set.002.img"}) EXPECT_TRUE(exists(dir + n)) << n;
     MRCData back;
     ASSERT_EQ(back.readMRCData((dir + "/set.001.img").c_str()), 1);
@@ -139,7 +140,7 @@ TEST(ShellFiles, OverwriteSingleOnlyYesWrites) {
         dlg_clear();
         dlg_push_files({dir + "/p.mrc"});
         dlg_push_button(answer);
-        m_File_item(8);
+        menu_run("File", "Save MRC");
         EXPECT_EQ(read_file(f), "old") << answer;
         EXPECT_EQ(choices(), 1);
         ASSERT_FALSE(dlg_log().empty());
@@ -148,7 +149,7 @@ TEST(ShellFiles, OverwriteSingleOnlyYesWrites) {
     }
     dlg_push_files({dir + "/p.mrc"});
     dlg_push_button(1);
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_GT(read_file(f).size(), 1024u);
     EXPECT_EQ(busy_depth(), 0);
 }
@@ -165,7 +166,7 @@ TEST(ShellFiles, OverwriteSeriesAllAndAbort) {
     dlg_push_files({dir + "/s"});
     dlg_push_button(1);
     dlg_push_button(2);
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_EQ(choices(), 2);
     for (auto& n : f) EXPECT_GT(read_file(n).size(), 1024u) << n;
     // "Yes" then "Abort": the first stays written, the rest keep their old bytes.
@@ -174,7 +175,7 @@ TEST(ShellFiles, OverwriteSeriesAllAndAbort) {
     dlg_push_files({dir + "/s"});
     dlg_push_button(1);
     dlg_push_button(3);
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_EQ(choices(), 2);
     EXPECT_GT(read_file(f[0]).size(), 1024u);
     EXPECT_EQ(read_file(f[1]), "old");
@@ -192,7 +193,7 @@ TEST(ShellFiles, ClipsUseDefaultFilespecs) {
                   make_data(16, 16, "Clip img (5,6)", "img_002.img"), make_complex(14, 16, "Clip fft")});
     selectAll();
     dlg_push_button(1);  // default filespecs: no file selector
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_EQ(dlg_unexpected(), 0);
     EXPECT_TRUE(exists(dir + "/img_001.img"));
     EXPECT_TRUE(exists(dir + "/img_002.img"));
@@ -204,12 +205,12 @@ TEST(ShellFiles, ClipsUseDefaultFilespecs) {
     // "Abort" ends the command; "No" goes to the file selector.
     dlg_clear();
     dlg_push_button(3);
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_EQ(dlg_log().size(), 1u);
     dlg_clear();
     dlg_push_button(2);
     dlg_push_files({dir + "/n"});
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_TRUE(exists(dir + "/n.000.img"));
     EXPECT_TRUE(exists(dir + "/n.002.tnf"));
 }
@@ -221,7 +222,7 @@ TEST(ShellFiles, NonClipFirstNameAsksNoFilespecQuestion) {
     add_to_group({make_data(16, 16, "plain"), make_data(16, 16, "Clip x")});
     selectAll();
     dlg_push_files({dir + "/q"});
-    m_File_item(8);
+    menu_run("File", "Save MRC");
     EXPECT_EQ(choices(), 0);
     EXPECT_TRUE(exists(dir + "/q.001.img"));
 }
@@ -233,7 +234,7 @@ TEST(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
     add_to_group({make_data(16, 16, "a")});
     select_images({1});
     dlg_push_button(3);  // "Maybe"
-    m_File_item(9);
+    menu_run("File", "Save Short MRC");
     EXPECT_EQ(dlg_pending(), 0);
     EXPECT_EQ(dlg_log().size(), 1u);
     EXPECT_NE(dlg_log()[0].find("|Should I rescale the image to minimize information loss ?| [Yes|No|Maybe]"),
@@ -241,7 +242,7 @@ TEST(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
         << dlg_log()[0];
     dlg_push_button(1);
     dlg_push_files({dir + "/s.mrc"});
-    m_File_item(9);
+    menu_run("File", "Save Short MRC");
     std::string bytes = read_file(dir + "/s.img");
     EXPECT_EQ(bytes.size(), 1024u + 2 * 16 * 16);  // 16-bit values
 }
@@ -255,13 +256,13 @@ TEST(ShellFiles, SaveNewExtension) {
     ASSERT_EQ(system(("mkdir -p '" + dir + "/v1.0'").c_str()), 0);
     selectAll();
     dlg_push_text("mrc");
-    m_File_item(10);
+    menu_run("File", "Save MRC new ext");
     EXPECT_TRUE(exists(dir + "/v1.0/one.mrc"));
     EXPECT_TRUE(exists(dir + "/two.mrc"));  // the folder's '.' is no extension
     dlg_push_cancel();
-    m_File_item(10);
+    menu_run("File", "Save MRC new ext");
     dlg_push_text("");
-    m_File_item(10);
+    menu_run("File", "Save MRC new ext");
     EXPECT_EQ(dlg_unexpected(), 0);
 }
 
@@ -270,7 +271,9 @@ TEST(ShellFiles, EmptySelectionSavesNothingAndAsksNothing) {
     shell_reset();
     add_to_group({make_data(16, 16, "a")});
     select_images({});
-    for (int item = 8; item <= 14; item++) m_File_item(item);
+    for (const char* item :
+         {"Save MRC", "Save Short MRC", "Save MRC new ext", "Save IMAGIC", "Save SPIDER", "Save PIF", "Save PGM"})
+        menu_run("File", item);
     EXPECT_TRUE(dlg_log().empty());
 }
 
@@ -282,7 +285,7 @@ TEST(ShellFiles, ComplexSpiderRefused) {
     select_images({1});
     dlg_push_files({dir + "/c"});
     testing::internal::CaptureStdout();
-    m_File_item(12);
+    menu_run("File", "Save SPIDER");
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
     EXPECT_FALSE(exists(dir + "/c.DAT"));
@@ -296,7 +299,7 @@ TEST(ShellFiles, PgmNeedsExactlyOneImage) {
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     selectAll();
     dlg_push_files({dir + "/p.pgm"});
-    m_File_item(14);
+    menu_run("File", "Save PGM");
     ASSERT_FALSE(dlg_log().empty());
     EXPECT_EQ(dlg_log().back(), "message: Please select 1 image to save.||");
     EXPECT_FALSE(exists(dir + "/p.pgm"));
@@ -317,7 +320,7 @@ TEST(ShellFiles, ReadListWithInterleave) {
     }
     for (char L : {'A', 'B', 'C'}) {
         dlg_push_files({dir + "/" + L + ".lst"});
-        m_File_item(6);
+        menu_run("File", "Read List w Interleave");
     }
     std::vector<std::string> want = {"C0.mrc", "B0.mrc", "A0.mrc", "C1.mrc", "B1.mrc",
                                      "A1.mrc", "C2.mrc", "B2.mrc", "A2.mrc"};
@@ -329,7 +332,7 @@ TEST(ShellFiles, ReadListWithInterleave) {
     fl_select_browser_line(control->groups, 2);
     sel_Group(nullptr, 0);
     dlg_push_files({dir + "/B.lst"});
-    m_File_item(6);
+    menu_run("File", "Read List w Interleave");
     EXPECT_EQ(interleave_counter(), 1);
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"B0.mrc", "B1.mrc", "B2.mrc"}));
 }
@@ -338,7 +341,7 @@ TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
     REQUIRE_SHELL();
     std::string home = getenv("HOME");
     unlink((home + "/.tvenv").c_str());
-    EXPECT_EXIT(m_File_item(16), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(menu_run("File", "Quit"), testing::ExitedWithCode(0), "");
     std::string env = read_file(home + "/.tvenv");
     EXPECT_NE(env.find("UC\t      1\n"), std::string::npos) << env;
     EXPECT_NE(env.find("privcmap\t      0\n"), std::string::npos);

@@ -8,6 +8,7 @@
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/file_cmds.h"
+#include "app/menus.h"
 #include "app/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"
@@ -39,7 +40,7 @@ TEST(ShellFormats, OpenMrcFixturesPlainAndCompressed) {
     REQUIRE_SHELL();
     shell_reset();
     dlg_push_files({kData + "/mrc/mode0_le.mrc", kData + "/mrc/mode1_be.mrc", kData + "/mrc/mode2_le.mrc.gz"});
-    m_File_item(1);
+    menu_run("File", "Open MRC");
     ASSERT_EQ(count(current_group()), 3);
     for (int i = 0; i < 3; i++) {
         EXPECT_EQ(at(i)->xSize(), 64);
@@ -52,7 +53,7 @@ TEST(ShellFormats, OpenSpiderFixture) {
     REQUIRE_SHELL();
     shell_reset();
     dlg_push_files({kData + "/spider/img_64x48.spi"});
-    m_File_item(3);
+    menu_run("File", "Open SPIDER");
     SKIP_IF_MISSING("SPIDER");
     ASSERT_EQ(count(current_group()), 1);
     EXPECT_EQ(at(0)->xSize(), 64);
@@ -63,7 +64,7 @@ TEST(ShellFormats, OpenPictures) {
     REQUIRE_SHELL();
     shell_reset();
     dlg_push_files({kData + "/netpbm/pattern_u8_64x48.pgm", kData + "/netpbm/pattern_u8_64x48.gif"});
-    m_File_item(7);
+    menu_run("File", "Open Picture");
     SKIP_IF_MISSING("Picture");
     ASSERT_GE(count(current_group()), 1);  // the GIF needs the netpbm converters
     EXPECT_EQ(at(0)->xSize(), 64);
@@ -74,7 +75,7 @@ TEST(ShellFormats, OpenImagicSingleImageJoinsTheCurrentGroup) {
     REQUIRE_SHELL();
     shell_reset();
     dlg_push_files({kData + "/selfmade/img_64x48_le.hed"});
-    m_File_item(2);
+    menu_run("File", "Open IMAGIC");
     SKIP_IF_MISSING("IMAGIC");
     EXPECT_EQ(count(dataList), 1);
     ASSERT_EQ(count(current_group()), 1);
@@ -90,12 +91,12 @@ TEST(ShellFormats, ImagicStackOfFiveBecomesANewGroup) {
     add_to_group(ds);
     sel_All(nullptr, 0);
     dlg_push_files({dir + "/stack.hed"});
-    m_File_item(11);
+    menu_run("File", "Save IMAGIC");
     if (reportedMissing()) GTEST_SKIP() << "IMAGIC files are not in this build yet";
     EXPECT_TRUE(exists(dir + "/stack.hed"));
     EXPECT_TRUE(exists(dir + "/stack.img"));
     dlg_push_files({dir + "/stack.hed"});
-    m_File_item(2);
+    menu_run("File", "Open IMAGIC");
     ASSERT_EQ(count(dataList), 2);
     EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "new group");
     EXPECT_EQ(fl_get_browser(control->groups), 2);
@@ -110,12 +111,12 @@ TEST(ShellFormats, SpiderSeriesNamesAndReadsBack) {
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
     sel_All(nullptr, 0);
     dlg_push_files({dir + "/set.spi"});
-    m_File_item(12);
+    menu_run("File", "Save SPIDER");
     if (reportedMissing()) GTEST_SKIP() << "SPIDER files are not in this build yet";
     for (const char* n : {"/set001.DAT", "/set002.DAT", "/set003.DAT"}) EXPECT_TRUE(exists(dir + n)) << n;
     shell_reset();
     dlg_push_files({dir + "/set002.DAT"});
-    m_File_item(3);
+    menu_run("File", "Open SPIDER");
     ASSERT_EQ(count(current_group()), 1);
     EXPECT_EQ(at(0)->xSize(), 16);
 }
@@ -127,20 +128,20 @@ TEST(ShellFormats, PifAndPgmRoundTrips) {
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     sel_All(nullptr, 0);
     dlg_push_files({dir + "/two.pif"});
-    m_File_item(13);
+    menu_run("File", "Save PIF");
     bool pif = !reportedMissing();
     if (pif) {
         EXPECT_TRUE(exists(dir + "/two.pif"));  // the extension stays
         dlg_clear();
         dlg_push_files({dir + "/two.pif"});
-        m_File_item(4);
+        menu_run("File", "Open PIF");
         EXPECT_EQ(count(dataList), 2);  // two images: a new group
     }
     shell_reset();
     add_to_group({make_data(16, 16, "a")});
     select_images({1});
     dlg_push_files({dir + "/one.xyz"});
-    m_File_item(14);
+    menu_run("File", "Save PGM");
     if (reportedMissing()) GTEST_SKIP() << "PGM files are not in this build yet";
     EXPECT_TRUE(exists(dir + "/one.pgm"));
     EXPECT_EQ(read_file(dir + "/one.pgm").substr(0, 3), "P5\n");

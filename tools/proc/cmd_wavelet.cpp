@@ -1,8 +1,8 @@
 // Wavelet commands: dwt, iwt and wavelet-filter.
+#include <algorithm>
 #include <string>
 
 #include "core/MRCData.h"
-#include "core/mmode.h"
 #include "tools/proc/proc.h"
 #include "wav/filter.h"
 
@@ -30,18 +30,19 @@ bool basisLevels(const ProcArgs& a, int* basis, int* levels) {
 int runWavelet(const ProcArgs& a, int kind) {
     int basis, levels;
     if (!basisLevels(a, &basis, &levels)) return 1;
+    float gains[10];
     if (kind == 2) {
         float gain = 0.4f;
         if (const char* s = a.get("gain")) {
             if (!proc_float(s, &gain) || gain < 0) return proc_fail("bad --gain value %s", s);
         }
-        for (float& g : MMode.levelGain) g = gain;
+        std::fill(gains, gains + 10, gain);
     }
     MRCData* d = proc_read_one(a, a.pos[0]);
     if (!d) return 1;
     int ok = kind == 0   ? d->doDWT(basis, levels)
              : kind == 1 ? d->doIWT(basis, levels)
-                         : d->DWTFilt(basis, levels, 0.001f);
+                         : d->DWTFilt(basis, levels, 0.001f, gains);
     int rc = ok ? proc_write(a, d, a.pos[1])
                 : proc_fail("%s failed on %s (basis %s)",
                             kind == 0   ? "dwt"

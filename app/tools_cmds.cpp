@@ -1,0 +1,104 @@
+#include "app/tools_cmds.h"
+
+#include "app/menus.h"
+#include "app/prefs_dialog.h"
+
+namespace {
+const char* kNormalizeHelp =
+    "Normalizes all selected data sets.\n\nThis will set the mean grey value to 0 and the standard deviation to 1. "
+    "Edge normalize will use the mean value on a 1 pixel box at the edge of the image and the standard deviation "
+    "from this value.";
+const char* kMaskHelp =
+    "Applies a circular mask to selected images.\n\nMasked regions are set to either  the mean value for the image "
+    "or random noise (flat  spectrum) with the same standard deviation as the image.";
+const char* kFFTHelp =
+    "Performs an FFT/IFT of the selected images.\n\nImage size must contain only prime factors <=19 and must be even.";
+const char* kDWTHelp =
+    "Performs a discrete wavelet transform on the image. Uses the parameters in the mouse mode window.";
+}  // namespace
+
+void m_Tools_ClipCmap() {
+    not_available("Tools", "Clip colors");
+}
+void m_Tools_Average(int kind) {
+    not_available("Tools", kind ? "FFT Average" : "Average");
+}
+void m_Tools_Filter() {
+    not_available("Tools", "Filter");
+}
+void m_Tools_Normalize(int kind) {
+    not_available("Tools", kind ? "Edge Normalize" : "Normalize");
+}
+void m_Tools_Subtract() {
+    not_available("Tools", "Subtract");
+}
+void m_Tools_Flip() {
+    not_available("Tools", "V. Flip");
+}
+void m_Tools_Flood() {
+    not_available("Tools", "Flood Edge");
+}
+void m_Tools_Mask(int type) {
+    not_available("Tools", type ? "Mask Noise" : "Mask Step");
+}
+void m_Tools_Pad() {
+    not_available("Tools", "Pad for FFT");
+}
+void m_Tools_FFT(int inverse) {
+    not_available("Tools", inverse ? "IFT" : "FFT");
+}
+void m_Tools_DWT(int inverse) {
+    not_available("Tools", inverse ? "IWT" : "DWT");
+}
+void m_Tools_DWTF() {
+    not_available("Tools", "Wavlt Filt");
+}
+
+const MenuTable& tools_menu() {
+    static const MenuTable t = {
+        {"Clip colors", m_Tools_ClipCmap,
+         "Removes extreme grey values from selected images.\n\nAny grey values larger than the currently displayed "
+         "maximum/minimum will be set to the maximum/minimum. This removes stray values which can interfere with "
+         "image statistics. If max~max-filt then anything less than min-filt will go to 0, not min\n"},
+        {"Average", [] { m_Tools_Average(0); },
+         "Makes a new data set which is the average of all selected sets.\n\nNote that for complex images this will "
+         "do an incoherent RMS average. That is, fourier intensities are averaged, phases are scrambled. This can be "
+         "useful for generating better CTF's."},
+        {"FFT Average", [] { m_Tools_Average(1); },
+         "Makes a new data set which is the average of the FFTs of all selected sets.\n\nThis does an incoherent "
+         "average of all of the ffts. The individual ffts are discarded."},
+        {"Filter", m_Tools_Filter,
+         "Applies a gaussian (low pass) filter to all selected data sets. Resolution is specified in real-space "
+         "angstroms. Divide by pi for 1/2 width in fourier space. Also, optional high-pass cutoff filter."},
+        {"Normalize", [] { m_Tools_Normalize(0); }, kNormalizeHelp},
+        {"Edge Normalize", [] { m_Tools_Normalize(1); }, kNormalizeHelp},
+        {"Subtract", m_Tools_Subtract,
+         "Subtracts two real data sets or coherently subtracts two complex data sets. The result overwrites the 1st "
+         "data set.\n"},
+        {"V. Flip", m_Tools_Flip, "Flips selected data sets vertically."},
+        {"Flood Edge", m_Tools_Flood,
+         "Flood fills the edge of the images with white. When images are masked, typically the masked region is "
+         "colored with the mean value from the image. Sometimes it is useful to make the mask color all white for "
+         "comparisons between images. Not truly a flood fill, but should work in many cases."},
+        {"Mask Step", [] { m_Tools_Mask(0); }, kMaskHelp},
+        {"Mask Noise", [] { m_Tools_Mask(2); }, kMaskHelp, true},
+        {"Analyze", m_Tools_Analyze,
+         "CTF analysis of the selected image.\n\nThe end result of this routine is a display of the CTF of the "
+         "current image with an approximate fit to the theoretical CTF. For small real images, the entire image is "
+         "fourier transformed to accomplish this. For larger images a region at the center of the image is boxed "
+         "for analysis."},
+        {"Pad for FFT", m_Tools_Pad,
+         "Pads images so they're the right size for an FFT. Only works in certain cases.\n"},
+        {"FFT", [] { m_Tools_FFT(0); }, kFFTHelp},
+        {"IFT", [] { m_Tools_FFT(1); }, kFFTHelp, true},
+        {"DWT", [] { m_Tools_DWT(0); }, kDWTHelp},
+        {"IWT", [] { m_Tools_DWT(1); }, kDWTHelp},
+        {"Wavlt Filt", m_Tools_DWTF, "Performs a discrete wavelet transform on the image. Currently for testing only.",
+         true},
+        {"Preferences", m_Tools_Prefs,
+         "Allows you to set a variety of global preferences.\n\nThis contains global options/defaults for several "
+         "aspects of the program. The settings are stored in '~/.tvenv' which is read as the program starts and "
+         "written as the program exits."},
+    };
+    return t;
+}
