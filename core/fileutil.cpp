@@ -47,7 +47,9 @@ void install_save_cleanup() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, onSignal);
 }
 
-AtomicFile::~AtomicFile() { abandon(); }
+AtomicFile::~AtomicFile() {
+    abandon();
+}
 
 FILE* AtomicFile::open(const char* path) {
     abandon();
@@ -172,4 +174,50 @@ bool skip_bytes(FILE* fp, long long n) {
         n -= (long long)k;
     }
     return true;
+}
+
+StdoutCapture::StdoutCapture() {
+    std::fflush(stdout);
+    tmp = std::tmpfile();
+    if (!tmp) return;  // nothing captured: messages keep going out
+    saved = dup(1);
+    if (saved < 0 || dup2(fileno(tmp), 1) < 0) {
+        if (saved >= 0) close(saved);
+        saved = -1;
+        std::fclose(tmp);
+        tmp = nullptr;
+    }
+}
+
+StdoutCapture::~StdoutCapture() {
+    if (saved < 0) return;
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::fclose(tmp);
+}
+
+std::string StdoutCapture::take() {
+    std::string s;
+    if (!tmp) return s;
+    std::fflush(stdout);
+    std::rewind(tmp);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, tmp)) > 0) s.append(buf, n);
+    // Start over: the descriptor shares the file's offset with stdout.
+    if (ftruncate(fileno(tmp), 0) == 0) std::rewind(tmp);
+    lseek(1, 0, SEEK_SET);
+    return s;
+}
+
+std::string StdoutCapture::firstLine(const std::string& text) {
+    size_t p = 0;
+    while (p < text.size()) {
+        size_t e = text.find('\n', p);
+        if (e == std::string::npos) e = text.size();
+        if (e > p) return text.substr(p, e - p);
+        p = e + 1;
+    }
+    return "";
 }

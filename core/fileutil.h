@@ -60,3 +60,23 @@ bool skip_bytes(FILE* fp, long long n);
 
 // Reads up to n bytes, retrying short reads (pipes); returns bytes read.
 size_t read_fully(FILE* fp, void* buf, size_t n);
+
+// Collects what is printed on standard output while it is active (the
+// library's messages), so that a caller can drop it, show it elsewhere or
+// quote its first line. Nestable; single-threaded like the rest.
+class StdoutCapture {
+public:
+    StdoutCapture();   // flushes stdout and points it at a temporary file
+    ~StdoutCapture();  // points stdout back where it was
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    // What was printed since the start or the last take(), which empties it.
+    std::string take();
+    // The first non-empty line of a text, without its line end.
+    static std::string firstLine(const std::string& text);
+
+private:
+    int saved = -1;
+    FILE* tmp = nullptr;
+};

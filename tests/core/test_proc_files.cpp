@@ -1,7 +1,9 @@
 // tarvik-proc info and convert, run as the real program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "core/MRCData.h"
@@ -9,7 +11,9 @@
 
 namespace {
 
-std::string proc(const std::string& args) { return std::string("'") + TARVIK_PROC + "' " + args; }
+std::string proc(const std::string& args) {
+    return std::string("'") + TARVIK_PROC + "' " + args;
+}
 
 }  // namespace
 
@@ -59,13 +63,15 @@ TEST(ProcFiles, InfoLinesAndJson) {
     std::string out;
     ASSERT_EQ(runCommand(proc("info '" + in + "' 2>/dev/null"), &out), 0);
     EXPECT_EQ(out.rfind(in + "  64x48  real  Min -322.77  Max 678.93  Mean ", 0), 0u) << out;
-    for (const char* k : {"Sigma", "EdgeMean", "EdgeSigma", "RenMin", "RenMax"}) EXPECT_NE(out.find(k), std::string::npos);
+    for (const char* k : {"Sigma", "EdgeMean", "EdgeSigma", "RenMin", "RenMax"})
+        EXPECT_NE(out.find(k), std::string::npos);
     ASSERT_EQ(runCommand(proc("info --json '" + in + "' '" + dataFile("mrc/mode4_le.mrc") + "' 2>/dev/null"), &out), 0);
     size_t nl = out.find('\n');
     ASSERT_NE(nl, std::string::npos);
     std::string first = out.substr(0, nl), second = out.substr(nl + 1);
-    EXPECT_EQ(first.rfind("{\"file\": \"" + in + "\", \"nx\": 64, \"ny\": 48, \"complex\": false, \"Min\": -322.769989", 0),
-              0u)
+    EXPECT_EQ(
+        first.rfind("{\"file\": \"" + in + "\", \"nx\": 64, \"ny\": 48, \"complex\": false, \"Min\": -322.769989", 0),
+        0u)
         << first;
     for (const char* k : {"\"Max\": ", "\"Mean\": ", "\"Sigma\": ", "\"EdgeMean\": ", "\"EdgeSigma\": ", "\"RenMin\": ",
                           "\"RenMax\": "})
@@ -88,8 +94,9 @@ TEST(ProcFiles, FailuresExitNonZeroWithTheReadersMessageAndNoOutput) {
     EXPECT_NE(slurp(err).find("Cannot open file for writing"), std::string::npos);
     // The tool never leaves a partial file: a full disk keeps the old one.
     spit(o, "old");
-    EXPECT_NE(runCommand("ulimit -f 4; " + proc("convert '" + dataFile("mrc/mode2_le.mrc") + "' '" + o + "' 2>/dev/null")),
-              0);
+    EXPECT_NE(
+        runCommand("ulimit -f 4; " + proc("convert '" + dataFile("mrc/mode2_le.mrc") + "' '" + o + "' 2>/dev/null")),
+        0);
     EXPECT_EQ(slurp(o), "old");
     EXPECT_EQ(dirEntries(t.path).size(), 2u);  // o.mrc and err
     EXPECT_EQ(runCommand(proc("frobnicate 2>/dev/null")), 2);
@@ -98,4 +105,40 @@ TEST(ProcFiles, FailuresExitNonZeroWithTheReadersMessageAndNoOutput) {
     ASSERT_EQ(runCommand(proc("--help"), &out), 0);
     EXPECT_NE(out.find("info"), std::string::npos);
     EXPECT_NE(out.find("convert"), std::string::npos);
+}
+
+TEST(ProcFiles, SuccessPrintsOnlyTheResultAndVerboseAddsTheReadersLines) {
+    TempDir t;  // an empty HOME: no preference file
+    std::string in = dataFile("mrc/mode2_le.mrc"), err = t.file("err"), out;
+    ASSERT_EQ(runCommand(proc("info '" + in + "' 2>'" + err + "'"), &out), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_EQ(slurp(err), "");
+    ASSERT_EQ(runCommand(proc("info --verbose '" + in + "' 2>'" + err + "'"), &out), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_NE(slurp(err).find("No environment file"), std::string::npos);
+    EXPECT_NE(slurp(err).find(in + " is a"), std::string::npos);
+}
+
+// The README's command list is the one --help prints.
+TEST(ProcFiles, ReadmeListsEveryCommandAsHelpDoes) {
+    std::string help, readme = slurp(dataFile("../../README.md"));
+    ASSERT_EQ(runCommand(proc("--help"), &help), 0);
+    std::istringstream in(help);
+    std::string line;
+    int commands = 0;
+    bool inList = false;
+    while (std::getline(in, line)) {
+        if (line == "commands:") inList = true;
+        if (inList && line.empty()) break;
+        if (!inList || line.size() < 3 || line[2] == ' ' || line.compare(0, 2, "  ") != 0) continue;
+        // "  NAME           USAGE": README shows "build/tarvik-proc NAME USAGE".
+        std::istringstream w(line);
+        std::string name, rest;
+        w >> name;
+        std::getline(w >> std::ws, rest);
+        std::string shown = "build/tarvik-proc " + name + (rest.empty() ? "" : " " + rest) + "\n";
+        EXPECT_NE(readme.find(shown), std::string::npos) << shown;
+        commands++;
+    }
+    EXPECT_GE(commands, 5);
 }

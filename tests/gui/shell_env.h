@@ -14,13 +14,6 @@
 class MRCData;
 class List;
 
-// True when the workbench came up (an X display was there).
-bool shell_up();
-#define REQUIRE_SHELL()                                                    \
-    do {                                                                   \
-        if (!shell_up()) GTEST_SKIP() << "no X display for the workbench"; \
-    } while (0)
-
 // One group "Default" (empty), one view, nothing selected, zoom 1 at (0, 0),
 // no help window, scripted dialogs with an empty queue.
 void shell_reset();

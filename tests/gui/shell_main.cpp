@@ -22,15 +22,10 @@
 #include "tests/gui/shell_env.h"
 
 namespace {
-bool g_up = false;
 std::string g_tmp;
 int g_tmpN = 0;
 std::string g_root;
 }  // namespace
-
-bool shell_up() {
-    return g_up;
-}
 
 std::string shell_tmpdir() {
     char buf[64];
@@ -151,9 +146,20 @@ int main(int argc, char** argv) {
         std::system(("rm -rf '" + g_root + "'").c_str());
         return count(viewList) == 1 ? 0 : 4;
     }
-    static char* fake[] = {argv[0], nullptr};
-    if (std::getenv("DISPLAY") && startup_toolkit(1, fake) && startup_workbench()) {
-        g_up = true;
+    // Listing the tests (ctest's discovery) needs no display.
+    if (!::testing::GTEST_FLAG(list_tests)) {
+        static char* fake[] = {argv[0], nullptr};
+        if (!std::getenv("DISPLAY")) {
+            std::fprintf(stderr,
+                         "tarvik_gui_tests: DISPLAY is not set; run on an X server (scripts/xvfb-run 24 ...)\n");
+            return 1;
+        }
+        if (!startup_toolkit(1, fake) || !startup_workbench()) {
+            std::fprintf(stderr, "tarvik_gui_tests: the workbench did not start on DISPLAY=%s\n",
+                         std::getenv("DISPLAY"));
+            std::system(("rm -rf '" + g_root + "'").c_str());
+            return 1;
+        }
         dlg_set_scripted(true);
     }
     int r = RUN_ALL_TESTS();

@@ -82,7 +82,6 @@ struct DisplayView : ::testing::Test {
     SharedStateGuard keep;
     std::unique_ptr<DataWin> view;
     void SetUp() override {
-        REQUIRE_DISPLAY();
         MMode = MouseMode();
         shellHooks = ShellHooks();
         view = std::make_unique<DataWin>(0, 0);
@@ -151,7 +150,6 @@ TEST(DisplayRamp, TrueColourPackingFollowsMasks) {
 // ------------------------------------------------------------------ colour cells
 
 TEST(DisplayColormap, RunIsCachedAndLoadedWithTheRamps) {
-    REQUIRE_DISPLAY();
     if (fl_state[fl_vmode].depth != 8) GTEST_SKIP() << "no colour cells on a true-colour visual";
     int f1, l1, f2, l2;
     ASSERT_EQ(getMapColors(&f1, &l1), 1);
@@ -181,7 +179,6 @@ TEST(DisplayColormap, RunIsCachedAndLoadedWithTheRamps) {
 }
 
 TEST(DisplayColormap, FullSharedColormapFallsBackToPrivateMap) {
-    REQUIRE_DISPLAY();
     if (fl_state[fl_vmode].depth != 8) GTEST_SKIP() << "no colour cells on a true-colour visual";
     // Another client takes every free cell of the toolkit's colour map.
     Display* other = XOpenDisplay(nullptr);
@@ -603,7 +600,6 @@ TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
 }
 
 TEST(DisplayDraw, OutlineShapes) {
-    REQUIRE_DISPLAY();
     SharedStateGuard keep;
     Display* d = fl_display;
     int depth = fl_state[fl_vmode].depth;
@@ -812,7 +808,6 @@ TEST_F(DisplayView, ResizeRebuildsAtTheNewSize) {
 // ------------------------------------------------------------------ mouse panel
 
 TEST(DisplayMousePanel, BuiltFromPreferences) {
-    REQUIRE_DISPLAY();
     SharedStateGuard keep;
     clearenv2();
     shellHooks = ShellHooks();

@@ -72,7 +72,6 @@ struct DisplayPrint : ::testing::Test {
     SharedStateGuard keep;
     std::unique_ptr<DataWin> view;
     void SetUp() override {
-        REQUIRE_DISPLAY();
         MMode = MouseMode();
         shellHooks = ShellHooks();
         view = std::make_unique<DataWin>(0, 0);

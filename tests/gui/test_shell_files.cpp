@@ -43,7 +43,6 @@ void selectAll() {
 }  // namespace
 
 TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     std::string a = dir + "/a b.mrc", b = dir + "/x'$(touch boom).mrc", bad = dir + "/bad.mrc";
@@ -64,7 +63,6 @@ TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
 }
 
 TEST(ShellFiles, CancelledSelectionOpensNothing) {
-    REQUIRE_SHELL();
     shell_reset();
     dlg_push_files({});
     menu_run("File", "Open MRC");
@@ -73,7 +71,6 @@ TEST(ShellFiles, CancelledSelectionOpensNothing) {
 }
 
 TEST(ShellFiles, OtherFormatsReadOrSayTheyAreMissing) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     std::string f = dir + "/img.mrc";
@@ -92,7 +89,6 @@ TEST(ShellFiles, OtherFormatsReadOrSayTheyAreMissing) {
 }
 
 TEST(ShellFiles, SaveMrcSingleNamesByType) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(32, 32, "r"), make_complex(32, 32, "c")});
@@ -115,7 +111,6 @@ TEST(ShellFiles, SaveMrcSingleNamesByType) {
 }
 
 TEST(ShellFiles, SaveMrcSeriesNumbersFiles) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
@@ -129,7 +124,6 @@ TEST(ShellFiles, SaveMrcSeriesNumbersFiles) {
 }
 
 TEST(ShellFiles, OverwriteSingleOnlyYesWrites) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "a")});
@@ -155,7 +149,6 @@ TEST(ShellFiles, OverwriteSingleOnlyYesWrites) {
 }
 
 TEST(ShellFiles, OverwriteSeriesAllAndAbort) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
@@ -185,7 +178,6 @@ TEST(ShellFiles, OverwriteSeriesAllAndAbort) {
 }
 
 TEST(ShellFiles, ClipsUseDefaultFilespecs) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     Cwd here(dir);
@@ -216,7 +208,6 @@ TEST(ShellFiles, ClipsUseDefaultFilespecs) {
 }
 
 TEST(ShellFiles, NonClipFirstNameAsksNoFilespecQuestion) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "plain"), make_data(16, 16, "Clip x")});
@@ -228,7 +219,6 @@ TEST(ShellFiles, NonClipFirstNameAsksNoFilespecQuestion) {
 }
 
 TEST(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "a")});
@@ -248,7 +238,6 @@ TEST(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
 }
 
 TEST(ShellFiles, SaveNewExtension) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     std::string src = dir + "/v1.0/one.img";
@@ -267,7 +256,6 @@ TEST(ShellFiles, SaveNewExtension) {
 }
 
 TEST(ShellFiles, EmptySelectionSavesNothingAndAsksNothing) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a")});
     select_images({});
@@ -278,7 +266,6 @@ TEST(ShellFiles, EmptySelectionSavesNothingAndAsksNothing) {
 }
 
 TEST(ShellFiles, ComplexSpiderRefused) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_complex(16, 16, "c")});
@@ -293,7 +280,6 @@ TEST(ShellFiles, ComplexSpiderRefused) {
 }
 
 TEST(ShellFiles, PgmNeedsExactlyOneImage) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
@@ -306,7 +292,6 @@ TEST(ShellFiles, PgmNeedsExactlyOneImage) {
 }
 
 TEST(ShellFiles, ReadListWithInterleave) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     for (char L : {'A', 'B', 'C'}) {
@@ -338,7 +323,6 @@ TEST(ShellFiles, ReadListWithInterleave) {
 }
 
 TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
-    REQUIRE_SHELL();
     std::string home = getenv("HOME");
     unlink((home + "/.tvenv").c_str());
     EXPECT_EXIT(menu_run("File", "Quit"), testing::ExitedWithCode(0), "");
@@ -348,7 +332,6 @@ TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
 }
 
 TEST(ShellFiles, CommandLineFilesOpenIntoDefaultAndTheFirstIsShown) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     std::string a = dir + "/first image.mrc", b = dir + "/second.mrc", bad = dir + "/nothing.mrc";

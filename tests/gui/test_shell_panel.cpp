@@ -37,7 +37,6 @@ std::vector<int> range(int a, int b) {
 }  // namespace
 
 TEST(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(64, 64, "a"), make_data(128, 128, "b"), make_data(64, 64, "c")});
     select_images({2, 1, 3});  // line 3 (64 x 64) clicked last
@@ -51,7 +50,6 @@ TEST(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
 }
 
 TEST(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
-    REQUIRE_SHELL();
     shell_reset();
     MRCData* d = make_data(64, 64, "a");
     d->setMag(50);
@@ -76,7 +74,6 @@ TEST(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
 }
 
 TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
-    REQUIRE_SHELL();
     shell_reset();
     std::vector<MRCData*> ds;
     for (int i = 0; i < 25; i++) ds.push_back(make_data(8, 8, ("p" + std::to_string(i)).c_str()));
@@ -95,7 +92,6 @@ TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
 }
 
 TEST(ShellPanel, AllNoneAndDelete) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
     sel_All(nullptr, 0);
@@ -118,7 +114,6 @@ TEST(ShellPanel, AllNoneAndDelete) {
 }
 
 TEST(ShellPanel, DeletingShownImagesLeavesNoViewPointingAtThem) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     select_images({1, 2});
@@ -142,7 +137,6 @@ std::vector<MRCData*> g_gone;
 }
 
 TEST(ShellPanel, DeletionTellsEveryHolder) {
-    REQUIRE_SHELL();
     shell_reset();
     static bool once = false;
     if (!once) add_data_gone_hook([](MRCData* d) { g_gone.push_back(d); });
@@ -161,7 +155,6 @@ TEST(ShellPanel, DeletionTellsEveryHolder) {
 }
 
 TEST(ShellPanel, GroupsAddRenameDelete) {
-    REQUIRE_SHELL();
     shell_reset();
     fl_set_input(control->groupName, "");
     sel_Addgr(nullptr, 0);
@@ -207,7 +200,6 @@ TEST(ShellPanel, GroupsAddRenameDelete) {
 }
 
 TEST(ShellPanel, ViewsAddSelectDelete) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     select_images({2});
@@ -233,7 +225,6 @@ TEST(ShellPanel, ViewsAddSelectDelete) {
 }
 
 TEST(ShellPanel, ZoomButtonsKeepTheCentre) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(1024, 1024, "big")});
     select_images({1});
@@ -260,7 +251,6 @@ TEST(ShellPanel, ZoomButtonsKeepTheCentre) {
 }
 
 TEST(ShellPanel, ZoomOnAFittingMosaicKeepsOriginZero) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b")});
     sel_All(nullptr, 0);
@@ -271,7 +261,6 @@ TEST(ShellPanel, ZoomOnAFittingMosaicKeepsOriginZero) {
 }
 
 TEST(ShellPanel, PixelSizeEntries) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     sel_All(nullptr, 0);
@@ -297,7 +286,6 @@ TEST(ShellPanel, PixelSizeEntries) {
 }
 
 TEST(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a")});
     select_images({1});
@@ -345,7 +333,6 @@ TEST(ShellPanel, HomePageCommandsQuoteTheUrl) {
 }
 
 TEST(ShellPanel, BusyNests) {
-    REQUIRE_SHELL();
     shell_reset();
     busy(1);
     busy(1);
@@ -359,7 +346,6 @@ TEST(ShellPanel, BusyNests) {
 }
 
 TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string env = std::string(getenv("HOME")) + "/.tvenv";
     unlink(env.c_str());
@@ -393,7 +379,6 @@ TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
 }
 
 TEST(ShellPanel, ProgressPanelStaysAwayForShortWork) {
-    REQUIRE_SHELL();
     do_progress(1, 10, "reading");
     do_progress(10, 10, "reading");
     do_progress(-1, 0, nullptr);
@@ -401,7 +386,6 @@ TEST(ShellPanel, ProgressPanelStaysAwayForShortWork) {
 }
 
 TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
-    REQUIRE_SHELL();
     shell_reset();
     struct {
         FL_OBJECT* ob;
@@ -435,7 +419,6 @@ TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
 }
 
 TEST(ShellPanel, WindowManagerCloseDoesNotEndTheProgram) {
-    REQUIRE_SHELL();
     shell_reset();
     menu_run("Help", "Help");
     ASSERT_NE(helpPanel, nullptr);
@@ -455,7 +438,6 @@ TEST(ShellPanel, WindowManagerCloseDoesNotEndTheProgram) {
 }
 
 TEST(ShellPanel, PrintEntryOpensThePrintPanel) {
-    REQUIRE_SHELL();
     shell_reset();
     menu_run("Help", "Help");
     menu_run("File", "Print");
@@ -470,7 +452,6 @@ TEST(ShellPanel, PrintEntryOpensThePrintPanel) {
 }
 
 TEST(ShellPanel, ResizedViewBecomesCurrent) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     select_images({1});
@@ -486,7 +467,6 @@ TEST(ShellPanel, ResizedViewBecomesCurrent) {
 }
 
 TEST(ShellPanel, ReleaseInTheImageListSelects) {
-    REQUIRE_SHELL();
     shell_reset();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
     fl_deselect_browser(control->images);
@@ -499,7 +479,6 @@ TEST(ShellPanel, ReleaseInTheImageListSelects) {
 }
 
 TEST(ShellPanel, HistogramScaleFollowsTheFormula) {
-    REQUIRE_SHELL();
     shell_reset();
     MRCData* d = make_data(64, 64, "a");
     add_to_group({d});
@@ -518,7 +497,6 @@ TEST(ShellPanel, HistogramScaleFollowsTheFormula) {
 }
 
 TEST(ShellPanel, HistogramFiles) {
-    REQUIRE_SHELL();
     shell_reset();
     std::string dir = shell_tmpdir();
     add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});

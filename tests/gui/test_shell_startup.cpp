@@ -74,7 +74,6 @@ bool serverHasPseudoColor() {
 }  // namespace
 
 TEST(ShellStartup, PanelsGroupAndFirstView) {
-    REQUIRE_SHELL();
     shell_reset();
     ASSERT_NE(control, nullptr);
     EXPECT_TRUE(control->control->visible);
@@ -99,7 +98,6 @@ TEST(ShellStartup, PanelsGroupAndFirstView) {
 }
 
 TEST(ShellStartup, PrivcmapAndUseCounterStored) {
-    REQUIRE_SHELL();
     // HOME started empty: the defaults were stored, "UC" counted this start.
     ASSERT_NE(getenv2("privcmap"), nullptr);
     EXPECT_STREQ(getenv2("privcmap"), "      0");
@@ -108,7 +106,6 @@ TEST(ShellStartup, PrivcmapAndUseCounterStored) {
 }
 
 TEST(ShellStartup, ToolkitArgumentsFollowTheServer) {
-    REQUIRE_SHELL();
     const auto& a = toolkit_args();
     ASSERT_FALSE(a.empty());
     if (serverHasPseudoColor()) {
@@ -129,7 +126,6 @@ TEST(ShellStartup, ToolkitArgumentsFollowTheServer) {
 }
 
 TEST(ShellStartup, PrivatePreferenceAddsPrivate) {
-    REQUIRE_SHELL();
     Display* d = XOpenDisplay(nullptr);
     ASSERT_NE(d, nullptr);
     VisualPlan on = plan_visual(d, true), off = plan_visual(d, false);
@@ -149,7 +145,6 @@ TEST(ShellStartup, PrivatePreferenceAddsPrivate) {
 // A second client holds every free cell of the default colour map: the plan
 // switches to a private map, and a real start-up in its own process finishes.
 TEST(ShellStartup, FullColormapDoesNotHang) {
-    REQUIRE_SHELL();
     if (!serverHasPseudoColor() || DefaultDepth(dpy, DefaultScreen(dpy)) != 8)
         GTEST_SKIP() << "needs an 8-bit PseudoColor default visual";
     Display* hog = XOpenDisplay(nullptr);
@@ -179,7 +174,6 @@ TEST(ShellStartup, FullColormapDoesNotHang) {
 }
 
 TEST(ShellStartup, FreeCellCountGivesCellsBack) {
-    REQUIRE_SHELL();
     Display* d = XOpenDisplay(nullptr);
     ASSERT_NE(d, nullptr);
     if (DefaultDepth(d, DefaultScreen(d)) != 8) {
@@ -199,7 +193,6 @@ TEST(ShellStartup, FreeCellCountGivesCellsBack) {
 // "privcmap" 1 in the file: 8-bit servers get "-private", others start on
 // their own visual all the same.
 TEST(ShellStartup, PrivcmapFromTheFileIsObeyed) {
-    REQUIRE_SHELL();
     std::string home = shell_tmpdir();
     {
         FILE* f = std::fopen((home + "/.tvenv").c_str(), "w");

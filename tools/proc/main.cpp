@@ -24,7 +24,12 @@ ProcRegister::ProcRegister(std::initializer_list<ProcCommand> cmds) {
     for (auto& c : cmds) table().push_back(c);
 }
 
+// Without --verbose the library's messages on standard output are held here
+// and shown (on standard error) only when something fails.
+static StdoutCapture* g_quiet = nullptr;
+
 int proc_fail(const char* fmt, ...) {
+    if (g_quiet) std::fputs(g_quiet->take().c_str(), stderr);
     std::fputs("tarvik-proc: ", stderr);
     va_list ap;
     va_start(ap, fmt);
@@ -91,7 +96,8 @@ static void usage(FILE* f) {
     std::fprintf(f,
                  "usage: tarvik-proc COMMAND ARGS... [OPTIONS]\n"
                  "Headless image processing for electron micrographs (MRC, SPIDER, IMAGIC, PIF, PGM).\n"
-                 "Messages of the readers go to standard error, results to standard output.\n\n"
+                 "Results go to standard output; failures are reported on standard error (with the\n"
+                 "readers' messages, which --verbose shows always).\n\n"
                  "commands:\n");
     for (auto& c : table()) std::fprintf(f, "  %-14s %s\n  %-14s   %s\n", c.name, c.usage, "", c.summary);
     std::fprintf(f,
@@ -124,7 +130,8 @@ static bool listed(const char* list, const std::string& name) {
 }
 
 int main(int argc, char** argv) {
-    // Results keep the real standard output; the library's messages go to stderr.
+    // Results keep the real standard output; the library's messages go to
+    // standard error (held back unless --verbose).
     int outfd = dup(1);
     proc_out = outfd >= 0 ? fdopen(outfd, "w") : stdout;
     if (!proc_out) proc_out = stdout;
@@ -180,12 +187,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tarvik-proc %s %s\n", cmd->name, cmd->usage);
         return 2;
     }
-    set_console_progress(a.has("verbose"));
+    bool verbose = a.has("verbose");
+    set_console_progress(verbose);
+    StdoutCapture* quiet = verbose ? nullptr : new StdoutCapture();
+    g_quiet = quiet;
     // Settings such as "mag" and "scanres" come from the user's preference file;
     // the tool never writes it.
     openenv2();
     int rc = cmd->run(a);
     std::fflush(proc_out);
+    if (quiet && rc != 0) std::fputs(quiet->take().c_str(), stderr);
+    g_quiet = nullptr;
+    delete quiet;
     std::fflush(stdout);
     return rc;
 }
