@@ -92,8 +92,7 @@ List* readAnyFile(const char* path) {
         MRCData* d = new MRCData();
         return single(d, d->readSPIDER(path));
     }
-    MRCData* d = new MRCData();
-    return single(d, d->readMRCData(path));
+    return readMRCFile(path);
 }
 
 std::string formatForName(const char* path) {
@@ -102,18 +101,33 @@ std::string formatForName(const char* path) {
     if (endsWith(p, ".hed")) return "imagic";
     if (endsWith(p, ".pif") || endsWith(p, ".PIF")) return "pif";
     if (endsWith(p, ".pgm") || endsWith(p, ".PGM")) return "pgm";
+    if (endsWith(p, ".mrcs")) return "mrcs";
     return "mrc";
 }
 
 int writeAnyFile(MRCData* d, const char* path, const std::string& format, int shortMode) {
     std::string f = format.empty() ? formatForName(path) : format;
     if (f == "mrc") return d->writeMRCData(path, shortMode);
+    if (f == "mrcs") {
+        List one;
+        one.addObject(d);
+        return writeMRCStack(&one, path, shortMode);
+    }
     if (f == "spider") return d->writeSPIDER(path);
     if (f == "imagic") return d->appendImagic(path);
     if (f == "pif") return d->appendPIF(path);
     if (f == "pgm") return d->writePGM(path);
     std::printf("Unknown output format %s\n", f.c_str());
     return 0;
+}
+
+int writeAnyList(List* l, const char* path, const std::string& format, int shortMode) {
+    const std::string f = format.empty() ? formatForName(path) : format;
+    if (f == "mrcs") return writeMRCStack(l, path, shortMode);
+    int ok = 1;
+    for (int i = 0; i < l->count() && ok; i++)
+        ok = writeAnyFile(static_cast<MRCData*>(l->objectAt(i)), path, f, shortMode);
+    return ok;
 }
 
 void freeDataList(List* l) {
@@ -123,5 +137,5 @@ void freeDataList(List* l) {
 }
 
 bool isStackFormat(const std::string& format) {
-    return format == "imagic" || format == "pif";
+    return format == "imagic" || format == "pif" || format == "mrcs";
 }

@@ -1,4 +1,4 @@
-// Readers of the stack formats, which give several data sets per file.
+// Readers and writers of the stack formats, which hold several data sets per file.
 #pragma once
 
 #include <string>
@@ -10,6 +10,13 @@ class List;
 List* readIMAGIC(const char* file);
 // Every 2-D image of a PIF file; a List of new data sets, or null.
 List* readPIF(const char* file);
+// Any MRC file as a List: one data set for a single image (as readMRCData reads it), one per
+// section "NAME:1", "NAME:2", ... for a particle stack (name ending in ".mrcs", or space group 0
+// with nz > 1). Volumes are refused. Null after printing why.
+List* readMRCFile(const char* file);
+// Writes the data sets of a list, all of one size and kind, as one MRC image stack (space
+// group 0, nz = count) with the first one's header and pixel size; the sets stay unchanged. 1 or 0.
+int writeMRCStack(List* sets, const char* file, int shortMode);
 
 // Helpers the format files share.
 namespace fmt {

@@ -32,7 +32,8 @@ void jsonNumber(FILE* f, double v) {
 
 void printInfo(const char* file, MRCData* d, bool json) {
     const char* names[] = {"Min", "Max", "Mean", "Sigma", "EdgeMean", "EdgeSigma", "RenMin", "RenMax"};
-    double vals[] = {d->Min(), d->Max(), d->Mean(), d->Sigma(), d->EdgeMean(), d->EdgeSigma(), d->RenMin(), d->RenMax()};
+    double vals[] = {d->Min(),      d->Max(),       d->Mean(),   d->Sigma(),
+                     d->EdgeMean(), d->EdgeSigma(), d->RenMin(), d->RenMax()};
     int nx = d->isComplex() ? d->xSize() - 2 : d->xSize();
     if (json) {
         std::fputs("{\"file\": ", proc_out);
@@ -85,11 +86,10 @@ int cmdConvert(const ProcArgs& a) {
     if (!l) return 1;
     int rc = 0;
     if (l->count() > 1 && !isStackFormat(fmt)) {
-        rc = proc_fail("%s holds %d images: pick one with --index N or write a stack (.hed, .pif)", a.pos[0].c_str(),
-                       l->count());
-    } else {
-        for (int i = 0; i < l->count() && rc == 0; i++)
-            rc = proc_write(a, static_cast<MRCData*>(l->objectAt(i)), out, shortMode);
+        rc = proc_fail("%s holds %d images: pick one with --index N or write a stack (.mrcs, .hed, .pif)",
+                       a.pos[0].c_str(), l->count());
+    } else if (!writeAnyList(l, out.c_str(), fmt, shortMode)) {
+        rc = proc_fail("cannot write %s", out.c_str());
     }
     freeDataList(l);
     return rc;
