@@ -636,7 +636,7 @@ int DataWin::buttonPress(int x, int y, int code, unsigned long time) {
             done = false;
     }
     if (!done) {
-        ModeHandler h = modeHandler(mode);
+        ModeHandler h = modeHandler(mode, cplx);
         if (h) h(this, x, y, dx, dy, code, time);
     }
     if (!cplx && ev_is_button(code) && shellHooks.moused) shellHooks.moused(this, x, y, code, time);

@@ -15,7 +15,7 @@
 #include "fft/ifftsubs.h"
 
 namespace {
-ModeHandler g_handlers[7] = {};
+ModeHandler g_handlers[2][7] = {};  // [complex][mode]
 // Box sizes typed in are rounded up to the next size the FFT accepts.
 int (*g_boxRound)(int) = npfa;
 
@@ -84,11 +84,11 @@ void showLevelSliders() {
 }
 }  // namespace
 
-void setModeHandler(int mode, ModeHandler h) {
-    if (mode >= 0 && mode < 7) g_handlers[mode] = h;
+void setModeHandler(int mode, ModeHandler h, bool complexData) {
+    if (mode >= 0 && mode < 7) g_handlers[complexData][mode] = h;
 }
-ModeHandler modeHandler(int mode) {
-    return mode >= 0 && mode < 7 ? g_handlers[mode] : nullptr;
+ModeHandler modeHandler(int mode, bool complexData) {
+    return mode >= 0 && mode < 7 ? g_handlers[complexData][mode] : nullptr;
 }
 void setBoxSizeRounding(int (*npfa)(int)) {
     g_boxRound = npfa;

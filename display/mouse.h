@@ -42,13 +42,14 @@ void new_wavelet2(FL_OBJECT* ob, long arg);
 void new_wavelet3(FL_OBJECT* ob, long arg);
 void new_wavelet4(FL_OBJECT* ob, long arg);
 
-// Mode handlers of the views other than MOVE are installed here as they come;
-// buttonPress calls the handler of the effective mode for real data sets and
-// falls back to nothing. Return value as buttonPress.
+// Mode handlers: buttonPress does the moves common to all modes (centre,
+// pan, titles of entering and leaving) and hands every other event to the
+// handler of the effective mode, one for real data sets and one for
+// transforms (complex). (dx, dy) is the pointer in data coordinates.
 class DataWin;
 using ModeHandler = int (*)(DataWin* v, int x, int y, int dx, int dy, int code, unsigned long time);
-void setModeHandler(int mode, ModeHandler h);
-ModeHandler modeHandler(int mode);
+void setModeHandler(int mode, ModeHandler h, bool complexData = false);
+ModeHandler modeHandler(int mode, bool complexData = false);
 
 // Box sizes typed into the panel are rounded up to a valid FFT size (npfa,
 // the default) when "fftboxonly" is 1; null turns the rounding off.
