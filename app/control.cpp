@@ -283,6 +283,39 @@ void destroy_data(MRCData* d) {
     delete d;
 }
 
+int replace_data(MRCData* old, MRCData* result) {
+    for (int i = 0; i < count(dataList); i++) {
+        List* g = (List*)dataList->objectAt(i);
+        if (indexOf(g, old) < 0) continue;
+        g->replaceObject(old, result);
+        for (int k = 0; k < count(viewList); k++) {
+            DataWin* v = (DataWin*)viewList->objectAt(k);
+            if (indexOf(v->data(), old) < 0) continue;
+            v->data()->replaceObject(old, result);
+            v->redraw();
+        }
+        destroy_data(old);
+        return 1;
+    }
+    return 0;
+}
+
+void refresh_after_change() {
+    v_Scalehist(nullptr, 0);
+    if (DataWin* v = current_view()) v->redraw();
+}
+
+void refresh_after_add() {
+    // The image list is rebuilt from the group: keep the selected lines.
+    int n = fl_get_browser_maxline(control->images);
+    std::vector<int> sel;
+    for (int i = 1; i <= n; i++)
+        if (fl_isselected_browser_line(control->images, i)) sel.push_back(i);
+    update_data_list();
+    for (int i : sel) fl_select_browser_line(control->images, i);
+    sel_Image(nullptr, 0);
+}
+
 void sel_Image(FL_OBJECT*, long) {
     if (help_for("This is a list of images in the current image group (the list to the left). Selected images will be "
                  "displayed in the current image window. Note that some mouse functions don't work if multiple images "

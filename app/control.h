@@ -72,5 +72,15 @@ using DataGoneHook = void (*)(MRCData* d);
 void add_data_gone_hook(DataGoneHook h);
 // Forgets d everywhere (views and hooks) and destroys it.
 void destroy_data(MRCData* d);
+// A command's result takes old's place in its group (and in the views that
+// showed old); old is then forgotten everywhere and destroyed. Returns 0, and
+// changes nothing, when no group holds old.
+int replace_data(MRCData* old, MRCData* result);
+// The end of a command that changed data sets in place: rescale the histogram
+// display and redraw the current view.
+void refresh_after_change();
+// The end of a command that added data sets: rebuild the image list and
+// run the image selection.
+void refresh_after_add();
 // Makes a new view bound to the current group; null when it cannot be made.
 DataWin* make_view(int x, int y);

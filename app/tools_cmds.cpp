@@ -1,7 +1,14 @@
 #include "app/tools_cmds.h"
 
+#include <cstdio>
+
+#include "app/cmd_util.h"
+#include "app/dialogs.h"
 #include "app/menus.h"
 #include "app/prefs_dialog.h"
+#include "core/MRCData.h"
+#include "core/prefs.h"
+#include "fft/ifftsubs.h"
 
 namespace {
 const char* kNormalizeHelp =
@@ -27,7 +34,15 @@ void m_Tools_Filter() {
     not_available("Tools", "Filter");
 }
 void m_Tools_Normalize(int kind) {
-    not_available("Tools", kind ? "Edge Normalize" : "Normalize");
+    BusyScope b;
+    Selection sel;
+    for (int i = 0; i < sel.count(); i++) {
+        if (kind)
+            sel.at(i)->edgeNormalize();
+        else
+            sel.at(i)->normalize();
+    }
+    refresh_after_change();
 }
 void m_Tools_Subtract() {
     not_available("Tools", "Subtract");
@@ -45,7 +60,30 @@ void m_Tools_Pad() {
     not_available("Tools", "Pad for FFT");
 }
 void m_Tools_FFT(int inverse) {
-    not_available("Tools", inverse ? "IFT" : "FFT");
+    BusyScope b;
+    Selection sel;
+    List* g = current_group();
+    for (int i = 0; i < sel.count(); i++) {
+        MRCData* d = sel.at(i);
+        if (i == 0 && getenvfd("extfft", 1.0f) != 0) {
+            dlg_message("Sorry, external FFTs are no longer supported.",
+                        "However, the internal routine is now based on ifftsubs.", "");
+            setenvf("extfft", 0);
+            refresh_after_add();
+            return;
+        }
+        int w = d->isComplex() ? d->xSize() - 2 : d->xSize();
+        for (int n : {d->ySize(), w})
+            if (npfa(n) != n) {
+                char line[80];
+                std::snprintf(line, sizeof line, "the next larger valid size is %d.", npfa(n));
+                dlg_message("Sorry, the internal FFT routine cannot process this image size", line, "");
+                refresh_after_add();
+                return;
+            }
+        if (MRCData* t = inverse ? d->doIFT(0) : d->doFFT(0)) g->addObject(t);
+    }
+    refresh_after_add();
 }
 void m_Tools_DWT(int inverse) {
     not_available("Tools", inverse ? "IWT" : "DWT");
