@@ -51,7 +51,7 @@ TEST(Tools, FftNoticeOnFirstUseThenTransformsAndIftRestores) {
     ASSERT_EQ(dlg_log().size(), 1u);
     EXPECT_EQ(dlg_log()[0],
               "message: Sorry, the internal FFT routine cannot process this image size|the next larger valid size is "
-              "62.|");
+              "64.|");  // 62 = 2 x 31
     EXPECT_EQ(count(current_group()), 4);
     EXPECT_EQ(busy_depth(), 0);
 }
