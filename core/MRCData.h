@@ -129,8 +129,7 @@ public:
     int readMRCData(const char* file);
     int writeMRCData(const char* file, int shortMode);
 
-    // ==== other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)
-    // (formats: add declarations below this line)
+    // ---- other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)
     // SPIDER: one real 2-D image; the first 1024 header bytes are kept and written back.
     int readSPIDER(const char* file);
     int writeSPIDER(const char* file);
@@ -148,10 +147,7 @@ public:
     int saveBoxDB(const char* file);
     int loadBoxDB(const char* file);
 
-    // ==== end of file formats
-
-    // ==== rendering (display/render.cpp)
-    // (rendering: add declarations below this line)
+    // ---- rendering (display/render.cpp)
     // Pixels of the data set into buffer (rows of bytesPerLine bytes), data row 0
     // at the bottom; xOff/yOff are the data coordinates of the screen's
     // lower-left corner; unfilled pixels keep what the caller put there. All return 1.
@@ -167,10 +163,7 @@ public:
     int renderLUT(unsigned char* buffer, int xOff, int yOff, int width, int height, int bytesPerLine, float zoom,
                   const uint32_t* lut, int bytesPerPixel, int msbFirst, int phase);
 
-    // ==== end of rendering
-
-    // ==== Fourier, filters, masks, correlation (numeric/)
-    // (numeric: add declarations below this line)
+    // ---- Fourier, filters, masks, correlation (numeric/)
     // Complex data (after a transform) holds rows of NX+2 floats, NX/2+1 pairs,
     // rows centred on NY/2; pairs are (amplitude, phase), or (re, im) when Flags bit 2
     // is set. Only the first plane takes part in a transform: results have one plane.
@@ -207,10 +200,7 @@ public:
     MRCData* rotateAndTranslate(float angle, float dx, float dy, int inPlace);
     void subData(MRCData* other);
 
-    // ==== end of numeric
-
-    // ==== wavelets and CTF (wav/, ctf/)
-    // (wavelet/ctf: add declarations below this line)
+    // ---- wavelets and CTF (wav/, ctf/)
     // Wavelet transform in place with bank `basis` (0..14, others Daub4); levels 0 or
     // out of range take the maximum. 0 on failure, the data untouched (wav/dwt.cpp).
     int doDWT(int basis, int levels);
@@ -218,8 +208,6 @@ public:
     // Transform, threshold the detail bands with the ten level gains, invert.
     // The threshold argument is kept for the menu's call; the gains decide.
     int DWTFilt(int basis, int levels, float threshold, const float* gains);
-
-    // ==== end of wavelets and CTF
 
     // Radial distance cache, owned by the radial profile code.
     std::vector<float> radCache;

@@ -1,4 +1,4 @@
-// Shared helpers of the format tests: temporary folders, files, patterns.
+// Shared helpers of the format tests: files as bytes, patterns.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,20 +12,10 @@
 #include <vector>
 
 #include "core/MRCData.h"
+#include "tests/core/tempdir.h"
 
 // Kept apart from testutil.h: these helpers work on byte vectors.
 namespace fmtt {
-
-// A private folder removed with everything in it at the end of the test.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char t[] = "/tmp/tarvik-test-XXXXXX";
-        path = mkdtemp(t);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
 
 inline std::string dataFile(const std::string& rel) {
     return std::string(TARVIK_TEST_DATA) + "/" + rel;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/MRCData.h"
+#include "tests/core/tempdir.h"
 
 namespace {
 
@@ -54,22 +55,6 @@ std::string captured(std::function<void()> f) {
     f();
     return testing::internal::GetCapturedStdout();
 }
-
-// Runs a test body in a fresh temporary directory (calcRCF writes test.rcf.dat).
-struct TempDir {
-    std::string path, old;
-    TempDir() {
-        char tmpl[] = "/tmp/tarvik-align-XXXXXX";
-        path = mkdtemp(tmpl);
-        char buf[4096];
-        old = getcwd(buf, sizeof buf);
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~TempDir() {
-        EXPECT_EQ(chdir(old.c_str()), 0);
-        std::system(("rm -rf '" + path + "'").c_str());
-    }
-};
 
 }  // namespace
 
@@ -183,7 +168,7 @@ TEST(ACFcenter, CentresASymmetricImage) {
 }
 
 TEST(CalcRCF, RecoversTenDegrees) {
-    TempDir tmp;
+    TempDir tmp(true);  // calcRCF writes test.rcf.dat here
     Data a = texture(128, 0, 0, 0);
     float same = a->calcRCF(a.get(), 0, 0);
     EXPECT_NEAR(same, 0, 0.5 * M_PI / 180);
@@ -208,7 +193,7 @@ TEST(CalcRCF, RecoversTenDegrees) {
 }
 
 TEST(CalcRCF, NoRingFitsOrNoPartner) {
-    TempDir tmp;
+    TempDir tmp(true);  // calcRCF writes test.rcf.dat here
     Data a = texture(44, 0, 0, 0), b = texture(44, 0, 0, 0);
     float ang = 1;
     EXPECT_EQ(captured([&] { ang = a->calcRCF(b.get(), 0, 0); }), "RCF: No ring fits inside the image\n");

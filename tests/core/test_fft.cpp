@@ -127,36 +127,6 @@ TEST(SizeRule, ListedValues) {
     }
 }
 
-TEST(Srfp, RadixListsAndSlotLimit) {
-    auto radices = [](int n, int* err) {
-        int fac[20], sym[20], uns[20], psym, pmax = 19, grp = 8;
-        srfp(&n, &pmax, &grp, fac, sym, &psym, uns, err);
-        std::vector<int> v;
-        for (int i = 0; fac[i]; i++)
-            if (fac[i] != 1) v.push_back(fac[i]);
-        return v;
-    };
-    int err;
-    EXPECT_EQ(radices(16, &err), (std::vector<int>{8, 2}));
-    EXPECT_EQ(radices(64, &err), (std::vector<int>{8, 8}));
-    EXPECT_EQ(radices(1024, &err), (std::vector<int>{8, 8, 8, 2}));
-    EXPECT_EQ(err, 0);
-    // 12 = pair of 2s around the unpaired 3; the symmetric list has the same palindrome.
-    EXPECT_EQ(radices(12, &err), (std::vector<int>{2, 3, 2}));
-    radices(16384, &err);
-    EXPECT_EQ(err, 0);
-    radices(32768, &err);
-    EXPECT_EQ(err, 1);
-    radices(23, &err);
-    EXPECT_EQ(err, 1);
-    int n = 2 * 9 * 5, fac[20], sym[20], uns[20], psym, pmax = 19, grp = 8;
-    srfp(&n, &pmax, &grp, fac, sym, &psym, uns, &err);
-    EXPECT_EQ(psym, 3);
-    EXPECT_EQ(uns[0], 2);
-    EXPECT_EQ(uns[1], 5);
-    EXPECT_EQ(sym[1], 10);
-}
-
 TEST(Cmplft, MatchesDirectSumForEveryLengthUpTo400) {
     for (int n = 1; n <= 400; n++) {
         int fac[20], sym[20], uns[20], psym, err, pmax = 19, grp = 8, nn = n;

@@ -27,9 +27,9 @@ TEST(ProcFiles, ConvertRoundTripsEveryRealFixture) {
         ASSERT_EQ(runCommand(proc("convert '" + a + "' '" + b + "' 2>/dev/null")), 0) << f;
         MRCData src, back;
         testing::internal::CaptureStdout();
-        ASSERT_EQ(src.readMRCData(in.c_str()), 1);
-        ASSERT_EQ(back.readMRCData(b.c_str()), 1);
+        int ok = src.readMRCData(in.c_str()) + back.readMRCData(b.c_str());
         testing::internal::GetCapturedStdout();
+        ASSERT_EQ(ok, 2) << f;
         ASSERT_EQ(back.xSize(), src.xSize());
         ASSERT_EQ(back.ySize(), src.ySize());
         EXPECT_EQ(std::memcmp(back.getRealData(), src.getRealData(), src.xSize() * src.ySize() * 4), 0) << f;

@@ -1,7 +1,5 @@
 // tarvik-proc's Fourier, filter, mask, average and alignment commands, end to end.
 #include <gtest/gtest.h>
-
-#include "tests/core/testutil.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "core/MRCData.h"
+#include "tests/core/testutil.h"
 
 namespace {
 
@@ -24,12 +23,8 @@ using Data = std::unique_ptr<MRCData>;
 
 class ProcNumeric : public testing::Test {
 protected:
-    std::string dir;
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarvik-procnum-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    TempDir tmp;
+    std::string dir = tmp.path;
     std::string path(const std::string& f) const { return dir + "/" + f; }
 
     // Runs tarvik-proc in the temporary folder; returns the exit status and standard output.

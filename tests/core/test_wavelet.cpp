@@ -1,7 +1,5 @@
 // Wavelet banks, transforms, data-set operations and thresholding.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -10,7 +8,7 @@
 #include <vector>
 
 #include "core/MRCData.h"
-#include "core/mmode.h"
+#include "tests/core/testutil.h"
 #include "wav/filter.h"
 #include "wav/wavelet.h"
 
@@ -333,27 +331,20 @@ TEST_F(WavFilt, ZeroGainsChangeNothing) {
 TEST_F(WavFilt, SoftThresholdOfOneQuadrant) {
     gains(0);
     gain[0] = 0.5f;
-    // One level on 8 x 8: the lower-left quadrant (rows 4..7, columns 0..3) is checked by hand.
+    // One level on 8 x 8: the lower-left detail quadrant (rows 4..7, columns
+    // 0..3) holds a +-1 checkerboard with -3 and +3 in two cells: mean 0,
+    // sigma sqrt(2), T = 0.5 sqrt(2) sqrt(2 log2 8) = sqrt(3); |v| >= T
+    // becomes sqrt(v^2 - T^2): +-3 -> +-sqrt(6), +-1 -> 0.
     std::vector<float> v(64, 0.0f);
-    std::vector<double> q;
     for (int r = 4; r < 8; r++)
-        for (int c = 0; c < 4; c++) {
-            v[r * 8 + c] = (float)((r * 7 + c * 3) % 5) - 2.0f;
-            q.push_back(v[r * 8 + c]);
-        }
-    double mean = 0, msq = 0;
-    for (double x : q) {
-        mean += x / 16;
-        msq += x * x / 16;
-    }
-    double T = 0.5 * std::sqrt(msq - mean * mean) * std::sqrt(2 * std::log(8.0) / std::log(2.0));
-    std::vector<float> in = v;
+        for (int c = 0; c < 4; c++) v[r * 8 + c] = (r + c) % 2 ? 1.0f : -1.0f;
+    v[4 * 8 + 0] = -3;
+    v[7 * 8 + 2] = 3;
     wav_filt(8, 8, v.data(), 0, 1, gain);
     for (int r = 4; r < 8; r++)
         for (int c = 0; c < 4; c++) {
-            double x = in[r * 8 + c];
-            double e = std::fabs(x) >= T ? std::copysign(std::sqrt(x * x - T * T), x) : 0.0;
-            EXPECT_NEAR(v[r * 8 + c], e, 1e-5);
+            float e = (r == 4 && c == 0) ? -std::sqrt(6.0f) : (r == 7 && c == 2) ? std::sqrt(6.0f) : 0.0f;
+            EXPECT_NEAR(v[r * 8 + c], e, 1e-4) << r << "," << c;
         }
 }
 
@@ -397,29 +388,13 @@ struct ProcRun {
 };
 
 ProcRun runProc(const std::string& args) {
-    std::string cmd = std::string(TARVIK_PROC) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    ProcRun r{-1, ""};
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    ProcRun r;
+    r.status = runCommand("'" TARVIK_PROC "' " + args + " 2>&1", &r.out);
     return r;
 }
 
 class ProcWavelet : public testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarvik_wav_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override {
-        std::string rc = "rm -rf '" + dir + "'";
-        (void)!system(rc.c_str());
-    }
     std::string write(const std::vector<float>& v, int nx, int ny, const char* name) {
         MRCData* d = makeData(v, nx, ny);
         std::string path = dir + "/" + name;
@@ -432,7 +407,8 @@ protected:
         EXPECT_EQ(d->readMRCData(path.c_str()), 1);
         return d;
     }
-    std::string dir;
+    TempDir tmp;
+    std::string dir = tmp.path;
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
-// Shared helpers for the core tests: temporary folders, HOME, data paths.
+// Shared helpers for the core tests: data paths, files, commands.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -16,34 +16,11 @@
 #include <vector>
 
 #include "core/prefs.h"
+#include "tests/core/tempdir.h"
 
-// A fresh folder, with HOME pointed at it and the preference table emptied,
-// removed again afterwards.
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tarvik-test-XXXXXX";
-        path = mkdtemp(tmpl);
-        const char* h = getenv("HOME");
-        oldHome = h ? h : "";
-        setenv("HOME", path.c_str(), 1);
-        clearenv2();
-    }
-    ~TempDir() {
-        setenv("HOME", oldHome.c_str(), 1);
-        clearenv2();
-        std::string cmd = "rm -rf '" + path + "'";
-        if (system(cmd.c_str())) {
-        }
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-
-private:
-    std::string oldHome;
-};
-
-inline std::string dataFile(const std::string& rel) { return std::string(TARVIK_TEST_DATA) + "/" + rel; }
+inline std::string dataFile(const std::string& rel) {
+    return std::string(TARVIK_TEST_DATA) + "/" + rel;
+}
 
 inline std::string slurp(const std::string& path) {
     std::ifstream f(path, std::ios::binary);

@@ -378,13 +378,6 @@ TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
     setenvf("privcmap", 0);
 }
 
-TEST(ShellPanel, ProgressPanelStaysAwayForShortWork) {
-    do_progress(1, 10, "reading");
-    do_progress(10, 10, "reading");
-    do_progress(-1, 0, nullptr);
-    SUCCEED();  // no panel within 2 s, nothing to close
-}
-
 TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     shell_reset();
     struct {
