@@ -16,7 +16,7 @@ ProfileFigures live_profile_figures(const float* y, float* lastScale) {
     for (int i = 60; i < 200; i++) sum += y[i];
     f.bgScale = (float)(2 * sum / 140);
     // Profiles of one micrograph's pieces stay on the scale of the first.
-    if (*lastScale != 0 && std::fabs((*lastScale - f.bgScale) / f.bgScale) <= 0.5f)
+    if (*lastScale != 0 && f.bgScale != 0 && std::fabs((*lastScale - f.bgScale) / f.bgScale) <= 0.5f)
         f.bgScale = *lastScale;
     else
         *lastScale = f.bgScale;

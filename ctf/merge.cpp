@@ -78,7 +78,7 @@ float merge_snr(int n, const MergeImage* im, float* const* w, int i) {
         sig += (double)w[k][i] * im[k].ctf[i];
         noi += (double)w[k][i] * w[k][i] * im[k].noise[i];
     }
-    return (float)(sig * sig / noi);
+    return noi > 0 ? (float)(sig * sig / noi) : 0.0f;
 }
 
 namespace {
