@@ -88,14 +88,18 @@ double signalOf(const MergeImage& m, int i) {
     return c2 > 0 ? (m.data[i] - m.noise[i]) / c2 : 0;
 }
 
-// The signal-estimate mode (t == 0) at sample i; m and c are the running sum
-// and count of the estimates.
+// The signal-estimate mode (t == 0) at sample i; m and c are the pair's
+// running sum and count of the estimates. The triple takes the mean of
+// sqrt(S_k) over the images with a signal (1e-6 when none has one) and enters
+// it into norm and the weights as the pair does.
 float signalEstimate(int n, const MergeImage* im, const float* filt, int i, float snr, double& m, double& c,
                      float* const* w, float* norm) {
     double S[3], a;
     int pos = 0;
     for (int k = 0; k < n; k++) pos += (S[k] = signalOf(im[k], i)) > 0;
-    if (snr < 0.05f || pos == 0) {
+    if (n == 3 && pos == 0) {
+        a = 1e-6;  // no image has a signal here: the sample is all but dropped
+    } else if (n == 2 && (snr < 0.05f || pos == 0)) {
         a = m / c;
     } else if (n == 2 && pos == 2) {
         double c1 = (double)im[0].ctf[i] * im[0].ctf[i], c2 = (double)im[1].ctf[i] * im[1].ctf[i];
@@ -108,10 +112,6 @@ float signalEstimate(int n, const MergeImage* im, const float* filt, int i, floa
         for (int k = 0; k < n; k++)
             if (S[k] > 0) sum += std::sqrt(S[k]);
         a = sum / pos;
-        if (n == 3) {
-            m += a;
-            c += 1;
-        }
     }
     double sumc = 0;
     for (int k = 0; k < n; k++) sumc += std::fabs(im[k].ctf[i]);

@@ -135,6 +135,11 @@ TEST(Merge, SignalEstimateMode) {
     double a = (m + 1e-6) / (c + 1e-6);
     EXPECT_NEAR(W.norm[120], T.filt[120] * a / (std::fabs(T.ctf[0][120]) + std::fabs(T.ctf[1][120])),
                 1e-3 * W.norm[120]);
+    // The triple drops such a sample (estimate 1e-6).
+    auto im3 = T.images(3);
+    merge_weights(3, im3.data(), T.filt, 0, W.wp, W.norm, W.snr);
+    double sumc = std::fabs(T.ctf[0][120]) + std::fabs(T.ctf[1][120]) + std::fabs(T.ctf[2][120]);
+    EXPECT_NEAR(W.norm[120], T.filt[120] * 1e-6 / sumc, 1e-9);
 }
 
 TEST(Merge, TransformsAreWeightedByRadius) {
