@@ -18,6 +18,7 @@
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
+#include "ctf/livec.h"
 #include "display/colormap.h"
 
 namespace {
@@ -344,8 +345,10 @@ void sel_Image(FL_OBJECT*, long) {
         delete l;
         return;
     }
+    const int selected = count(l);
     v->setData(l);  // the view owns the list now (and deletes an empty one)
     if (!d) return;
+    if (livec_is_open() && selected == 1 && d->isComplex() && d->hasPstate()) livec_redisp(d);
     float lo = d->Histmin(), hi = d->Histmax();
     float ymax = 0.005f;
     for (int i = 0; i < 256; i++) {

@@ -16,6 +16,7 @@
 #include "app/viewlink.h"
 #include "core/List.h"
 #include "core/prefs.h"
+#include "ctf/livec.h"
 #include "ufn/ufn_panel.h"
 
 namespace {
@@ -151,6 +152,7 @@ Display* startup_toolkit(int argc, char** argv) {
 int startup_workbench() {
     install_ui_hooks();
     installShellHooks();
+    install_live_ctf();
     XFontStruct* fs = XLoadQueryFont(dpy, "6x10");
     if (!fs) fs = XLoadQueryFont(dpy, "fixed");
     gfont = fs ? fs->fid : 0;

@@ -185,8 +185,7 @@ void mm_Set(FL_OBJECT* ob, long n) {
         DataWin* v = (DataWin*)viewList->objectAt(i);
         if (v) v->setCursor(cursors[n]);
     }
-    // CTF mode opens the live CTF window on a complex image: comes with the
-    // live window (its mode handler does the rest).
+    if (n == CTF && shellHooks.ctfModeOn) shellHooks.ctfModeOn();
 }
 
 void m_Size(FL_OBJECT*, long) {

@@ -30,5 +30,7 @@ struct ShellHooks {
     // Help mode (dohelp) and the help window (help).
     int (*dohelp)() = nullptr;
     void (*help)(const char* text) = nullptr;
+    // CTF mode was chosen (the live CTF window opens on a transform).
+    void (*ctfModeOn)() = nullptr;
 };
 extern ShellHooks shellHooks;

@@ -1,0 +1,62 @@
+#include "ctf/livecalc.h"
+
+#include <cmath>
+
+ProfileFigures live_profile_figures(const float* y, float* lastScale) {
+    ProfileFigures f;
+    f.yMin = f.yMax = y[1];
+    for (int i = 1; i < 200; i++) {
+        if (y[i] < f.yMin) f.yMin = y[i];
+        if (y[i] > f.yMax) f.yMax = y[i];
+    }
+    f.yMaxHigh = y[8];
+    for (int i = 8; i < 200; i++)
+        if (y[i] > f.yMaxHigh) f.yMaxHigh = y[i];
+    double sum = 0;
+    for (int i = 60; i < 200; i++) sum += y[i];
+    f.bgScale = (float)(2 * sum / 140);
+    // Profiles of one micrograph's pieces stay on the scale of the first.
+    if (*lastScale != 0 && f.bgScale != 0 && std::fabs((*lastScale - f.bgScale) / f.bgScale) <= 0.5f)
+        f.bgScale = *lastScale;
+    else
+        *lastScale = f.bgScale;
+    return f;
+}
+
+float smooth_parm(int n, int k) {
+    double h = n / 2.0, sum = 0;
+    for (int j = -n; j <= n; j++) sum += std::exp(-(j * j) / (h * h));
+    return (float)(std::exp(-(k * k) / (h * h)) / sum);
+}
+
+void smooth_data(int n, int count, const float* in, float* out) {
+    float w[2 * 64 + 1];
+    if (n > 64) n = 64;
+    for (int k = -n; k <= n; k++) w[k + n] = smooth_parm(n, k);
+    for (int i = 0; i < count; i++) {
+        double v = 0;
+        for (int k = -n; k <= n; k++) {
+            int j = i + k;
+            if (j < 0 || j >= count) j = i - k;
+            if (j < 0 || j >= count) j = i;  // wider than the data: stay put
+            v += w[k + n] * in[j];
+        }
+        out[i] = (float)v;
+    }
+}
+
+void live_ratio(const float* y, const float* background, const float* ctfTerm, float ctfScale, float* ratio) {
+    for (int i = 0; i < 200; i++) {
+        bool weak = !(ctfScale > 0) || !(ctfTerm[i] / ctfScale >= 0.02f) || ctfTerm[i] == 0;
+        ratio[i] = weak ? 1.0f : (y[i] - background[i]) / ctfTerm[i];
+    }
+}
+
+void live_snr_table(const float* plotted, const float* background, float* out) {
+    for (int i = 0; i < 200; i++) {
+        float d = plotted[i] - background[i];
+        if (d < 0) d = 0;
+        float b = background[i] <= 0 ? 0.0001f : background[i];
+        out[i] = d / b;
+    }
+}
