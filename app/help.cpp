@@ -1,8 +1,11 @@
 #include "app/help.h"
 
+#include <X11/Xlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "app/menus.h"
 #include "app/state.h"
@@ -20,6 +23,107 @@ struct FD_INFO {
 }* g_info = nullptr;
 
 std::string g_shown;
+
+// Help mode changes nothing. The toolkit moves a slider, flips a button or
+// takes a typed key before the control's callback could answer with its
+// text, so in help mode a press or key on one of our forms never reaches the
+// toolkit: the control under the pointer (or holding the keyboard focus) only
+// has its callback called, whose help_for shows the text. Menus and canvases
+// keep their presses (menu entries answer help themselves; views are no
+// controls). The guard sits on every form that is on the screen when help
+// mode starts or a help text is shown; outside help mode it hands each event
+// to the form's own raw callbacks, if any.
+struct Chained {
+    FL_RAW_CALLBACK push = nullptr, key = nullptr;
+};
+std::map<FL_FORM*, Chained> g_chained;
+
+bool keepsItsPresses(const FL_OBJECT* o) {
+    switch (o->objclass) {
+        case FL_MENU:
+        case FL_NMENU:
+        case FL_MENUBAR:
+        case FL_CANVAS:
+        case FL_GLCANVAS:
+        case FL_IMAGECANVAS:
+        case FL_TABFOLDER:
+        case FL_FORMBROWSER:
+            return true;
+    }
+    return false;
+}
+
+// The top-level object under (x, y) that takes events (the last one drawn).
+FL_OBJECT* controlAt(FL_FORM* f, int x, int y) {
+    FL_OBJECT* hit = nullptr;
+    for (FL_OBJECT* o = f->first; o; o = o->next)
+        if (!o->parent && o->visible && o->active > 0 && x >= o->x && x < o->x + o->w && y >= o->y && y < o->y + o->h)
+            hit = o;
+    return hit;
+}
+
+// What the control does in help mode: its callback, or for a list that acts
+// through its post-handler (the image list), that handler as on a release.
+void answerFor(FL_OBJECT* o, XEvent* xe) {
+    if (!o || keepsItsPresses(o)) return;
+    if (o->object_callback)
+        fl_call_object_callback(o);
+    else if (o->posthandle)
+        o->posthandle(o, FL_RELEASE, xe->xbutton.x, xe->xbutton.y, 0, xe);
+}
+
+bool isHelpWindow(FL_FORM* f) {
+    return (helpPanel && f == helpPanel->HELP) || (g_info && f == g_info->INFO);
+}
+
+int helpGuard(FL_FORM* f, void* ev) {
+    XEvent* xe = static_cast<XEvent*>(ev);
+    const bool key = xe->type == KeyPress || xe->type == KeyRelease;
+    if (helpmode && xe->type == KeyPress) {
+        // Keys would land in the input that has the focus, whichever of our
+        // windows they were typed into (the help window's too).
+        if (!isHelpWindow(f)) answerFor(f->focusobj, xe);
+        return FL_PREEMPT;
+    }
+    if (helpmode && xe->type == ButtonPress && !isHelpWindow(f)) {
+        FL_OBJECT* o = controlAt(f, xe->xbutton.x, xe->xbutton.y);
+        if (!o || !keepsItsPresses(o)) {
+            answerFor(o, xe);
+            return FL_PREEMPT;
+        }
+    }
+    auto c = g_chained.find(f);
+    FL_RAW_CALLBACK next = c == g_chained.end() ? nullptr : key ? c->second.key : c->second.push;
+    return next ? next(f, ev) : 0;
+}
+
+void guardForm(FL_FORM* f) {
+    if (!f || (f->push_callback == helpGuard && f->key_callback == helpGuard)) return;
+    Chained c;
+    if (f->push_callback != helpGuard) c.push = f->push_callback;
+    if (f->key_callback != helpGuard) c.key = f->key_callback;
+    g_chained[f] = c;
+    fl_register_raw_callback(f, ButtonPressMask | KeyPressMask, helpGuard);
+}
+
+// Our forms among the windows below w: top-level, or inside a window
+// manager's frames.
+void guardFormsBelow(Display* d, Window w, int depth) {
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return;
+    for (unsigned i = 0; i < n; i++) {
+        if (FL_FORM* f = fl_win_to_form(kids[i]))
+            guardForm(f);
+        else if (depth < 2)
+            guardFormsBelow(d, kids[i], depth + 1);
+    }
+    if (kids) XFree(kids);
+}
+
+void guardShownForms() {
+    if (fl_display) guardFormsBelow(fl_display, fl_root, 0);
+}
 }  // namespace
 
 int dohelp() {
@@ -80,6 +184,12 @@ void help(const char* text) {
     g_shown = help_wrap(copy);
     fl_clear_browser(helpPanel->text);
     fl_add_browser_line(helpPanel->text, g_shown.c_str());
+    if (helpmode) guardShownForms();  // windows opened since help mode began
+}
+
+void help_mode_begin() {
+    helpmode = 1;
+    guardShownForms();
 }
 
 void help_dismiss(FL_OBJECT*, long) {
@@ -140,7 +250,7 @@ const MenuTable& help_menu() {
          }},
         {"Help",
          [] {
-             helpmode = 1;
+             help_mode_begin();
              help(
                  "TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
                  "The program is now in help mode. Until you close this window, clicking on just about any object "
