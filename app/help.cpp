@@ -124,6 +124,16 @@ void guardFormsBelow(Display* d, Window w, int depth) {
 void guardShownForms() {
     if (fl_display) guardFormsBelow(fl_display, fl_root, 0);
 }
+
+// While help mode is on, windows that open later (a view's mouse mode may
+// open one) are guarded within a quarter of a second.
+int g_tick = 0;
+void guardTick(int, void*) {
+    g_tick = 0;
+    if (!helpmode) return;
+    guardShownForms();
+    g_tick = fl_add_timeout(250, guardTick, nullptr);
+}
 }  // namespace
 
 int dohelp() {
@@ -190,6 +200,7 @@ void help(const char* text) {
 void help_mode_begin() {
     helpmode = 1;
     guardShownForms();
+    if (!g_tick) g_tick = fl_add_timeout(250, guardTick, nullptr);
 }
 
 void help_dismiss(FL_OBJECT*, long) {
@@ -200,6 +211,8 @@ void help_dismiss(FL_OBJECT*, long) {
     helpPanel = nullptr;
     helpmode = 0;
     g_shown.clear();
+    if (g_tick) fl_remove_timeout(g_tick);
+    g_tick = 0;
 }
 
 void help_Info(FL_OBJECT*, long) {

@@ -2,6 +2,7 @@
 // (synthetic X events) leave every kind of control as it was and show its text;
 // the same events outside help mode do change the control.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -173,6 +174,18 @@ TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
         if (!k.keys.empty()) type(k.ob->form, k.keys);
         EXPECT_NE(k.value(), before) << k.what << ": the same events act outside help mode";
     }
+    fl_hide_form(later);
+    fl_free_form(later);
+    // A window that opens while help mode is on is guarded as well.
+    menu_run("Help", "Help");
+    later = counterWindow();
+    for (int i = 0; i < 40; i++) {
+        fl_check_forms();
+        usleep(10000);
+    }
+    click(g_counter, 0.05, 0.5);
+    EXPECT_EQ(fl_get_counter_value(g_counter), 5);
+    EXPECT_EQ(help_text(), "Counts things.");
     fl_hide_form(later);
     fl_free_form(later);
 }
