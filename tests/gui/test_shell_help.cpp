@@ -71,10 +71,6 @@ std::string num(double v) {
     return b;
 }
 
-std::string sliderValue(FL_OBJECT* o) {
-    return num(fl_get_slider_value(o));
-}
-
 std::string selectedLines(FL_OBJECT* br) {
     std::string s;
     for (int i = 1; i <= fl_get_browser_maxline(br); i++)
@@ -82,15 +78,14 @@ std::string selectedLines(FL_OBJECT* br) {
     return s + "current " + std::to_string(fl_get_browser(br));
 }
 
-std::string modeButtons() {
-    std::string s = std::to_string(MMode.mode) + ":";
-    for (FL_OBJECT* b : mpanel->modeButton) s += std::to_string(fl_get_button(b));
-    return s;
+// The help text begins so (within the first line: the window breaks lines after column 36).
+bool shows(const std::string& start) {
+    return help_text().compare(0, start.size(), start) == 0;
 }
 
 FL_OBJECT* g_counter = nullptr;
 
-// A window opened later by some other part of the program, with a counter.
+// A window opened by some other part of the program, with a counter.
 FL_FORM* counterWindow() {
     FL_FORM* f = fl_bgn_form(FL_UP_BOX, 200, 60);
     g_counter = fl_add_counter(FL_NORMAL_COUNTER, 10, 15, 180, 30, "");
@@ -104,11 +99,6 @@ FL_FORM* counterWindow() {
     for (int i = 0; i < 10; i++) fl_check_forms();
     return f;
 }
-
-const char* kPixelHelp =
-    "This is the pixel size of the image in Angstrom. Entering a value here will change the related values. The "
-    "default values can be Set in the global preferences on the Tools menu.";
-
 }  // namespace
 
 TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
@@ -117,101 +107,83 @@ TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
     add_group("Second");
     select_images({2});
     FL_FORM* later = counterWindow();
-    // The middle of line 2 of the group list (lines are 16 pixels high).
-    const double line2 = 24.0 / control->groups->h;
     FD_control* c = control;
+    FD_mouse* m = mpanel;
     struct Case {
-        const char* what;
         FL_OBJECT* ob;
-        double fx, fy;
+        double fx, fy;  // where the button goes down, within the object
         unsigned button;
         std::string keys;
         std::function<std::string()> value;
         std::string help;
     };
+    auto slider = [](FL_OBJECT* o) { return [o] { return num(fl_get_slider_value(o)); }; };
     const std::vector<Case> cases = {
-        {"Max: value slider", c->maxGray, 0.55, 0.5, Button1, "", [c] { return sliderValue(c->maxGray); },
-         "This sets the image density which corresponds to absolute white. Its position corresponds to thehistogram "
-         "of densitys above."},
-        {"Zoom: value slider", c->zoom, 0.8, 0.5, Button1, "", [c] { return sliderValue(c->zoom); },
-         "Changes the zoom factor for the selected image.\n\nNote that averaging is not done for scale factors less "
-         "than 1.0."},
-        {"Hist: slider", c->maxHist, 0.5, 0.85, Button1, "", [c] { return sliderValue(c->maxHist); },
-         "Rescales the y axis of the histogram.\n\nThis allows you to look at smaller details when there is a very "
-         "large central peak.\n"},
-        {"pan positioner", c->pan, 0.6, 0.4, Button1, "",
+        {c->maxGray, 0.55, 0.5, Button1, "", slider(c->maxGray), "This sets the image density which"},
+        {c->zoom, 0.8, 0.5, Button1, "", slider(c->zoom), "Changes the zoom factor for the"},
+        {c->maxHist, 0.5, 0.85, Button1, "", slider(c->maxHist), "Rescales the y axis of the histogram."},
+        {c->pan, 0.6, 0.4, Button1, "",
          [c] { return num(fl_get_positioner_xvalue(c->pan)) + "," + num(fl_get_positioner_yvalue(c->pan)); },
-         "This allows you to pan the selected image if it is too large to fit in the window."},
-        {"Pixel (A) input, typed", c->scanres, 0.5, 0.5, Button1, "7\n",
+         "This allows you to pan the"},
+        {c->scanres, 0.5, 0.5, Button1, "7\n",
          [c] { return std::string(fl_get_input(c->scanres)) + " " + num(current_view()->firstdata()->Pixres()); },
-         kPixelHelp},
-        {"group list", c->groups, 0.3, line2, Button1, "", [c] { return selectedLines(c->groups); },
-         "This contains a list of groups of images. The images in the currently selected group are displayed in the "
-         "list to the right."},
-        {"Live: choice", mpanel->liveChoice, 0.5, 0.5, Button3, "",
-         [] { return std::to_string(fl_get_choice(mpanel->liveChoice)) + " " + std::to_string(MMode.liveType); },
-         "Selects what type of plot to do in live mode on complex images."},
-        {"DRAG radio button", mpanel->modeButton[DRAG], 0.5, 0.5, Button1, "", modeButtons,
-         "Selects 'DRAG' mouse mode for boxing images.\n\nIn this mode dragging a box with the left mouse button will "
-         "cause the selected region to be boxed. That is, it is copied into a new image in the 'Clips' group."},
-        {"WVLT push button", mpanel->wvlt, 0.5, 0.5, Button1, "",
-         [] { return std::to_string(fl_get_button(mpanel->wvlt)) + std::to_string(MMode.waveletView); },
-         "This enables wavelet filtering on the current view. This will notfilter the actual data, just the image "
-         "rendered on the screen. This way you can boxparticles using the filtered image, but the original data "
-         "will still be boxed."},
-        {"counter of a later window", g_counter, 0.05, 0.5, Button1, "",
-         [] { return num(fl_get_counter_value(g_counter)); }, "Counts things."},
+         "This is the pixel size of the"},
+        // Line 2 of the group list (lines are 16 pixels high).
+        {c->groups, 0.3, 24.0 / c->groups->h, Button1, "", [c] { return selectedLines(c->groups); },
+         "This contains a list of groups of"},
+        {m->liveChoice, 0.5, 0.5, Button3, "",
+         [m] { return std::to_string(fl_get_choice(m->liveChoice)) + " " + std::to_string(MMode.liveType); },
+         "Selects what type of plot to do in"},
+        {m->modeButton[DRAG], 0.5, 0.5, Button1, "",
+         [m] {
+             std::string s = std::to_string(MMode.mode) + ":";
+             for (FL_OBJECT* b : m->modeButton) s += std::to_string(fl_get_button(b));
+             return s;
+         },
+         "Selects 'DRAG' mouse mode for"},
+        {m->wvlt, 0.5, 0.5, Button1, "",
+         [m] { return std::to_string(fl_get_button(m->wvlt)) + std::to_string(MMode.waveletView); },
+         "This enables wavelet filtering on"},
+        {g_counter, 0.05, 0.5, Button1, "", [] { return num(fl_get_counter_value(g_counter)); }, "Counts things."},
     };
     for (const Case& k : cases) {
         const std::string before = k.value();
         menu_run("Help", "Help");
         click(k.ob, k.fx, k.fy, k.button);
         if (!k.keys.empty()) type(k.ob->form, k.keys);
-        EXPECT_EQ(k.value(), before) << k.what;
-        EXPECT_EQ(help_text(), help_wrap(k.help)) << k.what;
+        EXPECT_EQ(k.value(), before) << k.help;
+        EXPECT_TRUE(shows(k.help)) << help_text();
         help_dismiss(nullptr, 0);
         click(k.ob, k.fx, k.fy, k.button);
         if (!k.keys.empty()) type(k.ob->form, k.keys);
-        EXPECT_NE(k.value(), before) << k.what << ": the same events act outside help mode";
+        EXPECT_NE(k.value(), before) << k.help << ": the same events act outside help mode";
     }
     fl_hide_form(later);
     fl_free_form(later);
     // A window that opens while help mode is on is guarded as well.
     menu_run("Help", "Help");
     later = counterWindow();
-    for (int i = 0; i < 40; i++) {
-        fl_check_forms();
-        usleep(10000);
-    }
+    for (int i = 0; i < 40; i++, usleep(10000)) fl_check_forms();
     click(g_counter, 0.05, 0.5);
     EXPECT_EQ(fl_get_counter_value(g_counter), 5);
-    EXPECT_EQ(help_text(), "Counts things.");
-    fl_hide_form(later);
-    fl_free_form(later);
+    EXPECT_TRUE(shows("Counts things."));
 }
 
 TEST(ShellHelp, TheImageListAndAnInputThatHadTheFocusStayAsTheyWere) {
     shell_reset();
     add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b")});
     select_images({2});
-    const std::string lines = selectedLines(control->images);
-    const std::string pixel = fl_get_input(control->scanres);
+    const std::string lines = selectedLines(control->images), pixel = fl_get_input(control->scanres);
     click(control->scanres, 0.5, 0.5);  // the focus is in "Pixel (A)" before help mode begins
     menu_run("Help", "Help");
     type(control->control, "3\n");
     EXPECT_EQ(fl_get_input(control->scanres), pixel);
-    EXPECT_EQ(help_text(), help_wrap(kPixelHelp));
+    EXPECT_TRUE(shows("This is the pixel size of the"));
     // The image list acts through its post-handler: a click on line 1 selects nothing.
     click(control->images, 0.3, 0.05);
     EXPECT_EQ(selectedLines(control->images), lines);
-    EXPECT_EQ(help_text(),
-              help_wrap("This is a list of images in the current image group (the list to the left). Selected images "
-                        "will be displayed in the current image window. Note that some mouse functions don't work if "
-                        "multiple images are selected."));
-    // Menus still answer, and "Dismiss" still works.
-    menu_run("File", "Open MRC");
-    EXPECT_EQ(help_text().substr(0, 17), "Reads MRC files.\n");
-    click(helpPanel->dismiss, 0.5, 0.5);
+    EXPECT_TRUE(shows("This is a list of images in the"));
+    click(helpPanel->dismiss, 0.5, 0.5);  // the help window takes its presses
     EXPECT_EQ(helpmode, 0);
     click(control->images, 0.3, 0.05);
     EXPECT_NE(selectedLines(control->images), lines);

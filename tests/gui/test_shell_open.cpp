@@ -38,28 +38,19 @@ std::vector<std::string> messages() {
     return m;
 }
 
-void put32(std::string& h, int off, const void* v) {
-    std::memcpy(&h[off], v, 4);
-}
-
 // An MRC2014 file as RELION writes particle stacks: space group 0, mz 1, the
 // pixel size in the cell; section k holds k * 1000 + y * nx + x.
 void writeStack(const std::string& path, int nx, int ny, int nz, float pixel) {
-    std::string h(1024, '\0');
-    int32_t ints[] = {nx, ny, nz, 2, 0, 0, 0, nx, ny, 1};
-    for (int i = 0; i < 10; i++) put32(h, 4 * i, &ints[i]);
+    int32_t h[256] = {nx, ny, nz, 2, 0, 0, 0, nx, ny, 1};
     float cell[] = {nx * pixel, ny * pixel, pixel, 90, 90, 90};
-    for (int i = 0; i < 6; i++) put32(h, 40 + 4 * i, &cell[i]);
-    int32_t axes[] = {1, 2, 3};
-    for (int i = 0; i < 3; i++) put32(h, 64 + 4 * i, &axes[i]);
-    std::memcpy(&h[208], "MAP DD\0\0", 8);
+    std::memcpy(&h[10], cell, sizeof cell);
+    h[16] = 1, h[17] = 2, h[18] = 3;
+    std::memcpy(&h[52], "MAP DD\0\0", 8);
     std::vector<float> v((size_t)nx * ny * nz);
     for (size_t i = 0; i < v.size(); i++) v[i] = (float)(i / ((size_t)nx * ny) * 1000 + i % ((size_t)nx * ny));
-    std::ofstream(path, std::ios::binary) << h << std::string((const char*)v.data(), v.size() * 4);
-}
-
-MRCData* dataAt(List* g, int i) {
-    return (MRCData*)objectAt(g, i);
+    std::ofstream o(path, std::ios::binary);
+    o.write((const char*)h, sizeof h);
+    o.write((const char*)v.data(), (std::streamsize)(v.size() * 4));
 }
 }  // namespace
 
@@ -174,7 +165,7 @@ TEST(ShellOpen, RelionParticleStackOpensAsANewGroupShownAsAMosaic) {
     EXPECT_EQ(count(current_view()->data()), nz);  // every particle shown: the mosaic
     EXPECT_EQ(current_view()->Group(), 2);
     for (int k = 0; k < nz; k++) {
-        MRCData* d = dataAt(g, k);
+        MRCData* d = (MRCData*)g->objectAt(k);
         EXPECT_EQ(d->Name(), "particles.mrcs:" + std::to_string(k + 1));
         ASSERT_EQ(d->xSize() * 1000 + d->ySize(), nx * 1000 + ny);
         for (int i = 0; i < nx * ny; i += 37) ASSERT_EQ(d->getRealData()[i], (float)(k * 1000 + i)) << k << " " << i;
