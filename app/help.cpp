@@ -26,13 +26,13 @@ std::string g_shown;
 
 // Help mode changes nothing. The toolkit moves a slider, flips a button or
 // takes a typed key before the control's callback could answer with its
-// text, so in help mode a press or key on one of our forms never reaches the
-// toolkit: the control under the pointer (or holding the keyboard focus) only
-// has its callback called, whose help_for shows the text. Menus and canvases
-// keep their presses (menu entries answer help themselves; views are no
-// controls). The guard sits on every form that is on the screen when help
-// mode starts or a help text is shown; outside help mode it hands each event
-// to the form's own raw callbacks, if any.
+// text, so in help mode a press on a control, or a key for one, never
+// reaches the toolkit: the control only has its callback called, whose
+// help_for shows the text. Menus and canvases keep their presses (menu
+// entries answer help themselves; views are no controls), and so do objects
+// without a callback (a dialog's buttons and inputs work as ever). The guard
+// sits on every form on the screen while help mode is on; outside help mode
+// it hands each event to the form's own raw callbacks, if any.
 struct Chained {
     FL_RAW_CALLBACK push = nullptr, key = nullptr;
 };
@@ -50,7 +50,7 @@ bool keepsItsPresses(const FL_OBJECT* o) {
         case FL_FORMBROWSER:
             return true;
     }
-    return false;
+    return !o->object_callback && !o->posthandle;
 }
 
 // The top-level object under (x, y) that takes events (the last one drawn).
@@ -65,10 +65,9 @@ FL_OBJECT* controlAt(FL_FORM* f, int x, int y) {
 // What the control does in help mode: its callback, or for a list that acts
 // through its post-handler (the image list), that handler as on a release.
 void answerFor(FL_OBJECT* o, XEvent* xe) {
-    if (!o || keepsItsPresses(o)) return;
     if (o->object_callback)
         fl_call_object_callback(o);
-    else if (o->posthandle)
+    else
         o->posthandle(o, FL_RELEASE, xe->xbutton.x, xe->xbutton.y, 0, xe);
 }
 
@@ -80,14 +79,17 @@ int helpGuard(FL_FORM* f, void* ev) {
     XEvent* xe = static_cast<XEvent*>(ev);
     const bool key = xe->type == KeyPress || xe->type == KeyRelease;
     if (helpmode && xe->type == KeyPress) {
-        // Keys would land in the input that has the focus, whichever of our
-        // windows they were typed into (the help window's too).
-        if (!isHelpWindow(f)) answerFor(f->focusobj, xe);
-        return FL_PREEMPT;
+        // Keys typed into a window without a focused input (the help window,
+        // a view) would land in the input that last had the focus anywhere.
+        FL_OBJECT* o = isHelpWindow(f) ? nullptr : f->focusobj;
+        if (!o || !keepsItsPresses(o)) {
+            if (o) answerFor(o, xe);
+            return FL_PREEMPT;
+        }
     }
     if (helpmode && xe->type == ButtonPress && !isHelpWindow(f)) {
         FL_OBJECT* o = controlAt(f, xe->xbutton.x, xe->xbutton.y);
-        if (!o || !keepsItsPresses(o)) {
+        if (o && !keepsItsPresses(o)) {
             answerFor(o, xe);
             return FL_PREEMPT;
         }

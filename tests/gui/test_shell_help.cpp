@@ -83,12 +83,14 @@ bool shows(const std::string& start) {
     return help_text().compare(0, start.size(), start) == 0;
 }
 
-FL_OBJECT* g_counter = nullptr;
+FL_OBJECT *g_counter = nullptr, *g_plain = nullptr;
 
-// A window opened by some other part of the program, with a counter.
+// A window opened by some other part of the program, with a counter, and a
+// button without a callback as dialogs have.
 FL_FORM* counterWindow() {
-    FL_FORM* f = fl_bgn_form(FL_UP_BOX, 200, 60);
+    FL_FORM* f = fl_bgn_form(FL_UP_BOX, 300, 60);
     g_counter = fl_add_counter(FL_NORMAL_COUNTER, 10, 15, 180, 30, "");
+    g_plain = fl_add_button(FL_PUSH_BUTTON, 200, 15, 90, 30, "OK");
     fl_set_counter_value(g_counter, 5);
     fl_set_object_callback(
         g_counter, [](FL_OBJECT*, long) { help_for("Counts things."); }, 0);
@@ -167,6 +169,8 @@ TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
     click(g_counter, 0.05, 0.5);
     EXPECT_EQ(fl_get_counter_value(g_counter), 5);
     EXPECT_TRUE(shows("Counts things."));
+    click(g_plain, 0.5, 0.5);  // nothing to answer with: it works as ever
+    EXPECT_EQ(fl_get_button(g_plain), 1);
 }
 
 TEST(ShellHelp, TheImageListAndAnInputThatHadTheFocusStayAsTheyWere) {
