@@ -372,7 +372,8 @@ void sel_Image(FL_OBJECT*, long) {
 }
 
 int imsel(FL_OBJECT* ob, int event, FL_Coord, FL_Coord, int, void*) {
-    if (event == FL_RELEASE && fl_get_browser(ob) != 0) sel_Image(ob, 0);
+    // In help mode the list answers with its text even before any line was clicked.
+    if (event == FL_RELEASE && (fl_get_browser(ob) != 0 || dohelp())) sel_Image(ob, 0);
     return 0;
 }
 

@@ -1,7 +1,9 @@
 #include "app/file_cmds.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/anyformat.h"
+#include "core/fileutil.h"
 #include "core/formats.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
@@ -59,43 +62,133 @@ int& interleave_counter() {
 
 // ---------------------------------------------------------------- opening
 
+namespace {
+
+// Files that could not be opened, each with the reader's reason; the user
+// hears of them once the command is no longer busy.
+struct FailedOpens {
+    std::vector<std::pair<std::string, std::string>> files;
+    void tell() const {
+        for (auto& f : files) dlg_message("Could not open", f.first.c_str(), f.second.c_str());
+    }
+};
+
+bool readOk(int r) {
+    return r == 1;
+}
+bool readOk(List* l) {
+    return l && l->count() > 0;
+}
+
+// Why a reader failed: the last line it printed, or, when it said nothing, what is wrong with the file itself.
+std::string failureReason(const std::string& said, const std::string& path) {
+    // The information line comes first: the failure is the last thing said.
+    size_t end = said.find_last_not_of("\r\n \t");
+    if (end != std::string::npos) {
+        size_t begin = said.find_last_of('\n', end);
+        begin = begin == std::string::npos ? 0 : begin + 1;
+        return said.substr(begin, end + 1 - begin);
+    }
+    // Readers are silent when not even a header could be read.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "Is a directory";
+    if (st.st_size == 0) return "The file is empty";
+    return "No complete header could be read";
+}
+
+// Runs one reader with what it prints collected, passes that on to standard
+// output unchanged and, when the reader fails, notes its reason.
+template <class Read>
+auto readNoting(const std::string& path, FailedOpens* failed, Read read) -> decltype(read()) {
+    std::string said;
+    decltype(read()) r;
+    {
+        StdoutCapture cap;
+        r = read();
+        said = cap.take();
+    }
+    std::fputs(said.c_str(), stdout);
+    std::fflush(stdout);
+    if (!readOk(r)) failed->files.push_back({path, failureReason(said, path)});
+    return r;
+}
+
+// A stack of several images is a group of its own; single images join the group.
+// Returns the stack's new group, or null.
+List* placeRead(List* l, List* group) {
+    if (!l) return nullptr;
+    if (l->count() <= 1) {
+        if (l->count()) group->addObject(l->objectAt(0));
+        delete l;  // nothing read: no empty group
+        return nullptr;
+    }
+    dataList->addObject(l);
+    fl_add_browser_line(control->groups, "new group");
+    return l;
+}
+
+// The last stack opened is shown: its group selected as a click on it would
+// (the current view is bound to it) and every image selected, so the view
+// shows the mosaic. Without a stack the image list is rebuilt.
+void showOpened(List* lastStack) {
+    if (!lastStack) {
+        update_data_list();
+        return;
+    }
+    fl_select_browser_line(control->groups, indexOf(dataList, lastStack) + 1);
+    sel_Group(nullptr, 0);
+    sel_All(nullptr, 0);
+}
+
+// Names without a '/' become "./NAME": the readers name data sets from the part after the last '/',
+// and some only when there is one, as every path from the file selector has.
+std::string withFolder(const char* name) {
+    return std::strchr(name, '/') ? std::string(name) : "./" + std::string(name);
+}
+
+}  // namespace
+
 void m_File_open(int kind) {
     std::vector<std::string> names;
     if (!dlg_file_multiple(&names)) return;
-    BusyScope b;
-    List* g = current_group();
-    for (const std::string& n : names) {
-        MRCData* d = new MRCData();
-        int r = kind == 1   ? d->readSAL(n.c_str())
-                : kind == 2 ? d->readPGM(n.c_str())
-                : kind == 4 ? d->readSPIDER(n.c_str())
-                            : d->readMRCData(n.c_str());
-        if (r == 1) {
-            g->addObject(d);
-            continue;
+    FailedOpens failed;
+    {
+        BusyScope b;
+        List* g = current_group();
+        List* lastStack = nullptr;
+        for (const std::string& n : names) {
+            const char* f = n.c_str();
+            if (kind == 0) {
+                // MRC particle stacks come as several data sets.
+                if (List* s = placeRead(readNoting(n, &failed, [f] { return readMRCFile(f); }), g)) lastStack = s;
+                continue;
+            }
+            MRCData* d = new MRCData();
+            int r = readNoting(n, &failed, [d, f, kind] {
+                return kind == 1 ? d->readSAL(f) : kind == 2 ? d->readPGM(f) : d->readSPIDER(f);
+            });
+            if (readOk(r))
+                g->addObject(d);
+            else
+                delete d;
         }
-        delete d;
+        showOpened(lastStack);
     }
-    update_data_list();
+    failed.tell();
 }
 
 static void openStack(bool pif) {
     std::string path;
     if (!dlg_file_single(&path)) return;
-    BusyScope b;
-    List* l = pif ? readPIF(path.c_str()) : readIMAGIC(path.c_str());
-    if (!l) return;
-    if (l->count() == 0) {
-        delete l;  // nothing read: no empty group
-    } else if (l->count() == 1) {
-        current_group()->addObject(l->objectAt(0));
-        delete l;
-    } else {
-        dataList->addObject(l);
-        fl_add_browser_line(control->groups, "new group");
-        fl_select_browser_line(control->groups, dataList->count());
+    FailedOpens failed;
+    {
+        BusyScope b;
+        const char* f = path.c_str();
+        List* l = readNoting(path, &failed, [f, pif] { return pif ? readPIF(f) : readIMAGIC(f); });
+        showOpened(placeRead(l, current_group()));
     }
-    update_data_list();
+    failed.tell();
 }
 
 void m_File_open_im() {
@@ -113,47 +206,61 @@ void m_File_open_list() {
     if (g->count() == 0) interleave_counter() = 0;
     int m = ++interleave_counter();
     std::ifstream in(listFile);
-    if (!in) return;
-    BusyScope b;
-    std::string dir = listFile.substr(0, listFile.rfind('/') == std::string::npos ? 0 : listFile.rfind('/') + 1);
-    int p = 0;
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t ws = line.find_first_of(" \t\r\v\f");
-        if (ws != std::string::npos) line.resize(ws);
-        if (line.empty()) continue;
-        std::string name = line;
-        // Names relative to the list's own folder are found too.
-        if (access(name.c_str(), R_OK) != 0 && name[0] != '/' && !dir.empty()) name = dir + line;
-        if (access(name.c_str(), R_OK) != 0) continue;
-        MRCData* d = new MRCData();
-        if (!d->readMRCData(name.c_str())) {
-            delete d;
-            continue;
-        }
-        g->insertObjectAt(d, p < g->count() ? p : g->count());
-        p += m;
+    if (!in) {
+        dlg_message("Could not open", listFile.c_str(), std::strerror(errno));
+        return;
     }
-    update_data_list();
+    FailedOpens failed;
+    {
+        BusyScope b;
+        std::string dir = listFile.substr(0, listFile.rfind('/') == std::string::npos ? 0 : listFile.rfind('/') + 1);
+        int p = 0;
+        std::string line;
+        while (std::getline(in, line)) {
+            size_t ws = line.find_first_of(" \t\r\v\f");
+            if (ws != std::string::npos) line.resize(ws);
+            if (line.empty()) continue;
+            std::string name = line;
+            // Names relative to the list's own folder are found too.
+            if (access(name.c_str(), R_OK) != 0 && name[0] != '/' && !dir.empty()) name = dir + line;
+            if (access(name.c_str(), R_OK) != 0) {
+                // Not read, so nothing was said about it.
+                failed.files.push_back({name, std::strerror(errno)});
+                continue;
+            }
+            MRCData* d = new MRCData();
+            const char* f = name.c_str();
+            if (!readOk(readNoting(name, &failed, [d, f] { return d->readMRCData(f); }))) {
+                delete d;
+                continue;
+            }
+            g->insertObjectAt(d, p < g->count() ? p : g->count());
+            p += m;
+        }
+        update_data_list();
+    }
+    failed.tell();
 }
 
 int open_startup_files(int n, char** names) {
     List* g = current_group();
-    int added = 0;
+    List* lastStack = nullptr;
+    int added = 0, singles = 0;
+    FailedOpens failed;
     for (int i = 0; i < n; i++) {
-        List* l = readAnyFile(names[i]);
-        if (!l) continue;
-        for (int k = 0; k < l->count(); k++) {
-            g->addObject(l->objectAt(k));
-            added++;
-        }
-        delete l;
+        const std::string path = withFolder(names[i]);
+        const char* f = path.c_str();
+        List* l = readNoting(names[i], &failed, [f] { return readAnyFile(f); });
+        added += count(l);
+        if (count(l) == 1) singles++;
+        if (List* s = placeRead(l, g)) lastStack = s;
     }
-    update_data_list();
-    if (added) {
+    showOpened(lastStack);
+    if (!lastStack && singles) {
         fl_select_browser_line(control->images, 1);
         sel_Image(nullptr, 0);
     }
+    failed.tell();
     return added;
 }
 

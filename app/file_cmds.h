@@ -24,5 +24,7 @@ std::string strip_ext(const std::string& p);
 int& interleave_counter();
 // Quit without leaving the process (tests): what Quit does before exiting.
 void m_File_quit_prepare();
-// Opens files named on the command line into the current group; selects the first.
+// Opens files named on the command line as the File menu would: single images into the current group (the first
+// one shown), each stack into a group of its own (the last one shown). A message box for every file that could
+// not be opened. Returns the number of data sets read.
 int open_startup_files(int n, char** names);

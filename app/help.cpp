@@ -1,8 +1,11 @@
 #include "app/help.h"
 
+#include <X11/Xlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "app/menus.h"
 #include "app/state.h"
@@ -20,6 +23,119 @@ struct FD_INFO {
 }* g_info = nullptr;
 
 std::string g_shown;
+
+// Help mode changes nothing. The toolkit moves a slider, flips a button or
+// takes a typed key before the control's callback could answer with its
+// text, so in help mode a press on a control, or a key for one, never
+// reaches the toolkit: the control only has its callback called, whose
+// help_for shows the text. Menus and canvases keep their presses (menu
+// entries answer help themselves; views are no controls), and so do objects
+// without a callback (a dialog's buttons and inputs work as ever). The guard
+// sits on every form on the screen while help mode is on; outside help mode
+// it hands each event to the form's own raw callbacks, if any.
+struct Chained {
+    FL_RAW_CALLBACK push = nullptr, key = nullptr;
+};
+std::map<FL_FORM*, Chained> g_chained;
+
+bool keepsItsPresses(const FL_OBJECT* o) {
+    switch (o->objclass) {
+        case FL_MENU:
+        case FL_NMENU:
+        case FL_MENUBAR:
+        case FL_CANVAS:
+        case FL_GLCANVAS:
+        case FL_IMAGECANVAS:
+        case FL_TABFOLDER:
+        case FL_FORMBROWSER:
+            return true;
+    }
+    return !o->object_callback && !o->posthandle;
+}
+
+// The top-level object under (x, y) that takes events (the last one drawn).
+FL_OBJECT* controlAt(FL_FORM* f, int x, int y) {
+    FL_OBJECT* hit = nullptr;
+    for (FL_OBJECT* o = f->first; o; o = o->next)
+        if (!o->parent && o->visible && o->active > 0 && x >= o->x && x < o->x + o->w && y >= o->y && y < o->y + o->h)
+            hit = o;
+    return hit;
+}
+
+// What the control does in help mode: its callback, or for a list that acts
+// through its post-handler (the image list), that handler as on a release.
+void answerFor(FL_OBJECT* o, XEvent* xe) {
+    if (o->object_callback)
+        fl_call_object_callback(o);
+    else
+        o->posthandle(o, FL_RELEASE, xe->xbutton.x, xe->xbutton.y, 0, xe);
+}
+
+bool isHelpWindow(FL_FORM* f) {
+    return (helpPanel && f == helpPanel->HELP) || (g_info && f == g_info->INFO);
+}
+
+int helpGuard(FL_FORM* f, void* ev) {
+    XEvent* xe = static_cast<XEvent*>(ev);
+    const bool key = xe->type == KeyPress || xe->type == KeyRelease;
+    if (helpmode && xe->type == KeyPress) {
+        // Keys typed into a window without a focused input (the help window,
+        // a view) would land in the input that last had the focus anywhere.
+        FL_OBJECT* o = isHelpWindow(f) ? nullptr : f->focusobj;
+        if (!o || !keepsItsPresses(o)) {
+            if (o) answerFor(o, xe);
+            return FL_PREEMPT;
+        }
+    }
+    if (helpmode && xe->type == ButtonPress && !isHelpWindow(f)) {
+        FL_OBJECT* o = controlAt(f, xe->xbutton.x, xe->xbutton.y);
+        if (o && !keepsItsPresses(o)) {
+            answerFor(o, xe);
+            return FL_PREEMPT;
+        }
+    }
+    auto c = g_chained.find(f);
+    FL_RAW_CALLBACK next = c == g_chained.end() ? nullptr : key ? c->second.key : c->second.push;
+    return next ? next(f, ev) : 0;
+}
+
+void guardForm(FL_FORM* f) {
+    if (!f || (f->push_callback == helpGuard && f->key_callback == helpGuard)) return;
+    Chained c;
+    if (f->push_callback != helpGuard) c.push = f->push_callback;
+    if (f->key_callback != helpGuard) c.key = f->key_callback;
+    g_chained[f] = c;
+    fl_register_raw_callback(f, ButtonPressMask | KeyPressMask, helpGuard);
+}
+
+// Our forms among the windows below w: top-level, or inside a window
+// manager's frames.
+void guardFormsBelow(Display* d, Window w, int depth) {
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return;
+    for (unsigned i = 0; i < n; i++) {
+        if (FL_FORM* f = fl_win_to_form(kids[i]))
+            guardForm(f);
+        else if (depth < 2)
+            guardFormsBelow(d, kids[i], depth + 1);
+    }
+    if (kids) XFree(kids);
+}
+
+void guardShownForms() {
+    if (fl_display) guardFormsBelow(fl_display, fl_root, 0);
+}
+
+// While help mode is on, windows that open later (a view's mouse mode may
+// open one) are guarded within a quarter of a second.
+int g_tick = 0;
+void guardTick(int, void*) {
+    g_tick = 0;
+    if (!helpmode) return;
+    guardShownForms();
+    g_tick = fl_add_timeout(250, guardTick, nullptr);
+}
 }  // namespace
 
 int dohelp() {
@@ -80,6 +196,13 @@ void help(const char* text) {
     g_shown = help_wrap(copy);
     fl_clear_browser(helpPanel->text);
     fl_add_browser_line(helpPanel->text, g_shown.c_str());
+    if (helpmode) guardShownForms();  // windows opened since help mode began
+}
+
+void help_mode_begin() {
+    helpmode = 1;
+    guardShownForms();
+    if (!g_tick) g_tick = fl_add_timeout(250, guardTick, nullptr);
 }
 
 void help_dismiss(FL_OBJECT*, long) {
@@ -90,6 +213,8 @@ void help_dismiss(FL_OBJECT*, long) {
     helpPanel = nullptr;
     helpmode = 0;
     g_shown.clear();
+    if (g_tick) fl_remove_timeout(g_tick);
+    g_tick = 0;
 }
 
 void help_Info(FL_OBJECT*, long) {
@@ -140,7 +265,7 @@ const MenuTable& help_menu() {
          }},
         {"Help",
          [] {
-             helpmode = 1;
+             help_mode_begin();
              help(
                  "TARVIK V1.47\nImage workbench for electron microscopy\nfree software, built with XForms\n\n"
                  "The program is now in help mode. Until you close this window, clicking on just about any object "

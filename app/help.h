@@ -17,6 +17,10 @@ extern int helpmode;
 
 int dohelp();
 void help(const char* text);
+// Turns help mode on. From then on a press or key on a control of any of
+// our windows only shows the control's text: the toolkit never sees it, so
+// no slider, button, choice, list or input changes.
+void help_mode_begin();
 // The first step of every control callback: in help mode show the control's
 // text and return 1 (the callback then does nothing else).
 int help_for(const char* text);
