@@ -16,3 +16,8 @@ struct MRCheader {
     char labels[10][80];
 };
 static_assert(sizeof(MRCheader) == 1024, "MRC header is 1024 bytes");
+
+// Angstrom per pixel along x recorded in the header (cell length over
+// sampling), or 0 when it records none: no sampling, a value outside
+// 0.1..100, or exactly 1, which writers put when they know no pixel size.
+float mrc_pixel_size(const MRCheader& h);

@@ -18,7 +18,6 @@ const char* const kModeLabel[5] = {"Reading 8 bit data...", "Reading 16 bit data
 const int kModeBytes[5] = {1, 2, 4, 2, 4};
 const int kMapOffset = 208;  // "MAP " and the machine stamp: byte strings, not words
 
-
 }  // namespace
 
 int MRCData::readMRCData(const char* fname) {
@@ -67,8 +66,8 @@ int MRCData::readMRCData(const char* fname) {
     if (cplx) H.nx *= 2;
     const int x = H.nx, y = H.ny, z = H.nz;
     setSizes(x, y, z);
-    std::printf("%s is a %s %s %dx%d 2D %s MRC File\n", fname, swap ? "byte reversed" : "", in.piped ? "compressed" : "",
-                x, y, mode >= 0 && mode <= 4 ? kModeName[mode] : "unknown");
+    std::printf("%s is a %s %s %dx%d 2D %s MRC File\n", fname, swap ? "byte reversed" : "",
+                in.piped ? "compressed" : "", x, y, mode >= 0 && mode <= 4 ? kModeName[mode] : "unknown");
     if (H.nxstart || H.nystart || H.nzstart) std::printf("WARNING: nx/y/z start not zero\n");
     if (H.xlen == 0) H.xlen = 1.0f;
     if (H.ylen == 0) H.ylen = 1.0f;
@@ -313,4 +312,10 @@ int MRCData::writeMRCData(const char* fname, int shortMode) {
         return 0;
     }
     return 1;
+}
+
+float mrc_pixel_size(const MRCheader& h) {
+    if (h.mx <= 0 || !(h.xlen > 0)) return 0;
+    const double px = (double)h.xlen / h.mx;
+    return px >= 0.1 && px <= 100 && px != 1.0 ? (float)px : 0.0f;
 }
