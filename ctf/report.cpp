@@ -34,17 +34,6 @@ std::string xmlText(const std::string& s) {
     return out;
 }
 
-// A STAR value: names with blanks or quotes are quoted, an empty one is "".
-std::string starValue(const std::string& s) {
-    bool plain = !s.empty() && s[0] != '_' && s[0] != '#' && s[0] != '\'' && s[0] != '"';
-    for (char c : s)
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') plain = false;
-    if (plain) return s;
-    std::string t;
-    for (char c : s) t += (c == '\n' || c == '\r') ? ' ' : c;
-    return (t.find('"') == std::string::npos ? "\"" + t + "\"" : "'" + t + "'");
-}
-
 }  // namespace
 
 std::string ctf_text_line(const std::string& file, const CtfEstimate& e) {
@@ -61,6 +50,15 @@ std::string ctf_json_line(const std::string& file, const CtfEstimate& e) {
                e.defocus, e.defocusU, e.defocusV, e.astigAngle, e.resolution, e.score);
 }
 
+bool ctf_star_name_ok(const std::string& s) {
+    if (s.empty() || s[0] == '_' || s[0] == '#' || s[0] == '\'' || s[0] == '"' || s.compare(0, 5, "data_") == 0 ||
+        s.compare(0, 5, "loop_") == 0)
+        return false;
+    for (unsigned char c : s)
+        if (c <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
 std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimateParams& p) {
     std::string s =
         "\n# written by tarvik-proc ctf\n\ndata_micrographs\n\nloop_\n"
@@ -70,7 +68,7 @@ std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimate
     for (const CtfStarRow& r : rows) {
         const CtfEstimate& e = r.estimate;
         // RELION counts underfocus positive, in Angstrom.
-        s += starValue(r.micrograph) + format(" %.2f %.2f %.2f %.3f %.5f %.2f %.3f %.4f\n", -1e4 * e.defocusU,
+        s += r.micrograph + format(" %.2f %.2f %.2f %.3f %.5f %.2f %.3f %.4f\n", -1e4 * e.defocusU,
                                               -1e4 * e.defocusV, e.astigAngle, e.resolution, e.score, p.kv, p.csMM,
                                               p.ac);
     }

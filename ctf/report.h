@@ -16,8 +16,12 @@ struct CtfStarRow {
     std::string micrograph;
     CtfEstimate estimate;
 };
+// Whether a micrograph name can stand in a STAR table as it is: RELION reads
+// values up to the next blank and takes none for quoting.
+bool ctf_star_name_ok(const std::string& name);
 // A RELION STAR file with the table data_micrographs: defocus U/V in
 // Angstrom, positive for underfocus; the microscope values of p in every row.
+// Names must pass ctf_star_name_ok.
 std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimateParams& p);
 
 // A plain SVG picture of the fit: background-subtracted spectrum, model, zeros,

@@ -25,7 +25,7 @@ struct SynthCtf {
     float astig = 0;       // underfocus of u minus that of v, micrometres
     float angle = 0;       // direction of u, degrees
     float bfactor = 120;   // envelope exp(-B s^2 / 4), Angstrom^2
-    float noise = 1.5f;    // noise amplitude against the specimen's
+    float noise = 0.5f;    // noise amplitude against the specimen's
     unsigned seed = 1;
 };
 

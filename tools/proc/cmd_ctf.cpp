@@ -75,7 +75,13 @@ int cmdCTF(const ProcArgs& a) {
             if (!write_file_atomic(path.c_str(), svg.data(), svg.size()))
                 rc = proc_fail("cannot write %s: %s", path.c_str(), std::strerror(errno));
         }
-        if (a.get("star")) rows.push_back({file, e});
+        if (a.get("star")) {
+            if (ctf_star_name_ok(file))
+                rows.push_back({file, e});
+            else
+                rc = proc_fail("%s: a name with blanks or control characters cannot stand in a STAR table; left out",
+                               file.c_str());
+        }
     }
     if (const char* star = a.get("star")) {
         if (rows.empty()) return proc_fail("ctf: no estimates, %s not written", star);
