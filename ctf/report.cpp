@@ -68,9 +68,8 @@ std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimate
     for (const CtfStarRow& r : rows) {
         const CtfEstimate& e = r.estimate;
         // RELION counts underfocus positive, in Angstrom.
-        s += r.micrograph + format(" %.2f %.2f %.2f %.3f %.5f %.2f %.3f %.4f\n", -1e4 * e.defocusU,
-                                              -1e4 * e.defocusV, e.astigAngle, e.resolution, e.score, p.kv, p.csMM,
-                                              p.ac);
+        s += r.micrograph + format(" %.2f %.2f %.2f %.3f %.5f %.2f %.3f %.4f\n", -1e4 * e.defocusU, -1e4 * e.defocusV,
+                                   e.astigAngle, e.resolution, e.score, p.kv, p.csMM, p.ac);
     }
     return s + "\n";
 }
