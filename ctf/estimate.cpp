@@ -1,19 +1,20 @@
-// Batch CTF estimation. The steps, each scored against the same spectrum:
+// Batch CTF estimation, each step scored against the same spectrum:
 //  1. the average power spectrum of overlapping tapered tiles;
-//  2. its radial profile (the live window's calcDist profile), a smooth
-//     background removed and the ring amplitude evened out;
-//  3. an exhaustive defocus search over a grid fine enough that no ring can be
-//     skipped, scored by the correlation of the model's ring pattern with the
-//     profile, so that a wrong ring never wins;
-//  4. the defocus of angular sectors (wedge profiles) by the same search, and
-//     a fit of D(theta) = D + dD/2 cos 2(theta - theta_u) through them;
-//  5. a Levenberg-Marquardt refinement of D, dD, theta_u on the 2-D spectrum,
-//     with the workbench's CTF term, over a band widened in stages.
+//  2. its power in 36 angular sectors by radius (calcDist's binning), a smooth
+//     background fitted locally and divided out, and the ring signal of each
+//     radius weighed against the noise that neighbouring sectors disagree by;
+//  3. an exhaustive search over underfocus D, astigmatism dD and its direction
+//     theta_u, scoring each sector's ring pattern at D(theta) = D + dD/2
+//     cos 2(theta - theta_u) on a grid fine enough that no ring is skipped, so
+//     that a wrong ring never wins;
+//  4. Levenberg-Marquardt (mrqmin) refinement of D, dD, theta_u and the ring
+//     amplitude on the 2-D spectrum with the workbench's CTF term, over a band
+//     widened as the estimate firms up, and again after the background is
+//     fitted once more with the fitted rings divided out.
 #include "ctf/estimate.h"
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <vector>
 
 #include "core/MRCData.h"
@@ -208,19 +209,13 @@ Polar polarSpectrum(const MRCData& spec, const Setup& st, double sLo) {
     return pl;
 }
 
-// Background as the running mean over about one ring period of underfocus D,
-// or over a fixed share of the band while D is unknown (0). The noise of each
-// radius is half the mean square difference of neighbouring sectors, which
-// share their rings but not their noise; what the sectors vary by beyond it is
-// the ring signal.
-void levelPolar(Polar& pl, const Setup& st, double D) {
+// Background as a local fit over a twelfth of the band, which knows no
+// defocus yet. The noise of each radius is half the mean square difference of
+// neighbouring sectors, which share their rings but not their noise; what the
+// sectors vary by beyond it is the ring signal.
+void levelPolar(Polar& pl) {
     const int nA = Polar::nA, nR = pl.nR, span = pl.hi - pl.lo;
     std::vector<int> win(nR, std::max(4, span / 12));
-    if (D > 0)
-        for (int r = pl.lo; r <= pl.hi; r++) {
-            const double period = kPi / std::max(st.slope(pl.s[r], D), 1e-9);
-            win[r] = std::clamp((int)std::lround(period / pl.ds), 4, std::max(4, span / 6));
-        }
     pl.bg = localFit(pl.p, pl.lo, pl.hi, win);
     std::vector<double> noise(nR, 0.0), total(nR, 0.0);
     std::vector<double> q((size_t)nA);
@@ -336,7 +331,7 @@ struct Astig {
 
 // ---- the 2-D spectrum
 
-// Points of the half plane inside a band: s^2, cos 2 theta, sin 2 theta and
+// Points of the half plane inside a band: s, cos 2 theta, sin 2 theta and
 // the relative deviation of the power from the background.
 struct Points {
     std::vector<float> s, c2, s2, y;
@@ -606,6 +601,9 @@ void toDataSet(const std::vector<float>& ps, int T, MRCData* spec) {
 // The match of a search below which a spectrum of noise alone is as likely:
 // pure noise reaches about 6.
 const double kMinScore = 7;
+// The same for the correlation of the final fit times the square root of its
+// number of points: weak but real rings give 8 and more.
+const double kMinFit = 5;
 
 }  // namespace
 
@@ -630,7 +628,7 @@ int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, C
         return 0;
     }
     // Search over everything with a background that knows no defocus.
-    levelPolar(pl, st, 0);
+    levelPolar(pl);
     Found f = searchPolar(pl, st, 0.2, 8.0, 0.5);
     if (!(f.z >= kMinScore)) {
         out->why = "no Thon rings found";
@@ -664,8 +662,17 @@ int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, C
     out->defocusU = (float)-(as.D + half);
     out->defocusV = (float)-(as.D - half);
     out->astigAngle = (float)thU;
-    out->score = (float)correlation2d(collect(sp, st, sLo, sHi, 120000), st, fit);
-    out->resolution = (float)(1 / equiphaseProfile(sp, st, as, fit, sLo, sHi, out));
+    const Points band = collect(sp, st, sLo, sHi, 120000);
+    out->score = (float)correlation2d(band, st, fit);
+    const double resS = equiphaseProfile(sp, st, as, fit, sLo, sHi, out);
+    out->resolution = (float)(1 / resS);
+    // Rings that agree with the model from one zero to the next three times at
+    // least, and a fit that stands out of the noise of that many points; else
+    // what was matched was something else (such as the particles' own shape).
+    if (out->zeros.size() < 4 || resS < out->zeros[3] || out->score * std::sqrt((double)band.size()) < kMinFit) {
+        out->why = "no Thon rings found";
+        return 0;
+    }
     if (!(as.D > 0.05 && as.D < 50 && half < as.D) || !std::isfinite(out->score) || !std::isfinite(out->resolution)) {
         out->why = "the fit did not converge";
         return 0;

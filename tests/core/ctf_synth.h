@@ -26,6 +26,7 @@ struct SynthCtf {
     float angle = 0;       // direction of u, degrees
     float bfactor = 120;   // envelope exp(-B s^2 / 4), Angstrom^2
     float noise = 0.5f;    // noise amplitude against the specimen's
+    float texture = 0.5f;  // amplitude of the specimen's fine texture against its particles
     unsigned seed = 1;
 };
 
@@ -39,7 +40,7 @@ inline std::vector<float> synth_micrograph(const SynthCtf& c) {
     std::uniform_real_distribution<float> uni(0.0f, 1.0f);
     // Specimen: a weak amorphous texture and dense particles 100-250 Angstrom across.
     for (int y = 0; y < ny; y++)
-        for (int x = 0; x < nx; x++) a[(size_t)y * rowf + x] = 0.5f * gauss(gen);
+        for (int x = 0; x < nx; x++) a[(size_t)y * rowf + x] = c.texture * gauss(gen);
     const int blobs = (int)((double)nx * ny * c.pixel * c.pixel / 4e5);
     for (int b = 0; b < blobs; b++) {
         const double cx = uni(gen) * nx, cy = uni(gen) * ny;

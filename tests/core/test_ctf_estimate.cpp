@@ -80,6 +80,11 @@ TEST(CtfEstimate, RefusesWhatHoldsNoRings) {
     SynthCtf s;
     s.bfactor = 1e6f;  // the envelope takes every ring away
     std::vector<float> noise = synth_micrograph(s), blank(1024 * 1024, 3.0f), nan = noise, small(300 * 200, 1.0f);
+    // Particles alone: their spectrum ends before the first zero, and their own
+    // ring pattern must not pass for Thon rings.
+    SynthCtf b;
+    b.nx = b.ny = 2048, b.texture = 0, b.noise = 0.1f, b.astig = 0.2f, b.angle = 30;
+    std::vector<float> particles = synth_micrograph(b);
     nan[5000] = NAN;
     small[7] = 2;
     struct {
@@ -92,6 +97,7 @@ TEST(CtfEstimate, RefusesWhatHoldsNoRings) {
         {&blank, 1024, 1024, 1.5f, "blank micrograph"},
         {&nan, 1024, 1024, 1.5f, "micrograph holds invalid values"},
         {&noise, 1024, 1024, 1.5f, "no Thon rings found"},
+        {&particles, 2048, 2048, 1.5f, "no Thon rings found"},
         {&noise, 1024, 1024, 0.0f, "bad microscope parameters"},
     };
     for (auto& c : cases) {

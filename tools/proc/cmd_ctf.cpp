@@ -93,9 +93,9 @@ int cmdCTF(const ProcArgs& a) {
 }
 
 ProcRegister reg({
-    {"ctf", "MICROGRAPH... [--kv KV] [--cs MM] [--ac FRACTION] [--json] [--star OUT.star] [--plot DIR]",
-     "CTF per micrograph: defocus, defocus_u, defocus_v (micrometres, negative = underfocus), astig_angle "
-     "(degrees), resolution (Angstrom), score; pixel size from --pixel or the file",
+    {"ctf", "MICROGRAPH... [--pixel A] [--kv KV] [--cs MM] [--ac FRACTION] [--json] [--star OUT.star] [--plot DIR]",
+     "CTF of each micrograph: defocus, defocus_u, defocus_v (micrometres, negative = underfocus), astig_angle, "
+     "resolution, score",
      1, -1, "kv,cs,ac,star,plot,index", "json", cmdCTF},
 });
 
