@@ -77,17 +77,15 @@ std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimate
 std::string ctf_plot_svg(const std::string& title, const CtfEstimate& e) {
     const double W = 760, H = 440, L = 70, R = 20, T = 50, B = 70;
     const double sMax = e.s.empty() ? 0.1 : e.s.back() * 1.02;
+    // The scale of the model: the spectrum's lowest frequencies may reach far beyond it and are clipped.
     double lo = 0, hi = 0;
-    for (size_t i = 0; i < e.s.size(); i++) {
-        lo = std::min({lo, (double)e.profile[i], (double)e.model[i]});
-        hi = std::max({hi, (double)e.profile[i], (double)e.model[i]});
+    for (float v : e.model) {
+        lo = std::min(lo, 1.4 * v);
+        hi = std::max(hi, 1.4 * v);
     }
     if (hi <= lo) hi = lo + 1;
-    const double pad = 0.05 * (hi - lo);
-    lo -= pad;
-    hi += pad;
     auto X = [&](double s) { return L + (W - L - R) * s / sMax; };
-    auto Y = [&](double v) { return T + (H - T - B) * (hi - v) / (hi - lo); };
+    auto Y = [&](double v) { return T + (H - T - B) * (hi - std::clamp(v, lo, hi)) / (hi - lo); };
     std::string o = format(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
@@ -116,8 +114,7 @@ std::string ctf_plot_svg(const std::string& title, const CtfEstimate& e) {
         o += format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#555\">%.1f &#197;</text>\n", X(s),
                     H - B + 32, 1 / s);
     }
-    o += format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">spatial frequency (1/&#197;)</text>\n",
-                (L + W - R) / 2, H - 12);
+    o += format("<text x=\"%.1f\" y=\"%.1f\">spatial frequency (1/&#197;)</text>\n", L, H - 10);
     for (float z : e.zeros)
         o +=
             format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#39c\" stroke-dasharray=\"3,3\"/>\n",
@@ -133,9 +130,10 @@ std::string ctf_plot_svg(const std::string& title, const CtfEstimate& e) {
     };
     o += poly(e.profile, "#444", 1);
     o += poly(e.model, "#d22", 1.5);
-    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#444\">spectrum less background</text>\n", W - R - 300, T + 16);
-    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#d22\">model</text>\n", W - R - 300, T + 32);
-    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#39c\">zeros</text>\n", W - R - 240, T + 32);
-    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#2a2\">resolution</text>\n", W - R - 190, T + 32);
+    const double ly = H - 10;
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#444\">spectrum less background</text>\n", W - R - 400, ly);
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#d22\">model</text>\n", W - R - 230, ly);
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#39c\">zeros</text>\n", W - R - 170, ly);
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#2a2\">resolution</text>\n", W - R - 110, ly);
     return o + "</svg>\n";
 }
