@@ -10,6 +10,7 @@
 
 #include "core/MRCData.h"
 #include "ctf/estimate.h"
+#include "ctf/report.h"
 #include "tests/core/ctf_synth.h"
 
 namespace {
@@ -161,4 +162,22 @@ TEST(CtfEstimate, PixelSizeRecordedInTheMrcHeader) {
         h.xlen = c.xlen;
         EXPECT_NEAR(mrc_pixel_size(h), c.pixel, 1e-5) << c.mx << " " << c.xlen;
     }
+}
+
+TEST(CtfReport, NamesInJsonAndStar) {
+    CtfEstimate e;
+    e.defocus = -1.25f, e.defocusU = -1.3f, e.defocusV = -1.2f, e.astigAngle = 12.5f, e.resolution = 4.5f;
+    e.score = 0.25f;
+    // Quotes, backslash and control characters escaped; valid UTF-8 kept, a stray byte replaced.
+    EXPECT_EQ(
+        ctf_json_line("a\"b\\c\td\xC3\xA9\xFF.mrc", e),
+        "{\"file\": \"a\\\"b\\\\c\\u0009d\xC3\xA9\xEF\xBF\xBD.mrc\", \"defocus\": -1.2500, \"defocus_u\": -1.3000, "
+        "\"defocus_v\": -1.2000, \"astig_angle\": 12.5, \"resolution\": 4.50, \"score\": 0.2500}\n");
+    EXPECT_EQ(ctf_text_line("x y.mrc", e), "-1.2500 -1.3000 -1.2000 12.5 4.50 0.2500 x y.mrc\n");
+    struct {
+        const char* name;
+        bool ok;
+    } names[] = {{"Movies/m_001.mrc", true}, {"a b.mrc", false}, {"", false},         {"_rlnX", false}, {"#1", false},
+                 {"\"q\"", false},           {"data_x", false},  {"tab\there", false}};
+    for (auto& n : names) EXPECT_EQ(ctf_star_name_ok(n.name), n.ok) << n.name;
 }
