@@ -181,13 +181,13 @@ struct Polar {
     std::vector<double> rho2;    // squared ring amplitude in noise units
 };
 
-Polar polarSpectrum(const MRCData& spec, const Setup& st, double sLo) {
+Polar polarSpectrum(const MRCData& transform, const Setup& st, double sLo) {
     Polar pl;
     const int nA = Polar::nA, nR = st.T / 2;
     pl.nR = nR;
     pl.ds = st.sOf(1);
     std::vector<float> W((size_t)nA * nR, 0.0f), P((size_t)nA * nR, 0.0f);
-    spec.radialPower(1.0f, nR, nA, W.data(), P.data());
+    transform.radialPower(1.0f, nR, nA, W.data(), P.data());
     pl.s.resize(nR);
     pl.p.assign(nR, 0.0);
     pl.sector.assign((size_t)nA * nR, 0.0);
@@ -591,11 +591,11 @@ const char* unusable(const float* img, int nx, int ny, const CtfEstimateParams& 
 }
 
 // The spectrum as a transform data set (amplitudes), binned as the live window's profiles are.
-void toDataSet(const std::vector<float>& ps, int T, MRCData* spec) {
+void toDataSet(const std::vector<float>& ps, int T, MRCData* transform) {
     std::vector<float> amp((size_t)(T + 2) * T, 0.0f);
     for (int r = 0; r < T; r++)
         for (int h = 0; h <= T / 2; h++) amp[(size_t)r * (T + 2) + 2 * h] = std::sqrt(ps[(size_t)r * (T / 2 + 1) + h]);
-    spec->setComplData(amp.data(), T + 2, T, 1);
+    transform->setComplData(amp.data(), T + 2, T, 1);
 }
 
 // The match of a search below which a spectrum of noise alone is as likely:
@@ -619,10 +619,10 @@ int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, C
     st.pixel = p.pixel;
     st.T = T;
     std::vector<float> ps = ctf_tile_spectrum(img, nx, ny, T);
-    MRCData spec;
-    toDataSet(ps, T, &spec);
+    MRCData transform;
+    toDataSet(ps, T, &transform);
     const double sLo = std::max(1.0 / 50, st.sOf(4));
-    Polar pl = polarSpectrum(spec, st, sLo);
+    Polar pl = polarSpectrum(transform, st, sLo);
     if (pl.hi - pl.lo < 40) {
         out->why = "too few frequencies for a fit";
         return 0;
