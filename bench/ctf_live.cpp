@@ -62,7 +62,7 @@ void BM_AnalyzeCore8192(benchmark::State& st) {
         float p[8] = {1.5f, 1, 0, 0, 1.084f, 1.57f, 0.8157f, 0.03466f};
         lo = f.yMin;
         hi = f.yMax;
-        ctf_display_form(x, 200, p, f.bgScale, true, nullptr, fit, &mark, &lo, &hi);
+        ctf_display_form(x, 200, p, ctf_context_prefs(f.bgScale), true, nullptr, fit, &mark, &lo, &hi);
         benchmark::DoNotOptimize(ctf_chi(fit, main));
     }
 }
@@ -74,7 +74,7 @@ void BM_Fit(benchmark::State& st) {
     float x[200], y[200];
     for (int i = 0; i < 200; i++) x[i] = i * 0.24f / 200;
     float truth[8] = {-1.5f, 10, 1.5f, 0.07f, 0.8f, 1.5f, 0.9f, 0.04f}, mark;
-    ctf_display_form(x, 200, truth, 0.6f, true, nullptr, y, &mark, nullptr, nullptr);
+    ctf_display_form(x, 200, truth, ctf_context_prefs(0.6f), true, nullptr, y, &mark, nullptr, nullptr);
     unsigned s = 7;
     for (float& v : y) {
         s = s * 1103515245u + 12345u;
@@ -85,7 +85,7 @@ void BM_Fit(benchmark::State& st) {
     std::FILE* keep = stdout;
     stdout = std::fopen("/dev/null", "w");  // the fit's printed lines
     float found = 0;
-    for (auto _ : st) found = ctf_fit_profile(x, y, start, vary, 0.6f).a[0];
+    for (auto _ : st) found = ctf_fit_profile(x, y, start, vary, ctf_context_prefs(0.6f), nullptr, nullptr).a[0];
     std::fclose(stdout);
     stdout = keep;
     st.counters["defocus"] = found;

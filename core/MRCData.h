@@ -176,6 +176,10 @@ public:
     int extractCompl(float* dest, int x0, int y0, int width, int height);
     // numeric/radial.cpp
     float* calcDist(int mode, int px, int py);
+    // Adds amp^2 of every pair into n radial bins of width step (Fourier pixels,
+    // linear weights), per sector of pi/nAngles centred on j*pi/nAngles (1: one
+    // sector for all directions): W and P hold nAngles rows of n bins.
+    void radialPower(float step, int n, int nAngles, float* W, float* P) const;
     void calcRDist(float* out, int count, int radius, float cx, float cy);
     void applyRadFn(int n, float* A, float* V);
     void setRadAmp(int n, float* A, float* V);

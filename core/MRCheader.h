@@ -16,3 +16,7 @@ struct MRCheader {
     char labels[10][80];
 };
 static_assert(sizeof(MRCheader) == 1024, "MRC header is 1024 bytes");
+
+// Angstrom per pixel along x recorded in the header (cell length over
+// sampling), or 0 when it records none (the rule the MRC reader applies).
+float mrc_pixel_size(const MRCheader& h);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -128,6 +129,41 @@ std::string shell_quote(const std::string& s) {
     }
     out += "'";
     return out;
+}
+
+std::string utf8_text(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = s[i];
+        const int n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (int k = 1; ok && k < n; k++) ok = ((unsigned char)s[i + k] >> 6) == 2;
+        if (ok) {
+            out.append(s, i, n);
+            i += n;
+        } else {
+            out += "\xEF\xBF\xBD";
+            i++;
+        }
+    }
+    return out;
+}
+
+std::string json_quote(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : utf8_text(s)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
 }
 
 bool is_compressed_name(const char* file) {

@@ -34,6 +34,12 @@ int write_file_atomic(const char* path, const void* data, size_t n);
 // Single-quotes a text for /bin/sh: abc'd -> 'abc'\''d'.
 std::string shell_quote(const std::string& s);
 
+// The text as valid UTF-8: bytes that start no valid sequence become U+FFFD
+// (file names are bytes; JSON and XML want UTF-8).
+std::string utf8_text(const std::string& s);
+// A JSON string literal of utf8_text(s), quotes included.
+std::string json_quote(const std::string& s);
+
 // True for names ending in ".gz" or ".Z" (read through zcat).
 bool is_compressed_name(const char* file);
 

@@ -509,3 +509,7 @@ int writeMRCStack(List* sets, const char* fname, int shortMode) {
     }
     return 1;
 }
+
+float mrc_pixel_size(const MRCheader& h) {
+    return recordedPixel(h, h.mode == 3 || h.mode == 4);
+}

@@ -245,7 +245,7 @@ void covsrt(float** covar, int ma, int ia[], int mfit) {
 // ---- Levenberg-Marquardt
 
 void mrqcof(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** alpha, float beta[],
-            float* chisq, FitModel funcs) {
+            float* chisq, const FitModel& funcs) {
     std::vector<float> dyda(ma + 1);
     int mfit = 0;
     for (int j = 1; j <= ma; j++)
@@ -303,7 +303,7 @@ void mrqmin_release() {
 }
 
 void mrqmin(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar, float** alpha,
-            float* chisq, FitModel funcs, float* alamda) {
+            float* chisq, const FitModel& funcs, float* alamda) {
     std::unique_ptr<MrqWork>& w = work();
     if (!w && *alamda >= 0.0f) return;  // no fit in progress
     if (*alamda < 0.0f) {
@@ -354,19 +354,16 @@ struct Matrix8 {
     float** m = matrix(1, 8, 1, 8);
     ~Matrix8() { free_matrix(m, 1, 8, 1, 8); }
 };
-struct ScaleScope {
-    float saved = ctfBgScale;
-    explicit ScaleScope(float g) { ctfBgScale = g; }
-    ~ScaleScope() { ctfBgScale = saved; }
-};
 struct ReleaseWork {
     ~ReleaseWork() { mrqmin_release(); }
 };
 }  // namespace
 
-CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8], float g,
-                             FitModel model) {
-    if (!model) model = ctfbasis;
+CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8],
+                             const CtfContext& ctx, const FitModel& given, FILE* log) {
+    FitModel model = given;
+    if (!model)
+        model = [&ctx](float s, float a[], float* yy, float dyda[], int na) { ctfbasis(s, a, yy, dyda, na, ctx); };
     CtfFitResult r{};
     float a[9];
     int ia[9];
@@ -374,7 +371,7 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
         a[i + 1] = start[i];
         ia[i + 1] = vary[i] != 0;
     }
-    std::printf("fit %f %f %f %f %f %f %f %f\n", a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]);
+    if (log) std::fprintf(log, "fit %f %f %f %f %f %f %f %f\n", a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]);
 
     // Data window: skip the low-frequency samples that rise above the first ring maximum.
     float m = 0;
@@ -386,7 +383,7 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
             first = i + 1;
             break;
         }
-    std::printf("1st used is %d\n", first);
+    if (log) std::fprintf(log, "1st used is %d\n", first);
 
     // Samples first+1..199, 1-based; a sample of 0 would have weight 1/0 and is left out.
     std::vector<float> fx(1), fy(1), fs(1);
@@ -399,7 +396,6 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
     }
     int ndata = (int)fx.size() - 1;
 
-    ScaleScope scope(g);
     ReleaseWork release;
     Matrix8 covar, alpha;
     float chisq = 0, alamda = -1;
@@ -413,7 +409,7 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
         if (a[7] < 0) a[7] = 0;
         if (a[5] < 0) a[5] = 0;
         if (++iter > 100) {
-            std::printf("Infinite fit loop\n");
+            if (log) std::fprintf(log, "Infinite fit loop\n");
             break;
         }
     }

@@ -349,7 +349,7 @@ void livec_ctf_button(int on) {
 void livec_calc_ctf(float* p) {
     if (!lcs.x || !lcs.fit) return;
     CtfInstrument in = livec_instrument();
-    ctf_display_form(lcs.x, 200, p, lcs.bgScale, livec_ctf_is_on(), &in, lcs.fit, &lcs.markFreq, &lcs.plotMin,
+    ctf_display_form(lcs.x, 200, p, ctf_context_prefs(lcs.bgScale), livec_ctf_is_on(), &in, lcs.fit, &lcs.markFreq, &lcs.plotMin,
                      &lcs.plotMax);
 }
 
@@ -473,7 +473,7 @@ void livec_dffit(FL_OBJECT*, long) {
     int vary[8];
     livec_params(start);
     for (int i = 0; i < 8; i++) vary[i] = fl_get_button(livec->vary[i]);
-    CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, start, vary, lcs.bgScale);
+    CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, start, vary, ctf_context_prefs(lcs.bgScale));
     std::fflush(stdout);
     LC_pstate rec;
     std::copy(r.a, r.a + 8, &rec.defocus);

@@ -18,14 +18,14 @@ void ctf_signed_table(const float* s, const float* p, float g, const CtfInstrume
     copy8(p, q);
     q[2] = -p[2];
     q[4] = q[6] = 0;
-    ctf_display_form(s, kCtfSamples, q, g, true, inst, ctf, nullptr, nullptr, nullptr);
+    ctf_display_form(s, kCtfSamples, q, ctf_context_prefs(g), true, inst, ctf, nullptr, nullptr, nullptr);
 }
 
 void ctf_noise_table(const float* s, const float* p, float g, float* noise) {
     float q[8];
     copy8(p, q);
     q[2] = 0;
-    ctf_display_form(s, kCtfSamples, q, g, true, nullptr, noise, nullptr, nullptr, nullptr);
+    ctf_display_form(s, kCtfSamples, q, ctf_context_prefs(g), true, nullptr, noise, nullptr, nullptr, nullptr);
 }
 
 void ctf_target_table(const float* s, const float* p, float lowpass, float g, float* filt) {
@@ -33,7 +33,7 @@ void ctf_target_table(const float* s, const float* p, float lowpass, float g, fl
     copy8(p, q);
     q[1] = lowpass;
     q[4] = q[6] = 0;
-    ctf_display_form(s, kCtfSamples, q, g, false, nullptr, filt, nullptr, nullptr, nullptr);
+    ctf_display_form(s, kCtfSamples, q, ctf_context_prefs(g), false, nullptr, filt, nullptr, nullptr, nullptr);
     for (int i = 0; i < kCtfSamples; i++) filt[i] = std::sqrt(std::max(0.0f, filt[i]));
 }
 

@@ -7,8 +7,6 @@
 
 #include "core/prefs.h"
 
-float ctfBgScale = 1.0f;
-
 static const char* const kDefaultSlot = " -1.568 1 0 0 1.084 1.57 0.8157 0.03466";
 static const double kPi = 3.14159265358979323846;
 
@@ -24,20 +22,36 @@ void ctf_constants(float* lambda, float* Cs, float* Cc, float* V) {
     if (V) *V = volts;
 }
 
-namespace {
+CtfContext ctf_context(float kv, float csMM, float g, float ccMM) {
+    CtfContext c;
+    c.V = 1000.0f * kv;
+    c.lambda = ctf_wavelength(c.V);
+    c.Cs = 1e7f * csMM;
+    c.Cc = 1e7f * ccMM;
+    c.g = g;
+    return c;
+}
 
-// Phase shift gamma(s) with the defocus in micrometres.
-double gammaOf(double s, double defocus, double lambda, double Cs) {
+CtfContext ctf_context_prefs(float g) {
+    CtfContext c;
+    ctf_constants(&c.lambda, &c.Cs, &c.Cc, &c.V);
+    c.g = g;
+    return c;
+}
+
+double ctf_gamma(double s, double defocus, double lambda, double Cs) {
     double delta = 1e4 * defocus;
     double s2 = s * s;
     return -2 * kPi * (Cs * lambda * lambda * lambda * s2 * s2 / 4 + delta * lambda * s2 / 2);
 }
 
-double ctfTerm(double s, double defocus, double A, double lambda, double Cs) {
-    double g = gammaOf(s, defocus, lambda, Cs);
+double ctf_term(double s, double defocus, double A, double lambda, double Cs) {
+    double g = ctf_gamma(s, defocus, lambda, Cs);
     // An amplitude contrast beyond 1 gives NaN: the fit rejects such a trial step.
     return std::sqrt(1 - A * A) * std::sin(g) + A * std::cos(g);
 }
+
+namespace {
 
 double envelopeOf(double s, double width) {
     double t = kPi * s * width / 2;
@@ -50,27 +64,24 @@ double background(double s, const float* p, double g) {
 
 }  // namespace
 
-float ctffn(float s, float* p, float lambda, float Cs) {
+float ctffn(float s, float* p, float lambda, float Cs, float g) {
     p[1] = std::fabs(p[1]);
     p[5] = std::fabs(p[5]);
     p[7] = std::fabs(p[7]);
     if (p[7] == 0) p[7] = 0.0001f;
-    double g = ctfBgScale;
-    double c = ctfTerm(s, p[0], p[3], lambda, Cs);
+    double c = ctf_term(s, p[0], p[3], lambda, Cs);
     double t = g * p[2] * envelopeOf(s, p[1]) * std::fabs(c);
     double b = background(s, p, g);
     return (float)(t * t + b * b);
 }
 
-void ctfbasis(float s, float* a, float* y, float* dyda, int /*na*/) {
+void ctfbasis(float s, float* a, float* y, float* dyda, int /*na*/, const CtfContext& c) {
     static const float step[8] = {0.001f, 0.01f, 0.005f, 0.0005f, 0.001f, 0.1f, 0.002f, 0.001f};
-    float lambda, Cs;
-    ctf_constants(&lambda, &Cs);
-    *y = ctffn(s, a + 1, lambda, Cs);
+    *y = ctffn(s, a + 1, c.lambda, c.Cs, c.g);
     for (int i = 1; i <= 8; i++) {
         float keep = a[i];
         a[i] += step[i - 1];
-        float yi = ctffn(s, a + 1, lambda, Cs);
+        float yi = ctffn(s, a + 1, c.lambda, c.Cs, c.g);
         dyda[i] = (yi - *y) / step[i - 1];
         a[i] = keep;
     }
@@ -109,11 +120,11 @@ float ctf_instrument_envelope(float s, float defocus, const CtfInstrument& inst,
     return (float)(Es * Et * El * Ev * Eh);
 }
 
-void ctf_display_form(const float* s, int n, float* p, float g, bool ctfOn, const CtfInstrument* inst, float* fit,
-                      float* markFreq, float* plotMin, float* plotMax) {
+void ctf_display_form(const float* s, int n, float* p, const CtfContext& ctx, bool ctfOn, const CtfInstrument* inst,
+                      float* fit, float* markFreq, float* plotMin, float* plotMax) {
     if (!s || !fit) return;
-    float lambda, Cs, Cc, V;
-    ctf_constants(&lambda, &Cs, &Cc, &V);
+    const float lambda = ctx.lambda, Cs = ctx.Cs, Cc = ctx.Cc, V = ctx.V;
+    const double g = ctx.g;
     bool instrument = inst && inst->open && p[1] == 0;
     if (p[1] <= 0) p[1] = 0.01f;
     if (p[7] <= 0) p[7] = 0.0001f;
@@ -121,7 +132,7 @@ void ctf_display_form(const float* s, int n, float* p, float g, bool ctfOn, cons
     if (markFreq) *markFreq = s1;
     for (int i = 0; i < n; i++) {
         double si = s[i];
-        double c = ctfOn ? ctfTerm(si, p[0], p[3], lambda, Cs) : 1.0;
+        double c = ctfOn ? ctf_term(si, p[0], p[3], lambda, Cs) : 1.0;
         double t =
             instrument ? c * ctf_instrument_envelope(s[i], p[0], *inst, lambda, Cs, Cc, V) : envelopeOf(si, p[1]) * c;
         double v;

@@ -71,23 +71,7 @@ float* MRCData::calcDist(int mode, int px, int py) {
     float step = 0;
     if (mode == 0) {
         step = nx * 0.6f / 200;
-        for (int r = 0; r < ny; r++) {
-            const int k = r - ny / 2;
-            for (int x = 0; x + 1 < nx; x += 2) {
-                const int h = x / 2;
-                const float rad = std::sqrt((float)(k * k + h * h));
-                const float t = rad / step;
-                const int i = (int)std::floor(t);
-                const float f = t - i;
-                if (i < 199) {
-                    const float a = d[(long)r * nx + x], a2 = a * a;
-                    W[i] += 1 - f;
-                    W[i + 1] += f;
-                    P[i] += a2 * (1 - f);
-                    P[i + 1] += a2 * f;
-                }
-            }
-        }
+        radialPower(step, 200, 1, W, P);
     } else if (mode == 1) {
         step = kPi / 100;
         const int rmax = nx / 2 - 2;
@@ -159,6 +143,33 @@ float* MRCData::calcDist(int mode, int px, int py) {
     W[0] = 0;
     radCacheStep = step;
     return W;
+}
+
+void MRCData::radialPower(float step, int n, int nAngles, float* W, float* P) const {
+    const float* d = data.data();
+    const double sector = M_PI / std::max(1, nAngles);
+    for (int r = 0; r < ny; r++) {
+        const int k = r - ny / 2;
+        for (int x = 0; x + 1 < nx; x += 2) {
+            const int h = x / 2;
+            const float rad = std::sqrt((float)(k * k + h * h));
+            const float t = rad / step;
+            const int i = (int)std::floor(t);
+            const float f = t - i;
+            if (i >= n - 1) continue;
+            long row = 0;
+            if (nAngles > 1) {
+                double th = std::atan2((double)k, (double)h);
+                if (th < 0) th += M_PI;
+                row = (long)std::floor(th / sector + 0.5) % nAngles * n;
+            }
+            const float a = d[(long)r * nx + x], a2 = a * a;
+            W[row + i] += 1 - f;
+            W[row + i + 1] += f;
+            P[row + i] += a2 * (1 - f);
+            P[row + i + 1] += a2 * f;
+        }
+    }
 }
 
 // Ring profile around (cx, cy) relative to the image centre. Points are

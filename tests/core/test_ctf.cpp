@@ -28,7 +28,6 @@ protected:
         oldHome = h ? h : "";
         setenv("HOME", dir.c_str(), 1);
         clearenv2();
-        ctfBgScale = 1.0f;
     }
     void TearDown() override {
         clearenv2();
@@ -73,17 +72,25 @@ TEST_F(Ctf, WavelengthAndFirstZeroAt100kV) {
     setenvf("voltage", 300);
     ctf_constants(&lambda, &Cs);
     EXPECT_NEAR(lambda, 0.01969, 1e-5);
+    EXPECT_EQ(ctf_context_prefs(2.5f).lambda, lambda);
+    // An explicit context leaves the store alone.
+    CtfContext c = ctf_context(200, 2.7f, 3, 2.2f);
+    EXPECT_NEAR(c.lambda, 0.02508, 1e-5);
+    EXPECT_FLOAT_EQ(c.Cs, 2.7e7f);
+    EXPECT_FLOAT_EQ(c.Cc, 2.2e7f);
+    EXPECT_FLOAT_EQ(c.V, 2e5f);
+    EXPECT_EQ(c.g, 3.0f);
+    EXPECT_EQ(getenvf("voltage"), 300.0f);
 }
 
 TEST_F(Ctf, FittingFormTermsAndSideEffects) {
     Ref r;
     float lambda = (float)r.lambda, Cs = (float)r.Cs;
-    ctfBgScale = 2.0f;
     // ctfScale 0: the squared background alone.
     float p[8] = {-1.568f, 1, 0, 0, 1.084f, 1.57f, 0.8157f, 0.03466f};
     for (double s : {0.0, 0.01, 0.05, 0.12}) {
         double b = r.bg(s, p, 2.0);
-        EXPECT_NEAR(ctffn((float)s, p, lambda, Cs), b * b, 1e-5 * b * b);
+        EXPECT_NEAR(ctffn((float)s, p, lambda, Cs, 2.0f), b * b, 1e-5 * b * b);
     }
     // ampContrast 1 gives cos(gamma), 0 gives sin(gamma); no background.
     for (float ac : {0.0f, 1.0f}) {
@@ -92,27 +99,26 @@ TEST_F(Ctf, FittingFormTermsAndSideEffects) {
             double c = ac == 1 ? std::cos(r.gamma(s, -1.2)) : std::sin(r.gamma(s, -1.2));
             double e = std::exp(-std::pow(kPi * s * 8 / 2, 2));
             double t = 2.0 * 1.5 * e * c;
-            EXPECT_NEAR(ctffn((float)s, q, lambda, Cs), t * t, 1e-4 * (t * t) + 1e-9);
+            EXPECT_NEAR(ctffn((float)s, q, lambda, Cs, 2.0f), t * t, 1e-4 * (t * t) + 1e-9);
         }
     }
     // Absolute values and the exact-zero decay.
     float z[8] = {-1, -5, 1, 0.1f, 1, -2, 1, 0};
-    ctffn(0.05f, z, lambda, Cs);
+    ctffn(0.05f, z, lambda, Cs, 1.0f);
     EXPECT_EQ(z[1], 5.0f);
     EXPECT_EQ(z[5], 2.0f);
     EXPECT_EQ(z[7], 0.0001f);
     EXPECT_EQ(z[0], -1.0f);
     float w[8] = {-1, 5, 1, 0.1f, 1, 2, 1, -0.02f};
-    ctffn(0.05f, w, lambda, Cs);
+    ctffn(0.05f, w, lambda, Cs, 1.0f);
     EXPECT_EQ(w[7], 0.02f);
 }
 
 TEST_F(Ctf, BasisDerivativesUseTheStatedSteps) {
-    ctfBgScale = 1.5f;
     float a[9] = {0, -1.4f, 9, 1.2f, 0.1f, 0.9f, 1.6f, 0.7f, 0.04f};
     float y, dyda[9];
     const float s = 0.036f;
-    ctfbasis(s, a, &y, dyda, 8);
+    ctfbasis(s, a, &y, dyda, 8, ctf_context(100, 5.6f, 1.5f));
     // a is restored.
     EXPECT_EQ(a[1], -1.4f);
     EXPECT_EQ(a[3], 1.2f);
@@ -137,7 +143,7 @@ TEST_F(Ctf, DisplayFormFixesParametersMarksTheZeroAndWidensTheRange) {
     for (int i = 0; i < 200; i++) s[i] = i / 1024.0f;
     float p[8] = {-1.568f, -3, 1, 0, 1.084f, 1.57f, 0.8157f, 0};
     float mark = 0, lo = 1e30f, hi = -1e30f;
-    ctf_display_form(s, 200, p, 1.0f, true, nullptr, fit, &mark, &lo, &hi);
+    ctf_display_form(s, 200, p, ctf_context(100, 5.6f, 1.0f), true, nullptr, fit, &mark, &lo, &hi);
     EXPECT_EQ(p[1], 0.01f);
     EXPECT_EQ(p[7], 0.0001f);
     EXPECT_NEAR(mark, 0.0414, 1e-4);
@@ -153,14 +159,14 @@ TEST_F(Ctf, DisplayFormFixesParametersMarksTheZeroAndWidensTheRange) {
     float q[8] = {-1.568f, 5, -2, 0, 1.084f, 1.57f, 0.8157f, 0.03466f};
     lo = 0;
     hi = 0;
-    ctf_display_form(s, 200, q, 3.0f, true, nullptr, fit, &mark, &lo, &hi);
+    ctf_display_form(s, 200, q, ctf_context(100, 5.6f, 3.0f), true, nullptr, fit, &mark, &lo, &hi);
     for (int i : {10, 30, 60, 100}) {
         double e = std::exp(-std::pow(kPi * s[i] * 5 / 2, 2));
         EXPECT_NEAR(fit[i], e * std::sin(r.gamma(s[i], -1.568)) * 3 * 2, 1e-4);
     }
     EXPECT_LT(lo, 0.0f);
     // "CTF" off: c = 1, so the envelope alone.
-    ctf_display_form(s, 200, q, 1.0f, false, nullptr, fit, &mark, nullptr, nullptr);
+    ctf_display_form(s, 200, q, ctf_context(100, 5.6f, 1.0f), false, nullptr, fit, &mark, nullptr, nullptr);
     EXPECT_NEAR(fit[50], 2 * std::exp(-std::pow(kPi * s[50] * 5 / 2, 2)), 1e-5);
 }
 
@@ -201,11 +207,11 @@ TEST_F(Ctf, InstrumentEnvelopeTerms) {
     // The display form uses it only with the panel open and an envelope of exactly 0.
     float s[2] = {0.05f, 0.08f}, fit[2];
     float p[8] = {-1.5f, 0, -1, 0, 0, 1, 0, 0.03f};
-    ctf_display_form(s, 2, p, 1.0f, false, &in, fit, nullptr, nullptr, nullptr);
+    ctf_display_form(s, 2, p, ctf_context_prefs(1.0f), false, &in, fit, nullptr, nullptr, nullptr);
     EXPECT_NEAR(fit[1], ctf_instrument_envelope(0.08f, -1.5f, in, lambda, Cs, Cc, V), 1e-6);
     float p2[8] = {-1.5f, 0, -1, 0, 0, 1, 0, 0.03f};
     in.open = false;
-    ctf_display_form(s, 2, p2, 1.0f, false, &in, fit, nullptr, nullptr, nullptr);
+    ctf_display_form(s, 2, p2, ctf_context_prefs(1.0f), false, &in, fit, nullptr, nullptr, nullptr);
     EXPECT_NEAR(fit[1], std::exp(-std::pow(kPi * 0.08 * 0.01 / 2, 2)), 1e-6);  // envelope set to 0.01
 }
 

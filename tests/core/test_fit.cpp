@@ -14,10 +14,7 @@ namespace {
 
 class Fit : public testing::Test {
 protected:
-    void SetUp() override {
-        clearenv2();
-        ctfBgScale = 1.0f;
-    }
+    void SetUp() override { clearenv2(); }
     void TearDown() override { clearenv2(); }
 };
 
@@ -25,16 +22,16 @@ const float kTruth[8] = {-1.568f, 6.0f, 2.0f, 0.07f, 1.084f, 1.57f, 0.8157f, 0.0
 const int kDefaultVary[8] = {1, 1, 1, 0, 1, 1, 1, 1};
 
 // A profile made by the model itself on 200 radii of a 512-row transform at 1.37 A/pixel.
+const CtfContext kCtx = ctf_context(100, 5.6f, 1.0f);
+
 void syntheticProfile(float* x, float* y, float noise, unsigned seed) {
-    float lambda, Cs;
-    ctf_constants(&lambda, &Cs);
     std::mt19937 gen(seed);
     std::normal_distribution<float> g(0.0f, 1.0f);
     for (int i = 0; i < 200; i++) {
         x[i] = i / 700.0f;
         float p[8];
         std::copy(kTruth, kTruth + 8, p);
-        y[i] = ctffn(x[i], p, lambda, Cs) * (1 + noise * g(gen));
+        y[i] = ctffn(x[i], p, kCtx.lambda, kCtx.Cs, kCtx.g) * (1 + noise * g(gen));
     }
 }
 
@@ -48,7 +45,7 @@ TEST_F(Fit, RecoversTheDefocusFromTenPercentOff) {
         std::copy(kTruth, kTruth + 8, start);
         start[0] = kTruth[0] * 1.1f;
         testing::internal::CaptureStdout();
-        CtfFitResult r = ctf_fit_profile(x, y, start, kDefaultVary, 1.0f);
+        CtfFitResult r = ctf_fit_profile(x, y, start, kDefaultVary, kCtx);
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_NEAR(r.a[0], kTruth[0], 0.005 * std::fabs(kTruth[0])) << "seed " << seed << " got " << r.a[0];
         EXPECT_EQ(out.substr(0, 4), "fit ");
@@ -64,7 +61,7 @@ TEST_F(Fit, WorkArraysAreReleasedAfterEachFit) {
     float x[200], y[200];
     syntheticProfile(x, y, 0.05f, 9);
     testing::internal::CaptureStdout();
-    ctf_fit_profile(x, y, kTruth, kDefaultVary, 1.0f);
+    ctf_fit_profile(x, y, kTruth, kDefaultVary, kCtx);
     testing::internal::GetCapturedStdout();
     // With no fit in progress a further step has nothing to work with and changes nothing.
     float a[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
@@ -72,7 +69,8 @@ TEST_F(Fit, WorkArraysAreReleasedAfterEachFit) {
     float** covar = matrix(1, 8, 1, 8);
     float** alpha = matrix(1, 8, 1, 8);
     float chisq = -5, lam = 0.5f;
-    mrqmin(x, y, y, 100, a, ia, 8, covar, alpha, &chisq, ctfbasis, &lam);
+    FitModel basis = [](float s, float aa[], float* yy, float dyda[], int na) { ctfbasis(s, aa, yy, dyda, na, kCtx); };
+    mrqmin(x, y, y, 100, a, ia, 8, covar, alpha, &chisq, basis, &lam);
     EXPECT_EQ(chisq, -5.0f);
     EXPECT_EQ(lam, 0.5f);
     for (int i = 1; i <= 8; i++) EXPECT_EQ(a[i], (float)i);
@@ -93,10 +91,17 @@ TEST_F(Fit, PrintsTheStartAndTheFirstSampleUsed) {
     syntheticProfile(x, y, 0.0f, 1);
     const int none[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     float start[8] = {-1.5f, 6, 2, 0.07f, 1.084f, 1.57f, 0.8157f, 0.03466f};
+    // The model is evaluated with the context's scale: the profile's own g fits exactly, another does not.
+    CtfContext other = kCtx;
+    other.g = 1.5f;
+    testing::internal::CaptureStdout();
+    EXPECT_LT(ctf_fit_profile(x, y, kTruth, none, kCtx, nullptr, nullptr).chisq, 1e-6f);
+    EXPECT_GT(ctf_fit_profile(x, y, kTruth, none, other, nullptr, nullptr).chisq, 1.0f);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // no log
     // Samples 1..9 all below the largest of 10..24: fitted from sample 2.
     for (int i = 1; i <= 9; i++) y[i] = 0.01f;
     testing::internal::CaptureStdout();
-    CtfFitResult r = ctf_fit_profile(x, y, start, none, 1.0f);
+    CtfFitResult r = ctf_fit_profile(x, y, start, none, kCtx);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out,
               "fit -1.500000 6.000000 2.000000 0.070000 1.084000 1.570000 0.815700 0.034660\n"
@@ -107,7 +112,7 @@ TEST_F(Fit, PrintsTheStartAndTheFirstSampleUsed) {
     y[5] = 1e6f;
     y[3] = 2e6f;
     testing::internal::CaptureStdout();
-    r = ctf_fit_profile(x, y, start, none, 1.0f);
+    r = ctf_fit_profile(x, y, start, none, kCtx);
     out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("1st used is 6\n"), std::string::npos);
     EXPECT_EQ(r.ndata, 193);
@@ -122,7 +127,7 @@ TEST_F(Fit, ZeroSamplesAreLeftOutInsteadOfWeightedOneOverZero) {
     std::copy(kTruth, kTruth + 8, start);
     start[0] *= 1.05f;
     testing::internal::CaptureStdout();
-    CtfFitResult r = ctf_fit_profile(x, y, start, kDefaultVary, 1.0f);
+    CtfFitResult r = ctf_fit_profile(x, y, start, kDefaultVary, kCtx);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(r.ndata, 199 - r.first - 2);
     EXPECT_TRUE(std::isfinite(r.chisq));
@@ -136,7 +141,7 @@ TEST_F(Fit, NothingVariedRaisesLambdaTenfoldUntil1e10) {
     const int none[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     float start[8] = {-1.4f, 7, 1.5f, 0.1f, 1, 1.5f, 0.8f, 0.03f};
     testing::internal::CaptureStdout();
-    CtfFitResult r = ctf_fit_profile(x, y, start, none, 1.0f);
+    CtfFitResult r = ctf_fit_profile(x, y, start, none, kCtx);
     testing::internal::GetCapturedStdout();
     for (int i = 0; i < 8; i++) EXPECT_EQ(r.a[i], start[i]);
     // 0.001 x 10 on the first call, then x 10 per loop step until lambda reaches 1e10.
@@ -158,7 +163,7 @@ TEST_F(Fit, ClampsApplyAfterEachStep) {
     const int none[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     float start[8] = {-1.568f, 60, -0.5f, -0.2f, -1, -1.57f, -0.3f, -0.03f};
     testing::internal::CaptureStdout();
-    CtfFitResult r = ctf_fit_profile(x, y, start, none, 1.0f);
+    CtfFitResult r = ctf_fit_profile(x, y, start, none, kCtx);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(r.a[1], 10.0f);  // an envelope above 50 restarts at 10
     EXPECT_EQ(r.a[2], 0.0f);   // ctfScale
@@ -201,7 +206,7 @@ TEST_F(Fit, ConsecutiveSuccessesEndTheFitAtLambda1e6) {
     const int vary[8] = {1, 1, 0, 0, 0, 0, 0, 0};
     float start[8] = {4, 0.25f, 0, 0, 0, 0, 0, 0};
     testing::internal::CaptureStdout();
-    CtfFitResult r = ctf_fit_profile(x, y, start, vary, 1.0f, expModel);
+    CtfFitResult r = ctf_fit_profile(x, y, start, vary, kCtx, expModel);
     testing::internal::GetCapturedStdout();
     // Initial call: 1e-3 -> 1e-4; two loop steps: -> 1e-6, which ends the loop.
     EXPECT_EQ(r.iterations, 2 + (0.001f * 0.1f * 0.1f * 0.1f > 1e-6f ? 1 : 0));
@@ -220,7 +225,7 @@ TEST_F(Fit, HundredIterationsEndAnEndlessFit) {
     float start[8] = {1, 1, 1, 0, 1, 1, 1, 1};
     evalCount = 0;
     testing::internal::CaptureStdout();
-    CtfFitResult r = ctf_fit_profile(x, y, start, vary, 1.0f, seesawModel);
+    CtfFitResult r = ctf_fit_profile(x, y, start, vary, kCtx, seesawModel);
     std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(r.ndata, 198);
     EXPECT_EQ(r.iterations, 101);

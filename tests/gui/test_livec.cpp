@@ -57,7 +57,7 @@ MRCData* micrograph_fft(float defocus, unsigned seed) {
     const float ds = 0.3f / 4096;
     for (int i = 0; i < 4096; i++) s[i] = i * ds;
     float p[8] = {defocus, 10, -1, 0.07f, 0, 1, 0, 0.05f};
-    ctf_display_form(s.data(), 4096, p, 1, true, nullptr, c.data(), nullptr, nullptr, nullptr);
+    ctf_display_form(s.data(), 4096, p, ctf_context_prefs(1), true, nullptr, c.data(), nullptr, nullptr, nullptr);
     float* a = F->getRealData();
     for (int r = 0; r < kN; r++)
         for (int h = 0; h <= kN / 2; h++) {
@@ -148,7 +148,7 @@ TEST(LiveCtf, SlidersMoveTheModelCurveAndTheRecord) {
     livec_params(p);
     EXPECT_FLOAT_EQ(p[4], 1.7f);
     std::vector<float> want(200);
-    ctf_display_form(lcs.x, 200, p, lcs.bgScale, true, nullptr, want.data(), nullptr, nullptr, nullptr);
+    ctf_display_form(lcs.x, 200, p, ctf_context_prefs(lcs.bgScale), true, nullptr, want.data(), nullptr, nullptr, nullptr);
     ASSERT_EQ(after.size(), 200u);
     int moved = 0;
     for (int i = 0; i < 200; i++) {
@@ -253,7 +253,7 @@ TEST(LiveCtf, InstrumentEnvelopeRatioAndSaveAtTheOrigin) {
     livec_params(p);
     CtfInstrument in = livec_instrument();
     std::vector<float> want(200);
-    ctf_display_form(lcs.x, 200, p, lcs.bgScale, true, &in, want.data(), nullptr, nullptr, nullptr);
+    ctf_display_form(lcs.x, 200, p, ctf_context_prefs(lcs.bgScale), true, &in, want.data(), nullptr, nullptr, nullptr);
     EXPECT_EQ(overlay(kModelOverlay), want);
     fl_set_button(livec->envelBtn, 0);
     fl_call_object_callback(livec->envelBtn);

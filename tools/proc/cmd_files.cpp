@@ -6,21 +6,13 @@
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/anyformat.h"
+#include "core/fileutil.h"
 #include "tools/proc/proc.h"
 
 namespace {
 
 void jsonString(FILE* f, const char* s) {
-    std::fputc('"', f);
-    for (const unsigned char* p = (const unsigned char*)s; *p; p++) {
-        if (*p == '"' || *p == '\\')
-            std::fprintf(f, "\\%c", *p);
-        else if (*p < 0x20)
-            std::fprintf(f, "\\u%04x", *p);
-        else
-            std::fputc(*p, f);
-    }
-    std::fputc('"', f);
+    std::fputs(json_quote(s).c_str(), f);
 }
 
 void jsonNumber(FILE* f, double v) {

@@ -1,0 +1,139 @@
+#include "ctf/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "core/fileutil.h"
+
+namespace {
+
+template <typename... Args>
+std::string format(const char* fmt, Args... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
+std::string xmlText(const std::string& s) {
+    std::string out;
+    for (unsigned char c : utf8_text(s)) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else if (c < 0x20)
+            out += ' ';  // not allowed in XML 1.0
+        else
+            out += (char)c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string ctf_text_line(const std::string& file, const CtfEstimate& e) {
+    return format("%.4f %.4f %.4f %.1f %.2f %.4f ", e.defocus, e.defocusU, e.defocusV, e.astigAngle, e.resolution,
+                  e.score) +
+           file + "\n";
+}
+
+std::string ctf_json_line(const std::string& file, const CtfEstimate& e) {
+    return "{\"file\": " + json_quote(file) +
+           format(
+               ", \"defocus\": %.4f, \"defocus_u\": %.4f, \"defocus_v\": %.4f, \"astig_angle\": %.1f, "
+               "\"resolution\": %.2f, \"score\": %.4f}\n",
+               e.defocus, e.defocusU, e.defocusV, e.astigAngle, e.resolution, e.score);
+}
+
+bool ctf_star_name_ok(const std::string& s) {
+    if (s.empty() || s[0] == '_' || s[0] == '#' || s[0] == '\'' || s[0] == '"' || s.compare(0, 5, "data_") == 0 ||
+        s.compare(0, 5, "loop_") == 0)
+        return false;
+    for (unsigned char c : s)
+        if (c <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
+std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimateParams& p) {
+    std::string s =
+        "\n# written by tarvik-proc ctf\n\ndata_micrographs\n\nloop_\n"
+        "_rlnMicrographName #1\n_rlnDefocusU #2\n_rlnDefocusV #3\n_rlnDefocusAngle #4\n"
+        "_rlnCtfMaxResolution #5\n_rlnCtfFigureOfMerit #6\n_rlnVoltage #7\n_rlnSphericalAberration #8\n"
+        "_rlnAmplitudeContrast #9\n";
+    for (const CtfStarRow& r : rows) {
+        const CtfEstimate& e = r.estimate;
+        // RELION counts underfocus positive, in Angstrom.
+        s += r.micrograph + format(" %.2f %.2f %.2f %.3f %.5f %.2f %.3f %.4f\n", -1e4 * e.defocusU, -1e4 * e.defocusV,
+                                   e.astigAngle, e.resolution, e.score, p.kv, p.csMM, p.ac);
+    }
+    return s + "\n";
+}
+
+std::string ctf_plot_svg(const std::string& title, const CtfEstimate& e) {
+    const double W = 760, H = 440, L = 70, R = 20, T = 50, B = 70;
+    const double sMax = e.s.empty() ? 0.1 : e.s.back() * 1.02;
+    // The scale of the model: the spectrum's lowest frequencies may reach far beyond it and are clipped.
+    double lo = 0, hi = 0;
+    for (float v : e.model) {
+        lo = std::min(lo, 1.4 * v);
+        hi = std::max(hi, 1.4 * v);
+    }
+    if (hi <= lo) hi = lo + 1;
+    auto X = [&](double s) { return L + (W - L - R) * s / sMax; };
+    auto Y = [&](double v) { return T + (H - T - B) * (hi - std::clamp(v, lo, hi)) / (hi - lo); };
+    std::string o = format(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+        "font-family=\"sans-serif\" font-size=\"12\">\n",
+        W, H, W, H);
+    o += format("<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"white\"/>\n", W, H);
+    o += "<text x=\"" + format("%.0f", L) + "\" y=\"20\" font-size=\"14\">" + xmlText(title) + "</text>\n";
+    o += format(
+        "<text x=\"%.0f\" y=\"38\">defocus %.4f &#181;m (u %.4f, v %.4f), astigmatism angle %.1f&#176;, "
+        "resolution %.2f &#197;, score %.4f</text>\n",
+        L, e.defocus, e.defocusU, e.defocusV, e.astigAngle, e.resolution, e.score);
+    // Frame, zero line, ticks with frequency and resolution.
+    o += format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"black\"/>\n", L, T,
+                W - L - R, H - T - B);
+    o += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#bbb\"/>\n", L, Y(0), W - R, Y(0));
+    double step = 0.01;
+    for (double c : {0.01, 0.02, 0.05, 0.1, 0.2})
+        if (sMax / c <= 8) {
+            step = c;
+            break;
+        }
+    for (double s = step; s < sMax; s += step) {
+        o += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"black\"/>\n", X(s), H - B, X(s),
+                    H - B + 5);
+        o += format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%.2f</text>\n", X(s), H - B + 18, s);
+        o += format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#555\">%.1f &#197;</text>\n", X(s),
+                    H - B + 32, 1 / s);
+    }
+    o += format("<text x=\"%.1f\" y=\"%.1f\">spatial frequency (1/&#197;)</text>\n", L, H - 10);
+    for (float z : e.zeros)
+        o +=
+            format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#39c\" stroke-dasharray=\"3,3\"/>\n",
+                   X(z), T, X(z), H - B);
+    if (e.resolution > 0)
+        o += format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2a2\" stroke-width=\"2\"/>\n",
+                    X(1 / e.resolution), T, X(1 / e.resolution), H - B);
+    auto poly = [&](const std::vector<float>& v, const char* colour, double width) {
+        std::string p = "<polyline fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"" +
+                        format("%.1f", width) + "\" points=\"";
+        for (size_t i = 0; i < e.s.size(); i++) p += format("%.1f,%.1f ", X(e.s[i]), Y(v[i]));
+        return p + "\"/>\n";
+    };
+    o += poly(e.profile, "#444", 1);
+    o += poly(e.model, "#d22", 1.5);
+    const double ly = H - 10;
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#444\">spectrum less background</text>\n", W - R - 400, ly);
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#d22\">model</text>\n", W - R - 230, ly);
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#39c\">zeros</text>\n", W - R - 170, ly);
+    o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#2a2\">resolution</text>\n", W - R - 110, ly);
+    return o + "</svg>\n";
+}

@@ -1,0 +1,162 @@
+// Batch CTF estimation against synthetic micrographs of known CTF, its
+// refusals, the sector profiles it is built on and the recorded pixel size.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/MRCData.h"
+#include "ctf/estimate.h"
+#include "ctf/report.h"
+#include "tests/core/ctf_synth.h"
+
+namespace {
+
+struct Case {
+    int nx, ny;        // generated size
+    int cropX, cropY;  // size handed to the estimator (top-left part)
+    float pixel, kv, cs, defocus, astig, angle, bfactor, noise;
+};
+
+// Spread over pixel size, voltage, Cs, defocus, astigmatism and its direction,
+// square and oblong, transform sizes and others.
+const Case kCases[] = {
+    {1024, 1024, 1024, 1024, 1.2f, 300, 2.7f, 0.8f, 0.0f, 0, 100, 0.5f},
+    {1024, 1024, 1024, 1024, 1.5f, 300, 2.7f, 1.5f, 0.2f, 30, 100, 0.5f},
+    {1024, 1536, 1024, 1536, 3.0f, 100, 5.6f, 3.5f, 0.3f, 160, 300, 0.5f},
+    {1536, 1024, 1536, 1024, 2.0f, 200, 2.0f, 1.2f, 0.1f, 75, 150, 0.5f},
+    {1024, 1024, 1024, 1024, 2.5f, 300, 2.7f, 0.8f, 0.4f, 45, 200, 0.5f},
+    {2048, 2048, 2048, 2048, 1.2f, 100, 5.6f, 3.5f, 0.2f, 10, 150, 0.5f},
+    {2048, 2048, 2048, 2048, 1.3f, 200, 4.0f, 0.9f, 0.4f, 120, 150, 0.6f},
+    {2048, 1152, 2000, 1100, 1.6f, 200, 4.0f, 2.0f, 0.05f, 140, 120, 0.8f},
+};
+
+std::vector<float> crop(const std::vector<float>& v, int nx, int w, int h) {
+    std::vector<float> out((size_t)w * h);
+    for (int y = 0; y < h; y++) std::memcpy(&out[(size_t)y * w], &v[(size_t)y * nx], w * sizeof(float));
+    return out;
+}
+
+}  // namespace
+
+TEST(CtfEstimate, SyntheticMicrographsWithinTargets) {
+    std::printf("   size       px   kV   Cs | defocus  estimate | astig  estimate | angle estimate | res   score\n");
+    unsigned seed = 1;
+    for (const Case& c : kCases) {
+        SynthCtf s;
+        s.nx = c.nx, s.ny = c.ny, s.pixel = c.pixel, s.kv = c.kv, s.cs = c.cs, s.defocus = c.defocus;
+        s.astig = c.astig, s.angle = c.angle, s.bfactor = c.bfactor, s.noise = c.noise, s.seed = seed++;
+        const std::vector<float> img = crop(synth_micrograph(s), c.nx, c.cropX, c.cropY);
+        CtfEstimateParams p;
+        p.pixel = c.pixel, p.kv = c.kv, p.csMM = c.cs, p.ac = 0.07f;
+        CtfEstimate e;
+        ASSERT_EQ(ctf_estimate(img.data(), c.cropX, c.cropY, p, &e), 1) << e.why;
+        const double astig = e.defocusV - e.defocusU;
+        double dAngle = e.astigAngle - c.angle;
+        dAngle -= 180 * std::round(dAngle / 180);
+        std::printf("%5dx%-5d %4.1f %4.0f %4.1f | %7.3f %9.4f | %5.2f %8.3f | %5.0f %8.1f | %4.1f %6.3f\n", c.cropX,
+                    c.cropY, c.pixel, c.kv, c.cs, -c.defocus, e.defocus, c.astig, astig, c.angle, e.astigAngle,
+                    e.resolution, e.score);
+        const std::string id = "case " + std::to_string(seed - 1);
+        EXPECT_NEAR(-e.defocus, c.defocus, 0.01 * c.defocus) << id;
+        EXPECT_NEAR(astig, c.astig, 0.05) << id;
+        EXPECT_LE(e.defocusU, e.defocusV) << id;  // u is the more underfocused
+        EXPECT_NEAR((e.defocusU + e.defocusV) / 2, e.defocus, 1e-4) << id;
+        if (c.astig >= 0.1f) {
+            EXPECT_LE(std::fabs(dAngle), 10) << id;
+        }
+        EXPECT_GE(e.astigAngle, 0) << id;
+        EXPECT_LT(e.astigAngle, 180) << id;
+        // Out to where the rings still stand above the noise: past the first few, not past Nyquist.
+        EXPECT_GE(e.resolution, 2 * c.pixel) << id;
+        EXPECT_LT(e.resolution, 1 / e.zeros.at(2)) << id;
+        EXPECT_GT(e.score, 0.05) << id;
+    }
+}
+
+TEST(CtfEstimate, RefusesWhatHoldsNoRings) {
+    SynthCtf s;
+    s.bfactor = 1e6f;  // the envelope takes every ring away
+    std::vector<float> noise = synth_micrograph(s), blank(1024 * 1024, 3.0f), nan = noise, small(300 * 200, 1.0f);
+    // Particles alone: their spectrum ends before the first zero, and their own
+    // ring pattern must not pass for Thon rings.
+    SynthCtf b;
+    b.nx = b.ny = 2048, b.texture = 0, b.noise = 0.1f, b.astig = 0.2f, b.angle = 30;
+    std::vector<float> particles = synth_micrograph(b);
+    nan[5000] = NAN;
+    small[7] = 2;
+    struct {
+        const std::vector<float>* img;
+        int nx, ny;
+        float pixel;
+        const char* why;
+    } cases[] = {
+        {&small, 300, 200, 1.5f, "micrograph too small"},
+        {&blank, 1024, 1024, 1.5f, "blank micrograph"},
+        {&nan, 1024, 1024, 1.5f, "micrograph holds invalid values"},
+        {&noise, 1024, 1024, 1.5f, "no Thon rings found"},
+        {&particles, 2048, 2048, 1.5f, "no Thon rings found"},
+        {&noise, 1024, 1024, 0.0f, "bad microscope parameters"},
+    };
+    for (auto& c : cases) {
+        CtfEstimateParams p;
+        p.pixel = c.pixel, p.kv = 300, p.csMM = 2.7f;
+        CtfEstimate e;
+        EXPECT_EQ(ctf_estimate(c.img->data(), c.nx, c.ny, p, &e), 0) << c.why;
+        EXPECT_STREQ(e.why, c.why);
+    }
+}
+
+TEST(CtfEstimate, SectorProfilesBinByDirectionAndRadius) {
+    // Amplitude 2 at four pairs of a 64 by 64 transform, nothing elsewhere.
+    const int n = 64, nx = n + 2;
+    std::vector<float> v((size_t)nx * n, 0.0f);
+    auto put = [&](int h, int k) { v[(size_t)(k + n / 2) * nx + 2 * h] = 2; };
+    put(10, 0);   // 0 degrees
+    put(0, 7);    // 90
+    put(6, 6);    // 45, radius 8.485
+    put(5, -12);  // -67.4 = 112.6, radius 13
+    MRCData d;
+    d.setComplData(v.data(), nx, n, 1);
+    const int sectors = 36, bins = 32;
+    std::vector<float> W(sectors * bins, 0.0f), P(sectors * bins, 0.0f);
+    d.radialPower(1.0f, bins, sectors, W.data(), P.data());
+    auto p = [&](int sector, int bin) { return P[sector * bins + bin]; };
+    EXPECT_FLOAT_EQ(p(0, 10), 4);
+    EXPECT_FLOAT_EQ(p(18, 7), 4);
+    EXPECT_NEAR(p(9, 8), 4 * (9 - std::sqrt(72.0)), 1e-5);
+    EXPECT_NEAR(p(9, 9), 4 * (std::sqrt(72.0) - 8), 1e-5);
+    EXPECT_FLOAT_EQ(p(23, 13), 4);  // 112.6 degrees is nearest the sector of 115
+    double total = 0, weight = 0;
+    for (int i = 0; i < sectors * bins; i++) {
+        total += P[i];
+        weight += W[i];
+    }
+    EXPECT_NEAR(total, 16, 1e-4);
+    // Every pair of the half plane inside the last bin counts once.
+    int inside = 0;
+    for (int k = -n / 2; k < n / 2; k++)
+        for (int h = 0; h <= n / 2; h++) inside += std::sqrt((float)(h * h + k * k)) < bins - 1;
+    EXPECT_NEAR(weight, inside, 1e-2);
+}
+
+TEST(CtfReport, NamesInJsonAndStar) {
+    CtfEstimate e;
+    e.defocus = -1.25f, e.defocusU = -1.3f, e.defocusV = -1.2f, e.astigAngle = 12.5f, e.resolution = 4.5f;
+    e.score = 0.25f;
+    // Quotes, backslash and control characters escaped; valid UTF-8 kept, a stray byte replaced.
+    EXPECT_EQ(
+        ctf_json_line("a\"b\\c\td\xC3\xA9\xFF.mrc", e),
+        "{\"file\": \"a\\\"b\\\\c\\u0009d\xC3\xA9\xEF\xBF\xBD.mrc\", \"defocus\": -1.2500, \"defocus_u\": -1.3000, "
+        "\"defocus_v\": -1.2000, \"astig_angle\": 12.5, \"resolution\": 4.50, \"score\": 0.2500}\n");
+    EXPECT_EQ(ctf_text_line("x y.mrc", e), "-1.2500 -1.3000 -1.2000 12.5 4.50 0.2500 x y.mrc\n");
+    struct {
+        const char* name;
+        bool ok;
+    } names[] = {{"Movies/m_001.mrc", true}, {"a b.mrc", false}, {"", false},         {"_rlnX", false}, {"#1", false},
+                 {"\"q\"", false},           {"data_x", false},  {"tab\there", false}};
+    for (auto& n : names) EXPECT_EQ(ctf_star_name_ok(n.name), n.ok) << n.name;
+}
