@@ -204,6 +204,8 @@ public:
     Shift ACFcenter(int mode);
     Shift align(MRCData* other, int sign);
     float calcRCF(MRCData* other, float cx, float cy);
+    // Number of rings calcRCF correlates around an offset (cx, cy); 0: none fits.
+    int rcfRings(float cx, float cy) const;
     MRCData* rotateAndTranslate(float angle, float dx, float dy, int inPlace);
     void subData(MRCData* other);
 
