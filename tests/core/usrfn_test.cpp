@@ -145,6 +145,28 @@ TEST(UsrFn, CatGivesAnEqualNewDataSet) {
     expectSameAfter(u, 0);  // a second run starts from a fresh stack
 }
 
+// Temporary names with blanks, quotes and commands in them: the function runs
+// on its files and nothing else runs.
+TEST(UsrFn, FileNamesWithBlanksAndQuotesRunNothingElse) {
+    TempDir t;
+    const std::string dir = t.file("a b'$(touch one)';touch two;'");
+    ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+    char cwd[4096];
+    ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+    ASSERT_EQ(0, chdir(t.path.c_str()));
+    ufn_set_tempdir(dir.c_str());
+    UsrFn u;
+    u.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
+    expectSameAfter(u, 0);
+    u.set("Copy", "cp", "", "", "", 1, 2, 2, 2);
+    expectSameAfter(u, 0);
+    u.set("Gif", "cat", "", "", "", 5, 1, 1, 2);
+    expectSameAfter(u, 1.0f / 255 + 1e-6f);
+    ufn_set_tempdir(nullptr);
+    EXPECT_EQ(0, chdir(cwd));
+    EXPECT_EQ(dirEntries(t.path).size(), 1u);  // only the folder itself
+}
+
 TEST(UsrFn, ReplaceNoOutputAndRefusals) {
     UfnDir t;
     MRCData d;
