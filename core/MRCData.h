@@ -181,7 +181,9 @@ public:
     void toCorner();
     int extractReal(float* dest, int x0, int y0, int width, int height);
     int extractCompl(float* dest, int x0, int y0, int width, int height);
-    // numeric/radial.cpp
+    // numeric/radial.cpp. Fourier radii, the radial tables' abscissae and the
+    // profiles' radial abscissae are in steps of the y frequency
+    // (numeric/fradius.h): a radius r is r / (ySize x Pixres) per Angstrom.
     float* calcDist(int mode, int px, int py);
     void calcRDist(float* out, int count, int radius, float cx, float cy);
     void applyRadFn(int n, float* A, float* V);

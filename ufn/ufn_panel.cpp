@@ -66,10 +66,12 @@ FD_USERFN* create_form_USERFN() {
         x += 127;
     }
     fl_end_form();
+    // The window manager's close is "Dismiss"; the form is freed after the
+    // toolkit is done with the close event, not inside it.
     fl_set_form_atclose(
         p->USERFN,
         [](FL_FORM*, void*) {
-            ufn_close(nullptr, 0);
+            fl_add_timeout(1, [](int, void*) { ufn_close(nullptr, 0); }, nullptr);
             return (int)FL_IGNORE;
         },
         nullptr);
