@@ -1,6 +1,8 @@
 // The correlation and alignment commands of the CTF menu.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <string>
 #include <utility>
@@ -92,6 +94,7 @@ TEST(CtfAlign, TransAlignMovesTheSecondImageOntoTheFirst) {
 
 TEST(CtfAlign, RcfReportsAndRotAlignUndoesAKnownRotation) {
     shell_reset();
+    ASSERT_EQ(chdir(shell_tmpdir().c_str()), 0);  // where the ring correlation leaves test.rcf.dat
     const Spots s = {{64, 90}, {30, 60}, {95, 50}, {70, 28}};
     add_to_group({spots(128, s, "a"), spots(128, moved(128, s, 0, 0, 10), "b")});
     select_images({1, 2});
@@ -115,6 +118,7 @@ TEST(CtfAlign, RcfReportsAndRotAlignUndoesAKnownRotation) {
 
 TEST(CtfAlign, AlignRtOfFourAlignsEachToTheLastInPlace) {
     shell_reset();
+    ASSERT_EQ(chdir(shell_tmpdir().c_str()), 0);  // where the ring correlation leaves test.rcf.dat
     const Spots s = {{64, 90}, {30, 60}, {95, 50}, {70, 28}, {45, 40}, {85, 80}, {40, 85}, {90, 35}};
     add_to_group({spots(128, moved(128, s, 3, -2, 4), "a"), spots(128, moved(128, s, -2, 4), "b"),
                   spots(128, moved(128, s, 0, 0, -4), "c"), spots(128, s, "last")});
