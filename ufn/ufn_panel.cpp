@@ -71,7 +71,8 @@ FD_USERFN* create_form_USERFN() {
     fl_set_form_atclose(
         p->USERFN,
         [](FL_FORM*, void*) {
-            fl_add_timeout(1, [](int, void*) { ufn_close(nullptr, 0); }, nullptr);
+            fl_add_timeout(
+                1, [](int, void*) { ufn_close(nullptr, 0); }, nullptr);
             return (int)FL_IGNORE;
         },
         nullptr);

@@ -1,6 +1,5 @@
 // The correlation and alignment commands of the CTF menu.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
