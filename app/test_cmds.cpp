@@ -1,29 +1,41 @@
 #include "app/test_cmds.h"
 
-#include "app/menus.h"
+#include <cstdio>
 
-void m_Test_image(int) {
-    not_available("Test Image", "Test images");
+#include "app/cmd_util.h"
+#include "app/menus.h"
+#include "core/MRCData.h"
+#include "numeric/testimage.h"
+
+void m_Test_image(int item) {
+    BusyScope b;
+    MRCData* d = makeTestImage(item);
+    if (!d) return;
+    current_group()->addObject(d);
+    refresh_after_add();
 }
+
 void m_Test_Smooth() {
-    not_available("Test Image", "Smooth");
+    BusyScope b;
+    Selection sel;
+    List* g = current_group();
+    for (int i = 0; i < sel.count(); i++) {
+        if (MRCData* r = sel.at(i)->smoothAmp())
+            g->addObject(r);
+        else
+            std::printf("Void return\n");
+    }
+    refresh_after_add();
 }
 
 const MenuTable& test_menu() {
     static const char* kHelp =
         "This will generate a variety of test images. The names should be fairly self explanatory.";
-    static const MenuTable t = {
-        {"1.0", [] { m_Test_image(1); }, kHelp},
-        {"Sin(x)", [] { m_Test_image(2); }, kHelp},
-        {"Sin(y)", [] { m_Test_image(3); }, kHelp},
-        {"Sin(x+y)", [] { m_Test_image(4); }, kHelp},
-        {"Sin(x+y)+1.0", [] { m_Test_image(5); }, kHelp},
-        {"Gauss y", [] { m_Test_image(6); }, kHelp},
-        {"Gauss xy", [] { m_Test_image(7); }, kHelp},
-        {"Steps", [] { m_Test_image(8); }, kHelp},
-        {"Pixels", [] { m_Test_image(9); }, kHelp},
-        {"Gauss x Slip", [] { m_Test_image(10); }, kHelp},
-        {"Smooth", m_Test_Smooth, "Smoothes amplitudes using neighboring pixels\n"},
-    };
+    static const MenuTable t = [] {
+        MenuTable m;
+        for (int i = 1; i <= kTestImages; i++) m.push_back({testImageLabel(i), [i] { m_Test_image(i); }, kHelp});
+        m.push_back({"Smooth", m_Test_Smooth, "Smoothes amplitudes using neighboring pixels\n"});
+        return m;
+    }();
     return t;
 }

@@ -1,6 +1,8 @@
 #include "app/tools_cmds.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "app/cmd_util.h"
 #include "app/dialogs.h"
@@ -9,6 +11,7 @@
 #include "core/MRCData.h"
 #include "core/prefs.h"
 #include "fft/ifftsubs.h"
+#include "numeric/filter.h"
 
 namespace {
 const char* kNormalizeHelp =
@@ -25,14 +28,54 @@ const char* kDWTHelp =
 }  // namespace
 
 void m_Tools_ClipCmap() {
-    not_available("Tools", "Clip colors");
+    BusyScope b;
+    Selection sel;
+    double sum = 0;
+    for (int i = 0; i < sel.count(); i++) sum += sel.at(i)->clipToHist();
+    if (sel.count() > 0) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%5.3f%% of the pixels were clipped.", 100 * sum / sel.count());
+        dlg_message(line, "", "");
+    }
+    refresh_after_change();
 }
+
 void m_Tools_Average(int kind) {
-    not_available("Tools", kind ? "FFT Average" : "Average");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() < 1) return;
+    MRCData* avg = new MRCData();
+    if (kind ? avg->makeFFTAvg(sel.l) : avg->makeAverage(sel.l, 0)) {
+        current_group()->addObject(avg);
+    } else {
+        std::printf("Averaging error\n");
+        delete avg;
+    }
+    // FFT Average leaves its sources normalized: their views are redrawn too.
+    refresh_after_add();
+    if (kind) refresh_after_change();
 }
+
 void m_Tools_Filter() {
-    not_available("Tools", "Filter");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() < 1) return;
+    std::string ans;
+    if (!dlg_input("Enter the resolution limit in Ang. for a low pass gaussian filter (opt ,high pass).", "0", &ans))
+        return;
+    float L, H;
+    int M;
+    if (!parseFilterAnswer(ans.c_str(), &L, &H, &M) || L == 0) return;
+    for (int i = 0; i < sel.count(); i++) {
+        MRCData* d = sel.at(i);
+        MRCData* r = applyFilter(d, L, H, M);
+        // A real image's result takes its place everywhere; the old one is destroyed.
+        if (r && r != d && !replace_data(d, r)) delete r;
+    }
+    refresh_after_add();
+    refresh_after_change();
 }
+
 void m_Tools_Normalize(int kind) {
     BusyScope b;
     Selection sel;
@@ -44,21 +87,58 @@ void m_Tools_Normalize(int kind) {
     }
     refresh_after_change();
 }
+
 void m_Tools_Subtract() {
-    not_available("Tools", "Subtract");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() != 2) {
+        std::printf("Need 2 data sets to subtract\n");
+        return;
+    }
+    sel.at(0)->subData(sel.at(1));
+    refresh_after_change();
 }
+
 void m_Tools_Flip() {
-    not_available("Tools", "V. Flip");
+    BusyScope b;
+    Selection sel;
+    for (int i = 0; i < sel.count(); i++) sel.at(i)->flipData();
+    refresh_after_change();
 }
+
 void m_Tools_Flood() {
-    not_available("Tools", "Flood Edge");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() < 1) return;
+    float mx = sel.at(0)->Max();
+    for (int i = 1; i < sel.count(); i++) mx = std::max(mx, sel.at(i)->Max());
+    for (int i = 0; i < sel.count(); i++) sel.at(i)->edgeFlood(mx);
+    refresh_after_change();
 }
+
 void m_Tools_Mask(int type) {
-    not_available("Tools", type ? "Mask Noise" : "Mask Step");
+    BusyScope b;
+    std::string ans;
+    if (!dlg_input("Mask radius", "-1", &ans)) return;
+    int radius;
+    if (std::sscanf(ans.c_str(), " %d", &radius) != 1) radius = -2;
+    Selection sel;
+    for (int i = 0; i < sel.count(); i++) sel.at(i)->applyMask(type, radius);
+    refresh_after_change();
 }
+
 void m_Tools_Pad() {
-    not_available("Tools", "Pad for FFT");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() < 1) return;
+    std::string ans;
+    if (!dlg_input("Pad to: x size,y size", "1024,1024", &ans)) return;
+    int x = 1024, y = 1024, noise = 0;
+    std::sscanf(ans.c_str(), " %d , %d , %d", &x, &y, &noise);
+    for (int i = 0; i < sel.count(); i++) sel.at(i)->padTo(noise, x, y);
+    refresh_after_add();
 }
+
 void m_Tools_FFT(int inverse) {
     BusyScope b;
     Selection sel;
@@ -85,11 +165,28 @@ void m_Tools_FFT(int inverse) {
     }
     refresh_after_add();
 }
+
 void m_Tools_DWT(int inverse) {
-    not_available("Tools", inverse ? "IWT" : "DWT");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() < 1) return;
+    MRCData* d = sel.at(0);
+    const int basis = getenvid("DWTbasis", 1), level = getenvid("DWTlevel", 0);
+    if (inverse)
+        d->doIWT(basis, level);
+    else
+        d->doDWT(basis, level);
+    refresh_after_add();
+    refresh_after_change();
 }
+
 void m_Tools_DWTF() {
-    not_available("Tools", "Wavlt Filt");
+    BusyScope b;
+    Selection sel;
+    if (sel.count() < 1) return;
+    sel.at(0)->DWTFilt(getenvid("DWTbasis", 1), getenvid("DWTlevel", 0), getenvfd("DWTthr", 0.001f), MMode.levelGain);
+    refresh_after_add();
+    refresh_after_change();
 }
 
 const MenuTable& tools_menu() {

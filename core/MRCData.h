@@ -174,9 +174,11 @@ public:
     void toCorner();
     int extractReal(float* dest, int x0, int y0, int width, int height);
     int extractCompl(float* dest, int x0, int y0, int width, int height);
-    // numeric/radial.cpp
+    // numeric/radial.cpp. Fourier radii, the radial tables' abscissae and the
+    // profiles' radial abscissae are in steps of the y frequency
+    // (numeric/fradius.h): a radius r is r / (ySize x Pixres) per Angstrom.
     float* calcDist(int mode, int px, int py);
-    // Adds amp^2 of every pair into n radial bins of width step (Fourier pixels,
+    // Adds amp^2 of every pair into n radial bins of width step (y-frequency steps,
     // linear weights), per sector of pi/nAngles centred on j*pi/nAngles (1: one
     // sector for all directions): W and P hold nAngles rows of n bins.
     void radialPower(float step, int n, int nAngles, float* W, float* P) const;
@@ -201,6 +203,8 @@ public:
     Shift ACFcenter(int mode);
     Shift align(MRCData* other, int sign);
     float calcRCF(MRCData* other, float cx, float cy);
+    // Number of rings calcRCF correlates around an offset (cx, cy); 0: none fits.
+    int rcfRings(float cx, float cy) const;
     MRCData* rotateAndTranslate(float angle, float dx, float dy, int inPlace);
     void subData(MRCData* other);
 

@@ -139,11 +139,23 @@ MRCData::Shift MRCData::align(MRCData* other, int sign) {
     return {p.ci - 30, p.cj - 30};
 }
 
+int MRCData::rcfRings(float cx, float cy) const {
+    const int rmax = nx / 2 - 10;
+    const float s = std::max(std::fabs(cx), std::fabs(cy));
+    int n = 0;
+    for (int r = 12; r < rmax - s; r += 6) n++;
+    return n;
+}
+
 // Rings that do not fit (radius 12 already reaches the border) leave nothing
 // to correlate: that is reported and the angle is 0.
 float MRCData::calcRCF(MRCData* other, float cx, float cy) {
     if (!other) {
         std::printf("Need a data set to align with!\n");
+        return 0;
+    }
+    if (!rcfRings(cx, cy)) {
+        std::printf("RCF: No ring fits inside the image\n");
         return 0;
     }
     constexpr int N = 1440;
@@ -152,7 +164,6 @@ float MRCData::calcRCF(MRCData* other, float cx, float cy) {
     std::vector<float> acc(N, 0.0f), ra(2 * N), rb(2 * N), fa(N + 2), fb(N + 2);
     float K = 2073600.0f * (std::fabs(Mean()) + Sigma()) * (std::fabs(other->Mean()) + other->Sigma());
     if (K == 0 || !std::isfinite(K)) K = 1;
-    int rings = 0;
     for (int r = 12; r < rmax - s; r += 6) {
         calcRDist(ra.data(), N, r, 0, 0);
         other->calcRDist(rb.data(), N, r, cx, cy);
@@ -168,11 +179,6 @@ float MRCData::calcRCF(MRCData* other, float cx, float cy) {
         }
         odfft(fa.data(), &n, &one, &back);
         for (int j = 0; j < N; j++) acc[j] += fa[j] * r / K;
-        rings++;
-    }
-    if (!rings) {
-        std::printf("RCF: No ring fits inside the image\n");
-        return 0;
     }
     std::vector<float> ang(N);
     std::rotate(acc.begin(), acc.begin() + N / 2, acc.end());

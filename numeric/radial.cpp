@@ -9,6 +9,7 @@
 #include "core/MRCData.h"
 #include "fft/ifftsubs.h"
 #include "numeric/fastmath.h"
+#include "numeric/fradius.h"
 #include "numeric/random.h"
 
 namespace {
@@ -68,20 +69,23 @@ float* MRCData::calcDist(int mode, int px, int py) {
         }
         return x <= NX / 2 && y >= -NY / 2 && y < NY / 2;
     };
+    // Radii and the radial steps are in y-frequency steps (numeric/fradius.h),
+    // so a profile bin is the same spatial frequency along x and y.
+    const float xs = fourier_xscale(NX, NY);
     float step = 0;
     if (mode == 0) {
-        step = nx * 0.6f / 200;
+        step = nx * xs * 0.6f / 200;
         radialPower(step, 200, 1, W, P);
     } else if (mode == 1) {
         step = kPi / 100;
-        const int rmax = nx / 2 - 2;
+        const float rmax = (nx / 2 - 2) * xs;
         for (int r = 0; r < ny; r++) {
             const int k = r - ny / 2;
             for (int x = 0; x + 1 < nx; x += 2) {
                 const int h = x / 2;
-                const float rad = std::sqrt((float)(k * k + h * h));
+                const float rad = fourier_radius(h, k, xs);
                 if (rad < 3 || rad > rmax) continue;
-                float ang = std::atan2((float)k, (float)h);
+                float ang = std::atan2((float)k, (float)h * xs);
                 if (ang < 0) ang += kPi;
                 const float t = ang / step;
                 const int i = std::min((int)std::floor(t), 198);
@@ -98,13 +102,13 @@ float* MRCData::calcDist(int mode, int px, int py) {
             P[i] = P[i - 100];
         }
     } else if (mode == 2 && NX >= 2 && NY >= 1) {
-        step = nx * 0.5f / 200;
-        const double th0 = std::atan2((double)(py - ny / 2), (double)px);
+        step = nx * xs * 0.5f / 200;
+        const double th0 = std::atan2((double)(py - ny / 2), (double)px * xs);
         const float lo = (float)(th0 - 0.17453292519943295), hi = (float)(th0 + 0.17453292519943295);
         for (int b = 0; b < 200; b++) {
             const double rho = b * (double)step;
             for (float a = lo; a <= hi; a = (float)(a + 0.008726646259971648)) {
-                int x = (int)std::trunc(std::cos((double)a) * rho), y = (int)std::trunc(std::sin((double)a) * rho);
+                int x = (int)std::trunc(std::cos((double)a) * rho / xs), y = (int)std::trunc(std::sin((double)a) * rho);
                 if (!stored(x, y)) continue;
                 const float v = amp(x, y);
                 W[b] += 1;
@@ -114,11 +118,11 @@ float* MRCData::calcDist(int mode, int px, int py) {
     } else if (mode == 3 && NX >= 2 && NY >= 1) {
         step = kPi / 100;
         const double k0 = py - ny / 2;
-        const double rho0 = std::sqrt(k0 * k0 + (double)px * px);
+        const double rho0 = std::sqrt(k0 * k0 + (double)px * xs * px * xs);
         for (int b = 0; b < 100; b++) {
             const double phi = b * (double)step;
             for (double rho = rho0 - 5; rho < rho0 + 5; rho += 1) {
-                int x = (int)std::trunc(std::cos(phi) * rho), y = (int)std::trunc(std::sin(phi) * rho);
+                int x = (int)std::trunc(std::cos(phi) * rho / xs), y = (int)std::trunc(std::sin(phi) * rho);
                 if (!stored(x, y)) continue;
                 W[b] += 1;
                 P[b] += amp(x, y);
@@ -148,18 +152,19 @@ float* MRCData::calcDist(int mode, int px, int py) {
 void MRCData::radialPower(float step, int n, int nAngles, float* W, float* P) const {
     const float* d = data.data();
     const double sector = M_PI / std::max(1, nAngles);
+    const float xs = fourier_xscale(nx - 2, ny);
     for (int r = 0; r < ny; r++) {
         const int k = r - ny / 2;
         for (int x = 0; x + 1 < nx; x += 2) {
             const int h = x / 2;
-            const float rad = std::sqrt((float)(k * k + h * h));
+            const float rad = fourier_radius(h, k, xs);
             const float t = rad / step;
             const int i = (int)std::floor(t);
             const float f = t - i;
             if (i >= n - 1) continue;
             long row = 0;
             if (nAngles > 1) {
-                double th = std::atan2((double)k, (double)h);
+                double th = std::atan2((double)k, (double)h * xs);
                 if (th < 0) th += M_PI;
                 row = (long)std::floor(th / sector + 0.5) % nAngles * n;
             }
@@ -209,13 +214,14 @@ namespace {
 template <class F>
 void eachPair(MRCData* m, F fn) {
     const int nx = m->xSize(), ny = m->ySize();
+    const float xs = fourier_xscale(nx - 2, ny);
     float* d = m->getRealData();
     for (int r = 0; r < ny; r++) {
         const int k = r - ny / 2;
         float* row = d + (long)r * nx;
         for (int x = 0; x + 1 < nx; x += 2) {
             const int h = x / 2;
-            fn(row[x], row[x + 1], std::sqrt((float)(k * k + h * h)));
+            fn(row[x], row[x + 1], fourier_radius(h, k, xs));
         }
     }
 }
@@ -343,8 +349,11 @@ MRCData* MRCData::simfilt(MRCData* other) {
 
 // ---- masks and simple reshaping
 
+// On a transform the radius is in y-frequency steps, in which the Nyquist
+// radius is ySize/2 along both axes: that is the default there.
 int MRCData::applyMask(int type, int radius) {
-    float R = radius >= 1 ? (float)radius : (float)(std::min(nx, ny) / 2 - (type ? 4 : 0));
+    const int half = isComplex() ? ny / 2 : std::min(nx, ny) / 2;
+    float R = radius >= 1 ? (float)radius : (float)(half - (type ? 4 : 0));
     const int q = (int)std::trunc(R / std::sqrt(2.0f) - 1);
     auto g = [R](float r) { return (1 + std::tanh(r - R - 2)) / 2; };
     const float m = Mean(), sg = Sigma();
@@ -352,12 +361,13 @@ int MRCData::applyMask(int type, int radius) {
     if (isComplex()) {
         if (type != 0 && type != 1) return update();
         const int step = (flags & 4) ? 1 : 2;
+        const float xs = fourier_xscale(nx - 2, ny);
         for (int r = 0; r < ny; r++) {
             const int k = r - ny / 2;
             for (int x = 0; x < nx; x += step) {
                 const int h = x / 2;
-                if (std::abs(k) < q && q > h) continue;
-                const float rr = std::sqrt((float)(k * k + h * h));
+                if (std::abs(k) < q && q > h * xs) continue;
+                const float rr = fourier_radius(h, k, xs);
                 float& v = d[(long)r * nx + x];
                 if (type == 0) {
                     if (rr >= R) v = 0;

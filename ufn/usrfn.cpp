@@ -123,13 +123,15 @@ const char* UsrFn::getoption(int i) {
 }
 
 std::string UsrFn::commandLine(const std::string& T) {
-    // The user's command and options are shell text of the user's own: pasted as they are.
+    // The user's command and options are shell text of the user's own: pasted
+    // as they are. The file names are ours and always quoted.
     const std::string C = getcommand(), O0 = getoption(0), O1 = getoption(1), O2 = getoption(2);
+    const std::string in = shell_quote(T), out = shell_quote(T + ".out");
     if (input == 1)
-        return output == 1 ? C + " " + O0 + " " + O1 + " " + O2 + " <" + T + " >" + T + ".out"
-                           : C + " " + O0 + " " + O1 + " " + T + ".out " + O2 + " <" + T;
-    return output == 1 ? C + " " + O0 + " " + T + " " + O1 + " " + O2 + " >" + T + ".out"
-                       : C + " " + O0 + " " + T + " " + O1 + " " + T + ".out " + O2;
+        return output == 1 ? C + " " + O0 + " " + O1 + " " + O2 + " <" + in + " >" + out
+                           : C + " " + O0 + " " + O1 + " " + out + " " + O2 + " <" + in;
+    return output == 1 ? C + " " + O0 + " " + in + " " + O1 + " " + O2 + " >" + out
+                       : C + " " + O0 + " " + in + " " + O1 + " " + out + " " + O2;
 }
 
 std::string ufn_tempbase() {
@@ -180,7 +182,7 @@ MRCData* UsrFn::doFile(MRCData* d) {
             break;
         case 5:
             ok = freshFile(T) && freshFile(out) && freshFile(orName) && W->writePGM(orName.c_str()) &&
-                 runShell("ppmtogif " + orName + " >" + T) == 0;
+                 runShell("ppmtogif " + shell_quote(orName) + " >" + shell_quote(T)) == 0;
             break;
     }
     temp.reset();
@@ -189,33 +191,53 @@ MRCData* UsrFn::doFile(MRCData* d) {
     runShell(commandLine(T));
     if (result == 3) return nullptr;
 
-    MRCData* target = result == 1 ? d : new MRCData();
+    // A "New" result that could not be read is no result: the reader has said why.
+    std::unique_ptr<MRCData> fresh(result == 1 ? nullptr : new MRCData());
+    MRCData* target = result == 1 ? d : fresh.get();
+    int read = 0;
     switch (ftype) {
         case 1:
         case 2:
-            target->readMRCData(out.c_str());
+            read = target->readMRCData(out.c_str());
             break;
         case 3: {
-            if (target != d) delete target;
             // The command's output stack is the pair T.out.hed / T.out.img.
             List* l = readIMAGIC((out + ".hed").c_str());
             if (!l) return nullptr;
-            target = static_cast<MRCData*>(l->objectAt(0));
+            fresh.reset(static_cast<MRCData*>(l->objectAt(0)));
             for (int i = 1; i < l->count(); i++) delete static_cast<MRCData*>(l->objectAt(i));
             delete l;
+            read = fresh != nullptr;
             break;
         }
         case 4:
-            target->readPGM(out.c_str());
+            read = target->readPGM(out.c_str());
             break;
         case 5:
             if (freshFile(fx)) {
-                runShell("giftopnm " + out + " | ppmtopgm >" + fx);
-                target->readPGM(fx.c_str());
+                runShell("giftopnm " + shell_quote(out) + " | ppmtopgm >" + shell_quote(fx));
+                read = target->readPGM(fx.c_str());
             }
             break;
     }
-    return result == 1 ? nullptr : target;
+    if (result == 1 || !read) return nullptr;
+    return fresh.release();
+}
+
+MRCData* ufn_apply(UsrFn* u, MRCData* d) {
+    MRCData* r = u->doFile(d);
+    if (!r) return nullptr;
+    r->setFile(d->File());
+    r->setName((std::string("#") + d->Name()).c_str());
+    return r;
+}
+
+UsrFn* umenu_find(List* l, const char* name) {
+    for (int i = 0; i < count(l); i++) {
+        UsrFn* u = static_cast<UsrFn*>(l->objectAt(i));
+        if (std::strcmp(u->getmenu(), name) == 0) return u;
+    }
+    return nullptr;
 }
 
 // Definition files ------------------------------------------------------------
@@ -266,20 +288,6 @@ int umenu_write(List* l) {
         if (!u->isGlobal()) u->writeself(fp);
     }
     return out.commit();
-}
-
-std::string umenu_text(List* l) {
-    if (count(l) == 0) return "No Items%l|Modify Functions";
-    std::string s;
-    for (int i = 0; i < l->count(); i++) {
-        UsrFn* u = static_cast<UsrFn*>(l->objectAt(i));
-        if (i > 0) {
-            UsrFn* prev = static_cast<UsrFn*>(l->objectAt(i - 1));
-            s += prev->isGlobal() && !u->isGlobal() ? "%l|" : "|";
-        }
-        s += u->getmenu();
-    }
-    return s + "%l|Modify Functions";
 }
 
 void umenu_clear(List* l) {

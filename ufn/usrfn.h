@@ -35,7 +35,8 @@ public:
 
     // The shell line run for the temporary base name T.
     std::string commandLine(const std::string& T);
-    // Runs the function on d: the new data set for "New", else null.
+    // Runs the function on d: the new data set for "New", else null (also
+    // when the command's output could not be read).
     MRCData* doFile(MRCData* d);
 
 private:
@@ -46,6 +47,10 @@ private:
     char global = 0;
 };
 
+// Runs u on d as the User menu does: a new result is named "#" and d's name
+// and takes d's file name; null when there is none (Replace, No Output, failure).
+MRCData* ufn_apply(UsrFn* u, MRCData* d);
+
 // "$HOME/.tvglobfn" (shared, read only) and "$HOME/.tvufn" (the user's own).
 std::string ufn_global_path();
 std::string ufn_user_path();
@@ -54,8 +59,8 @@ std::string ufn_user_path();
 int umenu_read(List* l);
 // Writes the user's items of l (global 0) to the user's file, replacing it; 1 on success.
 int umenu_write(List* l);
-// The User menu's item text for the items of l.
-std::string umenu_text(List* l);
+// The function of l whose menu text is name (the first one), or null.
+UsrFn* umenu_find(List* l, const char* name);
 // Deletes the UsrFn objects of l and empties it.
 void umenu_clear(List* l);
 

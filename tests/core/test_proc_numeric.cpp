@@ -216,3 +216,38 @@ TEST_F(ProcNumeric, CorrelationAlignmentAndRotation) {
     EXPECT_EQ(run("ccf a.mrc s.mrc x.mrc"), 1);
     EXPECT_EQ(run("rotate a.mrc x.mrc --shift 5"), 1);
 }
+
+namespace {
+
+// Test images by label, subtraction, amplitude smoothing and a user function
+// for scripts.
+TEST_F(ProcNumeric, TestImageSubtractSmoothAndUserFunction) {
+    ASSERT_EQ(run("test-image Pixels px.mrc"), 0);
+    Data p = read("px.mrc");
+    ASSERT_EQ(p->xSize(), 512);
+    EXPECT_EQ(p->valueAt(0, 1), 256);
+    EXPECT_EQ(p->valueAt(1, 1), 2);
+    EXPECT_EQ(run("test-image 'Sin(z)' z.mrc"), 1);
+    EXPECT_NE(slurp(path("stderr.txt")).find("\"Gauss x Slip\""), std::string::npos);
+    ASSERT_EQ(run("test-image 'Sin(x+y)' s.mrc"), 0);
+    ASSERT_EQ(run("subtract s.mrc px.mrc d.mrc"), 0);
+    Data s = read("s.mrc"), d = read("d.mrc");
+    EXPECT_NEAR(s->valueAt(16, 0), 1, 1e-6);
+    EXPECT_NEAR(d->valueAt(16, 0), 1 - (255 - 16 + 255), 1e-4);
+    EXPECT_EQ(run("smooth s.mrc x.mrc"), 1);
+    EXPECT_NE(slurp(path("stderr.txt")).find("SmoothAmp() is only for complex data"), std::string::npos);
+    ASSERT_EQ(run("fft s.mrc f.mrc && '" TARVIK_PROC "' smooth f.mrc sm.mrc"), 0);
+    EXPECT_TRUE(read("sm.mrc")->isComplex());
+    // A cat-like function of the user's file gives the image back unchanged.
+    spit(path(".tvufn"), "Copy it\ncat\n\n\n\n1 1 1 1\n");
+    ASSERT_EQ(run("user 'Copy it' px.mrc u.mrc"), 0);
+    Data u = read("u.mrc");
+    ASSERT_EQ(u->xSize(), 512);
+    for (int i = 0; i < 512 * 512; i += 997) ASSERT_EQ(u->getRealData()[i], p->getRealData()[i]) << i;
+    EXPECT_EQ(run("user Nope px.mrc u2.mrc"), 1);
+    spit(path(".tvufn"), "Fails\nfalse\n\n\n\n1 1 1 2\n");
+    EXPECT_EQ(run("user Fails px.mrc u3.mrc"), 1);
+    EXPECT_FALSE(std::ifstream(path("u3.mrc")).good());
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 // Radial profiles and functions, masks, flood, flip, clips and averages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -373,4 +374,82 @@ TEST(CalcRDist, RingOfConstantAndOffsetsOutside) {
     for (int i = 0; i < 360; i++) EXPECT_EQ(out[360 + i], 0);
     d.calcRDist(out.data(), 360, 20, NAN, 0);
     for (int i = 0; i < 360; i++) EXPECT_EQ(out[360 + i], 0);
+}
+
+// On a 96 x 64 transform every radial operation measures the radius in steps
+// of the y frequency, r = sqrt(k^2 + (h 64/96)^2), so that one radius is one
+// spatial frequency along x and along y. Amplitudes are set as functions of r
+// (computed here in double precision) and the results compared with r again.
+TEST(Radial, NonSquareTransformsMeasureOneFrequencyInEveryDirection) {
+    const int NX = 96, NY = 64, W = NX + 2;
+    auto r = [&](int h, int k) { return std::hypot((double)k, h * (double)NY / NX); };
+    auto make = [&](std::function<double(double)> amp) {
+        Data d = spectrum(W, NY, 0);
+        float* a = d->getRealData();
+        for (int row = 0; row < NY; row++)
+            for (int h = 0; h <= NX / 2; h++) a[row * W + 2 * h] = (float)amp(r(h, row - NY / 2));
+        d->update();
+        return d;
+    };
+    // Expected amplitude of pair (h, k) after each operation; NAN: not checked.
+    float A[64], V[64];
+    for (int i = 0; i < 64; i++) A[i] = (float)i, V[i] = 0.5f * i;  // V(r) = r/2
+    struct Case {
+        const char* what;
+        std::function<double(double)> before;
+        std::function<void(MRCData*)> op;
+        std::function<double(double)> after;
+    } cases[] = {
+        {"applyRadFn", [](double) { return 1; }, [&](MRCData* d) { d->applyRadFn(64, A, V); },
+         [](double x) { return x / 2; }},
+        {"setRadAmp", [](double) { return 2; }, [&](MRCData* d) { d->setRadAmp(64, A, V); },
+         [](double x) { return x / 2; }},
+        {"subRadFn", [](double) { return 40; }, [&](MRCData* d) { d->subRadFn(64, A, V); },
+         [](double x) { return 40 - x / 2; }},
+        {"addRadNoise", [](double) { return 0; }, [&](MRCData* d) { d->addRadNoise(64, A, V, 0); },
+         [](double x) { return x / 2; }},
+        {"applyMask", [](double) { return 1; }, [&](MRCData* d) { d->applyMask(0, 20); },
+         [](double x) { return std::fabs(x - 20) < 1e-3 ? NAN
+                               : x >= 20                ? 0
+                                                        : 1; }},
+    };
+    for (const Case& c : cases) {
+        Data d = make(c.before);
+        c.op(d.get());
+        const float* a = d->getRealData();
+        int bad = 0;
+        for (int row = 0; row < NY; row++)
+            for (int h = 0; h <= NX / 2; h++) {
+                const double want = c.after(r(h, row - NY / 2));
+                if (!std::isnan(want) && std::fabs(a[row * W + 2 * h] - want) > 1e-3 * (1 + want)) bad++;
+            }
+        EXPECT_EQ(bad, 0) << c.what;
+    }
+    // Profiles of amp^2 = r (modes 0 and 2) and amp = r (mode 3) follow r,
+    // along x as along y.
+    Data p = make([](double x) { return std::sqrt(x); });
+    const float* P = p->calcDist(0, 0, 0);
+    int bad = 0;
+    for (int i = 10; i < 150; i++) bad += std::fabs(P[200 + i] - P[i]) > 0.05 * P[i] + 0.1;
+    EXPECT_EQ(bad, 0) << "radial profile";
+    for (int dir = 0; dir < 2; dir++) {
+        P = p->calcDist(2, dir ? 0 : 30, dir ? NY / 2 + 20 : NY / 2);  // towards +x, towards +y
+        bad = 0;
+        for (int b = 40; b < 120; b++) bad += std::fabs(P[200 + b] - P[b]) > 1.5;
+        EXPECT_EQ(bad, 0) << "wedge " << dir;
+    }
+    Data q = make([](double x) { return x; });
+    P = q->calcDist(3, 15, NY / 2);  // the arc through r = 10 on the x axis
+    const auto mm = std::minmax_element(P + 200, P + 300);
+    EXPECT_LT(*mm.second - *mm.first, 1.2);
+    EXPECT_NEAR(P[200], 9.0, 1.5);
+    // The angular profile of a 10-degree wedge about 45 degrees peaks at 45.
+    Data w = make([](double) { return 0; });
+    float* a = w->getRealData();
+    for (int row = 0; row < NY; row++)
+        for (int h = 0; h <= NX / 2; h++)
+            if (std::fabs(std::atan2(row - NY / 2, h * (double)NY / NX) - M_PI / 4) < 0.087) a[row * W + 2 * h] = 1;
+    w->update();
+    P = w->calcDist(1, 0, 0);
+    EXPECT_NEAR(std::max_element(P + 200, P + 300) - (P + 200), 25, 1);
 }

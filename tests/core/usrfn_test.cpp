@@ -74,12 +74,12 @@ TEST(UsrFn, DefinitionFilesAndMenuText) {
     TempDir t;  // HOME
     List l;
     EXPECT_EQ(0, umenu_read(&l));
-    EXPECT_EQ("No Items%l|Modify Functions", umenu_text(&l));
     spit(t.file(".tvglobfn"), "A\ncat\n\n\n\n1 1 1 2\nB\ncat\n\n\n\n1 1 1 2\n");
     spit(t.file(".tvufn"), "C\ncat\n\n\n\n1 1 1 2\nD\n");  // D is cut short: dropped
     EXPECT_EQ(1, umenu_read(&l));
     ASSERT_EQ(3, l.count());
-    EXPECT_EQ("A|B%l|C%l|Modify Functions", umenu_text(&l));
+    EXPECT_EQ(l.objectAt(2), umenu_find(&l, "C"));
+    EXPECT_EQ(nullptr, umenu_find(&l, "D"));
     EXPECT_TRUE(static_cast<UsrFn*>(l.objectAt(0))->isGlobal());
     EXPECT_FALSE(static_cast<UsrFn*>(l.objectAt(2))->isGlobal());
     ASSERT_EQ(1, umenu_write(&l));
@@ -95,15 +95,16 @@ TEST(UsrFn, DefinitionFilesAndMenuText) {
 
 TEST(UsrFn, CommandLines) {
     UsrFn u;
-    const std::string T = "/tmp/usrfn500";
+    // The file names are quoted for the shell; the user's texts are not.
+    const std::string T = "/tmp/a b'c", q = "'/tmp/a b'\\''c'", qo = "'/tmp/a b'\\''c.out'";
     u.set("m", "cat", "", "", "", 1, 1, 1, 2);
-    EXPECT_EQ("cat    <" + T + " >" + T + ".out", u.commandLine(T));
+    EXPECT_EQ("cat    <" + q + " >" + qo, u.commandLine(T));
     u.set("m", "C", "O0", "O1", "O2", 1, 1, 2, 2);
-    EXPECT_EQ("C O0 O1 " + T + ".out O2 <" + T, u.commandLine(T));
+    EXPECT_EQ("C O0 O1 " + qo + " O2 <" + q, u.commandLine(T));
     u.set("m", "C", "O0", "O1", "O2", 1, 2, 1, 2);
-    EXPECT_EQ("C O0 " + T + " O1 O2 >" + T + ".out", u.commandLine(T));
+    EXPECT_EQ("C O0 " + q + " O1 O2 >" + qo, u.commandLine(T));
     u.set("m", "C", "O0", "O1", "O2", 1, 3, 2, 2);
-    EXPECT_EQ("C O0 " + T + " O1 " + T + ".out O2", u.commandLine(T));
+    EXPECT_EQ("C O0 " + q + " O1 " + qo + " O2", u.commandLine(T));
     char base[64];
     std::snprintf(base, sizeof base, "/tmp/usrfn%d", (int)getuid());
     EXPECT_EQ(base, ufn_tempbase());
@@ -142,6 +143,28 @@ TEST(UsrFn, CatGivesAnEqualNewDataSet) {
     u.set("Imagic", "sh -c 'cp \"$0.hed\" \"$1.hed\" && cp \"$0.img\" \"$1.img\"'", "", "", "", 3, 2, 2, 2);
     expectSameAfter(u, 0);
     expectSameAfter(u, 0);  // a second run starts from a fresh stack
+}
+
+// Temporary names with blanks, quotes and commands in them: the function runs
+// on its files and nothing else runs.
+TEST(UsrFn, FileNamesWithBlanksAndQuotesRunNothingElse) {
+    TempDir t;
+    const std::string dir = t.file("a b'$(touch one)';touch two;'");
+    ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+    char cwd[4096];
+    ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+    ASSERT_EQ(0, chdir(t.path.c_str()));
+    ufn_set_tempdir(dir.c_str());
+    UsrFn u;
+    u.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
+    expectSameAfter(u, 0);
+    u.set("Copy", "cp", "", "", "", 1, 2, 2, 2);
+    expectSameAfter(u, 0);
+    u.set("Gif", "cat", "", "", "", 5, 1, 1, 2);
+    expectSameAfter(u, 1.0f / 255 + 1e-6f);
+    ufn_set_tempdir(nullptr);
+    EXPECT_EQ(0, chdir(cwd));
+    EXPECT_EQ(dirEntries(t.path).size(), 1u);  // only the folder itself
 }
 
 TEST(UsrFn, ReplaceNoOutputAndRefusals) {

@@ -1,4 +1,4 @@
-// libFuzzer target: the user-function definition reader on arbitrary text, then the menu text and a write.
+// libFuzzer target: the user-function definition reader on arbitrary text, a look-up by name and a write.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 
 #include "core/List.h"
-#include "ufn/usrfn.h"
 #include "tests/fuzz/fuzz_util.h"
+#include "ufn/usrfn.h"
 
 static std::string g_base;
 
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         l.addObject(u);
     }
     std::fclose(f);
-    (void)umenu_text(&l);
+    if (l.count()) (void)umenu_find(&l, static_cast<UsrFn*>(l.objectAt(l.count() - 1))->getmenu());
+    (void)umenu_find(&l, "");
     FILE* null = std::fopen("/dev/null", "w");
     for (int i = 0; i < l.count(); i++) static_cast<UsrFn*>(l.objectAt(i))->writeself(null);
     std::fclose(null);
