@@ -112,7 +112,12 @@ int alignAllToNew(MRCData* d) {
         const BoxRecord& b = d->Boxes()[i];
         int nx, ny;
         boxCorner(b, &nx, &ny);
-        theta += std::atan2(ny - cy, nx - cx) - std::atan2(b.y - cy, b.x - cx);
+        // Each turn taken the short way round: a box crossing the -x axis
+        // seen from the centre would otherwise count a whole turn.
+        double t = std::atan2(ny - cy, nx - cx) - std::atan2(b.y - cy, b.x - cx);
+        if (t > M_PI) t -= 2 * M_PI;
+        if (t <= -M_PI) t += 2 * M_PI;
+        theta += t;
     }
     theta /= (double)moved.size();
     std::printf("Rotate %f\n", theta * 180 / M_PI);
