@@ -179,8 +179,7 @@ int dragMode(DataWin* v, int, int, int dx, int dy, int code, unsigned long) {
             // The size of what is cut, also when the drag drew no outline.
             MMode.boxX = std::abs(dx - g_anchor.x) + 1;
             MMode.boxY = std::abs(dy - g_anchor.y) + 1;
-            title(v, "Image clipped (%d,%d) - (%d,%d) %1dx%1d", g_anchor.x, g_anchor.y, dx, dy, MMode.boxX,
-                  MMode.boxY);
+            title(v, "Image clipped (%d,%d) - (%d,%d) %1dx%1d", g_anchor.x, g_anchor.y, dx, dy, MMode.boxX, MMode.boxY);
             view_Clipped(d, g_anchor.x, g_anchor.y, dx, dy);
             v->display();  // the new box over the picture; the band goes
             break;

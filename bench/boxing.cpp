@@ -90,8 +90,8 @@ void CopyWithAlign(benchmark::State& st) {
         StdoutCapture quiet;
         benchmark::DoNotOptimize(copyBoxesWithAlign(F.get(), {G.get()}));
     }
-    st.counters["ms_per_box"] = benchmark::Counter(200.0 / 1000, benchmark::Counter::kIsIterationInvariantRate |
-                                                                     benchmark::Counter::kInvert);
+    st.counters["ms_per_box"] =
+        benchmark::Counter(200.0 / 1000, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ bool inside(int v, int start, int size, int centre) {
 bool boxContains(const BoxRecord& b, int dx, int dy) {
     if (b.type != 0) {
         const int h = std::abs(b.type) / 2;
-        return std::min(b.x, b.xsize) - h < dx && dx < std::max(b.x, b.xsize) + h &&
-               std::min(b.y, b.ysize) - h < dy && dy < std::max(b.y, b.ysize) + h;
+        return std::min(b.x, b.xsize) - h < dx && dx < std::max(b.x, b.xsize) + h && std::min(b.y, b.ysize) - h < dy &&
+               dy < std::max(b.y, b.ysize) + h;
     }
     return inside(dx, b.x, b.xsize, b.newx) && inside(dy, b.y, b.ysize, b.newy);
 }

@@ -264,8 +264,7 @@ int boxesToPicks(MRCData* d, std::vector<Pick>* out) {
 }
 
 void picksToBoxes(MRCData* d, const std::vector<Pick>& picks) {
-    for (const Pick& p : picks)
-        d->addBox(p.x, p.y, p.w, p.h, clipFileName(d->File(), d->nBoxes() + 1).c_str(), 0);
+    for (const Pick& p : picks) d->addBox(p.x, p.y, p.w, p.h, clipFileName(d->File(), d->nBoxes() + 1).c_str(), 0);
 }
 
 namespace {

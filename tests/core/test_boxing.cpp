@@ -53,7 +53,7 @@ TEST(BoxCut, RectanglesAtEveryEdgeStayInsideAndCopyTheSource) {
     struct Case {
         int x0, y0, w, h, ex, ey;  // asked corner and size; corner cut (-1: refused)
     } cases[] = {
-        {-5, 3, 8, 6, 0, 3},   {33, 3, 8, 6, 29, 3}, {4, -9, 8, 6, 4, 0},    {4, 20, 8, 7, 4, 16},
+        {-5, 3, 8, 6, 0, 3},    {33, 3, 8, 6, 29, 3}, {4, -9, 8, 6, 4, 0},   {4, 20, 8, 7, 4, 16},
         {40, 30, 9, 5, 28, 18}, {0, 0, 37, 23, 0, 0}, {0, 0, 38, 5, -1, -1}, {0, 0, 5, 24, -1, -1},
     };
     for (const Case& c : cases) {
@@ -194,10 +194,10 @@ TEST(Boxes, CopyWithAlignFindsTheShiftWithItsSign) {
     });
     MRCData &F = *fimg, &G = *gimg;
     F.addBox(100, 400, 64, 64, "a", 0);
-    F.addBox(200, 300, 64, 64, "b", 0);     // the locally moved particle
-    F.addBox(580, 100, 64, 64, "c", 0);     // moved out of G's right edge
-    F.addBox(40, 80, 400, 64, "d", 0);      // wider than 308: correlated in 308 x 308
-    F.addBox(50, 50, 80, 90, "f", 12);      // a filament is not copied
+    F.addBox(200, 300, 64, 64, "b", 0);  // the locally moved particle
+    F.addBox(580, 100, 64, 64, "c", 0);  // moved out of G's right edge
+    F.addBox(40, 80, 400, 64, "d", 0);   // wider than 308: correlated in 308 x 308
+    F.addBox(50, 50, 80, 90, "f", 12);   // a filament is not copied
     std::string out = printed([&] { EXPECT_EQ(copyBoxesWithAlign(&F, {&G}), 3); });
     EXPECT_EQ(out.rfind("Data set 1 shifted -9,5\n", 0), 0u) << out;
     EXPECT_NE(out.find("Box 3 lies outside data set 1: not copied\n"), std::string::npos);
@@ -273,8 +273,8 @@ TEST(Picks, StarReaderFindsColumnsByNameAndRefusesMalformedLines) {
     // Hostile sizes: a line past the bound, binary, thousands of columns.
     std::string many = "data_\nloop_\n";
     for (int i = 0; i < 1001; i++) many += "_c" + std::to_string(i) + "\n";
-    for (const std::string& text : {std::string("data_\n") + std::string(9000, 'x') + "\n",
-                                    std::string("data_\nloop_\n\0\n", 14), many}) {
+    for (const std::string& text :
+         {std::string("data_\n") + std::string(9000, 'x') + "\n", std::string("data_\nloop_\n\0\n", 14), many}) {
         spit(f, text);
         std::vector<Pick> p;
         std::string out = printed([&] { EXPECT_EQ(readStarPicks(f.c_str(), 10, 6, &p), 0); });
@@ -313,9 +313,9 @@ TEST(Picks, ExportedFilesReadBackAndRelionReadsTheStarFile) {
     if (runCommand("command -v relion_star_printtable >/dev/null") != 0)
         GTEST_SKIP() << "relion_star_printtable is not installed";
     std::string listed;
-    ASSERT_EQ(runCommand("relion_star_printtable '" + t.file("p.star") + "' data_ rlnCoordinateX rlnCoordinateY",
-                         &listed),
-              0);
+    ASSERT_EQ(
+        runCommand("relion_star_printtable '" + t.file("p.star") + "' data_ rlnCoordinateX rlnCoordinateY", &listed),
+        0);
     EXPECT_EQ(listed, "42.000000 44.000000\n29.000000 524.000000\n");
 }
 
@@ -328,7 +328,8 @@ TEST(Picks, ProcConvertsBetweenTheThreeFormats) {
     std::string out;
     EXPECT_EQ(proc(t.file("in.star") + " " + t.file("a.db") + " --size 64,32", &out), 0);
     EXPECT_EQ(out, "2 boxes written to " + t.file("a.db") + "\n");
-    EXPECT_NE(slurp(t.file("a.db")).find("\n68 184 64 32 0 0 0 0 0 0 2 in.star_001.img\n8 24 64 32"), std::string::npos);
+    EXPECT_NE(slurp(t.file("a.db")).find("\n68 184 64 32 0 0 0 0 0 0 2 in.star_001.img\n8 24 64 32"),
+              std::string::npos);
     EXPECT_EQ(proc(t.file("a.db") + " " + t.file("b.box") + " --size 20"), 0);  // re-sized about the centres
     EXPECT_EQ(slurp(t.file("b.box")), "90\t190\t20\t20\n30\t30\t20\t20\n");
     EXPECT_NE(proc(t.file("in.star") + " " + t.file("c.box")), 0);  // centres need a size

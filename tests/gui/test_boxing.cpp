@@ -107,7 +107,7 @@ TEST(Boxing, BoxCutsStayInsideTheImageAtEveryEdge) {
     struct Case {
         int dx, dy, w, h, x0, y0;  // click, box size, corner cut (-1: too big)
     } cases[] = {{5, 5, 64, 64, 0, 0},        {299, 199, 64, 32, 236, 168}, {150, 0, 63, 63, 119, 0},
-                 {299, 100, 63, 63, 237, 69}, {0, 199, 300, 200, 0, 0},    {150, 100, 600, 64, -1, -1},
+                 {299, 100, 63, 63, 237, 69}, {0, 199, 300, 200, 0, 0},     {150, 100, 600, 64, -1, -1},
                  {150, 100, 64, 201, -1, -1}};
     int n = 0;
     for (const Case& c : cases) {
@@ -279,8 +279,8 @@ TEST(Boxing, ReboxCutsEveryBoxAgainInsideTheImage) {
     MRCData* d = shown("r", 300, 200);
     d->addBox(10, 20, 32, 32, "x", 0);
     d->addBox(280, 190, 64, 64, "y", 0);  // partly outside: cut where it fits
-    d->addBox(50, 50, 150, 60, "f", 8);  // a filament, as drawn
-    d->addBox(0, 0, 400, 10, "z", 0);    // wider than the image: stays as it was
+    d->addBox(50, 50, 150, 60, "f", 8);   // a filament, as drawn
+    d->addBox(0, 0, 400, 10, "z", 0);     // wider than the image: stays as it was
     mode(DB);
     ev(20, 30, EV_LEFT_PRESS);
     menu_run("Box", "Rebox Using DB");
@@ -315,7 +315,9 @@ TEST(Boxing, BoxMenuCommandsAndTheirMessages) {
         {{3, 4}, "Copy Boxes With Align.", "", "message: The first image must be at least 560x560\n||"},
         {{1}, "Coincidence", "", "message: Please select 2 data sets to test||"},
         {{1}, "Export Picks", dir + "/p.txt", "message: " + dir + "/p.txt: pick files end in .star (RELION) or .box"},
-        {{1}, "Export Picks", dir + "/p.star",
+        {{1},
+         "Export Picks",
+         dir + "/p.star",
          "message: 1 filament box was left out:|pick files hold rectangular boxes only.|"},
         {{2}, "Import Picks", dir + "/p.star", ""},
         {{2}, "Save Box DB", dir + "/x.db", ""},
