@@ -29,16 +29,9 @@ List* groupNamed(const char* name) {
     return i >= 0 ? (List*)dataList->objectAt(i) : add_group(name);
 }
 
-// A group that grew while it is the one listed: its lines again, with the
-// selection kept (the views keep showing what they show).
+// A group that grew while it is the one listed shows its new lines.
 void relistIfCurrent(List* g) {
-    if (g != current_group()) return;
-    int n = fl_get_browser_maxline(control->images);
-    std::vector<int> sel;
-    for (int i = 1; i <= n; i++)
-        if (fl_isselected_browser_line(control->images, i)) sel.push_back(i);
-    update_data_list();
-    for (int i : sel) fl_select_browser_line(control->images, i);
+    if (g == current_group()) refresh_after_add();
 }
 
 std::string format(const char* fmt, const char* s, int a, int b) {
