@@ -1,30 +1,178 @@
 #include "app/box_cmds.h"
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/boxing.h"
+#include "app/cmd_util.h"
+#include "app/dialogs.h"
 #include "app/menus.h"
+#include "core/MRCData.h"
+#include "core/boxops.h"
+#include "core/fileutil.h"
+#include "core/picks.h"
+#include "display/datawin.h"
+
+namespace {
+
+// The one data set a command works on; several selected: say so.
+MRCData* single(const Selection& s) {
+    if (s.count() > 1) dlg_message("Please select a single data set.");
+    return s.count() == 1 ? s.at(0) : nullptr;
+}
+
+// Box lists changed: the picked box is forgotten, the view shows them anew.
+void boxesChanged() {
+    forget_picked_box();
+    if (DataWin* v = current_view()) v->redraw();
+}
+
+// Runs an operation with its messages collected; they still reach standard
+// output, and the first line is returned for a message box.
+template <class F>
+std::string messagesOf(F f) {
+    std::string text;
+    {
+        StdoutCapture cap;
+        f();
+        text = cap.take();
+    }
+    std::fputs(text.c_str(), stdout);
+    return StdoutCapture::firstLine(text);
+}
+
+}  // namespace
 
 void m_Box_read_boxdb() {
-    not_available("Box", "Read Box DB");
+    std::string path;
+    if (!dlg_file_single(&path)) return;
+    BusyScope busy;
+    Selection s;
+    if (MRCData* d = single(s)) {
+        d->loadBoxDB(path.c_str());
+        boxesChanged();
+    }
 }
+
 void m_Box_save_boxdb() {
-    not_available("Box", "Save Box DB");
+    std::string path;
+    if (!dlg_file_single(&path)) return;
+    std::string why;
+    {
+        BusyScope busy;
+        Selection s;
+        MRCData* d = single(s);
+        if (!d) return;
+        int ok = 1;
+        why = messagesOf([&] { ok = d->saveBoxDB(path.c_str()); });
+        if (ok) return;
+    }
+    dlg_message(why.c_str());
 }
+
 void m_Box_rebox() {
-    not_available("Box", "Rebox Using DB");
+    Selection s;
+    MRCData* d = single(s);
+    if (!d || d->nBoxes() == 0) return;
+    BusyScope busy;
+    std::vector<BoxRecord> boxes(d->Boxes(), d->Boxes() + d->nBoxes());
+    d->clearBoxes();
+    for (const BoxRecord& b : boxes) {
+        MRCData* c = b.type != 0 ? view_FilaClip(d, b.x, b.y, b.xsize, b.ysize, b.type, 0)
+                                 : view_Clipped(d, b.x, b.y, b.x + b.xsize - 1, b.y + b.ysize - 1);
+        // A box that cannot be cut again stays in the list as it was.
+        if (!c) d->addBox(b.x, b.y, b.xsize, b.ysize, b.name, b.type);
+    }
+    boxesChanged();
 }
+
 void m_Box_align_new() {
-    not_available("Box", "Align All to New");
+    Selection s;
+    if (MRCData* d = single(s)) {
+        alignAllToNew(d);
+        boxesChanged();
+    }
 }
+
 void m_Box_perm_new() {
-    not_available("Box", "New Permanent");
+    Selection s;
+    if (MRCData* d = single(s)) {
+        makeMovedPermanent(d);
+        boxesChanged();
+    }
 }
+
 void m_Box_clear_boxdb() {
-    not_available("Box", "Clear Box DB");
+    Selection s;
+    if (s.count() < 1) return;
+    s.at(0)->clearBoxes();
+    boxesChanged();
 }
+
 void m_Box_aligndb() {
-    not_available("Box", "Copy Boxes With Align.");
+    Selection s;
+    if (s.count() < 2) {
+        dlg_message("Please select at least 2 data sets.");
+        return;
+    }
+    std::vector<MRCData*> others;
+    for (int i = 1; i < s.count(); i++) others.push_back(s.at(i));
+    int r;
+    {
+        BusyScope busy;
+        r = copyBoxesWithAlign(s.at(0), others);
+    }
+    if (r < 0) dlg_message("The first image must be at least 560x560\n");
+    boxesChanged();
 }
+
 void m_Box_coinc() {
-    not_available("Box", "Coincidence");
+    Selection s;
+    if (s.count() != 2) {
+        dlg_message("Please select 2 data sets to test");
+        return;
+    }
+    {
+        BusyScope busy;
+        if (MRCData* r = s.at(0)->simfilt(s.at(1))) current_group()->addObject(r);
+    }
+    refresh_after_add();
+}
+
+void m_Box_export_picks() {
+    Selection s;
+    MRCData* d = single(s);
+    std::string path;
+    if (!d || !dlg_file_single(&path) || !may_overwrite(path, false, nullptr)) return;
+    int n = -1, left = 0;
+    std::string why = messagesOf([&] { n = exportPicks(d, path.c_str(), &left); });
+    if (n < 0) {
+        dlg_message(why.c_str());
+        return;
+    }
+    std::printf("%d picks written to %s\n", n, path.c_str());
+    if (left > 0) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%d filament box%s left out:", left, left == 1 ? " was" : "es were");
+        dlg_message(buf, "pick files hold rectangular boxes only.");
+    }
+}
+
+void m_Box_import_picks() {
+    Selection s;
+    MRCData* d = single(s);
+    std::string path;
+    if (!d || !dlg_file_single(&path)) return;
+    int n = -1;
+    // Centres of a .star file get the box size of the mouse panel.
+    std::string why = messagesOf([&] { n = importPicks(d, path.c_str(), MMode.boxX, MMode.boxY); });
+    if (n < 0) {
+        dlg_message(why.c_str());
+        return;
+    }
+    std::printf("%d boxes for this image\n", d->nBoxes());
+    boxesChanged();
 }
 
 const MenuTable& box_menu() {
@@ -48,6 +196,13 @@ const MenuTable& box_menu() {
          "Takes the box database from the first selected image and copies it to the other selected image(s). Each "
          "box in the new image will be CCF aligned to the box in the old image."},
         {"Coincidence", m_Box_coinc, "Experimental use only. Please do not use.\n"},
+        {"Export Picks", m_Box_export_picks,
+         "Writes the boxes of the selected image as a pick file for other programs.\n\nA name ending in .star gives "
+         "a RELION coordinate file (box centres), one ending in .box an EMAN2 box file (lower-left corner and size). "
+         "Filament boxes are left out."},
+        {"Import Picks", m_Box_import_picks,
+         "Reads a RELION .star coordinate file or an EMAN2 .box file into the boxes of the selected image.\n\nThe "
+         "centres of a .star file get the box size set in the mouse panel."},
     };
     return t;
 }

@@ -10,3 +10,6 @@ void m_Box_perm_new();
 void m_Box_clear_boxdb();
 void m_Box_aligndb();
 void m_Box_coinc();
+// Pick files for other programs: RELION .star and EMAN2 .box.
+void m_Box_export_picks();
+void m_Box_import_picks();

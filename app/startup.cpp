@@ -4,10 +4,12 @@
 #include <X11/cursorfont.h>
 #include <forms.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/boxing.h"
 #include "app/control.h"
 #include "app/fsel.h"
 #include "app/help.h"
@@ -29,7 +31,8 @@ MRCData* firstSelected() {
     return d;
 }
 
-// The control panel's side of mouse actions on a real data set.
+// The control panel's side of mouse actions on a real data set, by the mode
+// the view acts in (a mosaic acts as MOVE except in ZAP).
 void view_Moused(DataWin* v, int, int, int code, unsigned long) {
     if (!control) return;
     if (ev_is_press(code) && v != current_view()) {
@@ -39,9 +42,11 @@ void view_Moused(DataWin* v, int, int, int code, unsigned long) {
             sel_View(nullptr, 0);
         }
     }
-    bool leftPress = code == EV_LEFT_PRESS, drag = code == EV_LEFT_DRAG || code == EV_MIDDLE_DRAG;
-    if (v == current_view() &&
-        ((leftPress && MMode.mode == MOVE) || (drag && (MMode.mode == MOVE || MMode.mode == BOX)))) {
+    const int mode = count(v->data()) > 1 && MMode.mode != ZAP ? MOVE : MMode.mode;
+    // Every pan moves the positioner with the view, whatever the mode.
+    bool centred = code == EV_LEFT_PRESS && mode == MOVE;
+    bool panned = code == EV_MIDDLE_DRAG || (code == EV_LEFT_DRAG && (mode == MOVE || mode == BOX));
+    if (v == current_view() && (centred || panned)) {
         double x0, x1, y0, y1;
         fl_get_positioner_xbounds(control->pan, &x0, &x1);
         fl_get_positioner_ybounds(control->pan, &y0, &y1);
@@ -50,7 +55,7 @@ void view_Moused(DataWin* v, int, int, int code, unsigned long) {
         fl_set_positioner_xvalue(control->pan, x);
         fl_set_positioner_yvalue(control->pan, y);
     }
-    if (code == EV_LEFT_RELEASE && MMode.mode == DRAG) m_Newsize(nullptr, 0);
+    if (code == EV_LEFT_RELEASE && mode == DRAG) m_Newsize(nullptr, 0);
 }
 
 void installShellHooks() {
@@ -191,6 +196,7 @@ int startup_workbench() {
         std::exit(1);
     }
     fsel_init();
+    install_boxing();
     XFlush(dpy);
     return 1;
 }

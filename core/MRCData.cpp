@@ -368,12 +368,12 @@ void MRCData::edgeNormalize() {
 int MRCData::addBox(int x, int y, int xsize, int ysize, const char* nm, int type) {
     if (boxCount >= (int)boxes.size() - 1) boxes.resize(boxes.size() + 8);
     BoxRecord& b = boxes[boxCount++];
-    b.x = (int16_t)x;
-    b.y = (int16_t)y;
-    b.xsize = (int16_t)xsize;
-    b.ysize = (int16_t)ysize;
+    b.x = x;
+    b.y = y;
+    b.xsize = xsize;
+    b.ysize = ysize;
     b.newx = b.newy = -1;
-    b.type = (int16_t)type;
+    b.type = type;
     std::memset(b.name, 0, sizeof b.name);
     if (nm) std::strncpy(b.name, nm, 39);
     return 1;

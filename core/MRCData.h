@@ -21,10 +21,12 @@ struct SPIDERH {
     unsigned char b[1024];
 };
 
+// Coordinates are held whole (images may be wider than 32767 pixels); only
+// the box database file is limited to 16-bit numbers, and refuses more.
 struct BoxRecord {
-    int16_t x, y, xsize, ysize;
-    int16_t newx, newy;  // moved centre, -1 when not moved
-    int16_t type;        // 0 rectangle, else filament width
+    int32_t x, y, xsize, ysize;  // filament: (x, y) and (xsize, ysize) are its end points
+    int32_t newx, newy;          // moved centre, -1 when not moved
+    int32_t type;                // 0 rectangle, else filament width
     char name[40];
 };
 
@@ -118,6 +120,9 @@ public:
 
     // ---- boxes
     int addBox(int x, int y, int xsize, int ysize, const char* name, int type);
+    // Straightened filament from (x0, y0) towards (x1, y1): width columns
+    // across, length rows along, bilinear samples, Mean outside (core/boxcut.cpp).
+    int extractRealFila(float* dest, int x0, int y0, int x1, int y1, int width, int length);
     void delBox(int i);
     void clearBoxes() { boxCount = 0; }
 

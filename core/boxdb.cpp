@@ -5,10 +5,24 @@
 #include "core/MRCData.h"
 #include "core/fileutil.h"
 
+static bool fitsShort(int v) {
+    return v >= -32768 && v <= 32767;
+}
+
 int MRCData::saveBoxDB(const char* file) {
     if (nBoxes() == 0) {
         std::printf("No boxes to save!\n");
         return 0;
+    }
+    // The file holds 16-bit numbers: a wrapped coordinate would put the box
+    // somewhere else, so nothing is written then.
+    for (int i = 0; i < nBoxes(); i++) {
+        const BoxRecord& b = Boxes()[i];
+        if (!fitsShort(b.x) || !fitsShort(b.y) || !fitsShort(b.xsize) || !fitsShort(b.ysize) || !fitsShort(b.type)) {
+            std::printf("Box %d (%d,%d %dx%d) does not fit in a box database file\n", i + 1, b.x, b.y, b.xsize,
+                        b.ysize);
+            return 0;
+        }
     }
     AtomicFile out;
     FILE* fp = out.open(file);
@@ -19,8 +33,8 @@ int MRCData::saveBoxDB(const char* file) {
     const BoxRecord* b = Boxes();
     std::fputs("!!! I.C.E. Datbase File !!!\n\n!!! Boxmrc Cutouts !!!\n", fp);
     for (int i = 0; i < nBoxes(); i++)
-        std::fprintf(fp, "%hd %hd %hd %hd 0 %hd 0 0 0 0 2 %s\n", b[i].x, b[i].y, b[i].xsize, b[i].ysize, b[i].type,
-                     b[i].name);
+        std::fprintf(fp, "%hd %hd %hd %hd 0 %hd 0 0 0 0 2 %s\n", (short)b[i].x, (short)b[i].y, (short)b[i].xsize,
+                     (short)b[i].ysize, (short)b[i].type, b[i].name);
     std::fputs("\n!!! Real Images !!!\n", fp);
     for (int i = 0; i < nBoxes(); i++) std::fprintf(fp, "%s\n", b[i].name);
     std::fputs(
@@ -49,10 +63,6 @@ static bool readLine(FILE* fp, char* buf, int size) {
         }
     }
     return true;
-}
-
-static bool fitsShort(int v) {
-    return v >= -32768 && v <= 32767;
 }
 
 int MRCData::loadBoxDB(const char* file) {

@@ -12,6 +12,7 @@
 
 #include "core/List.h"
 #include "core/MRCData.h"
+#include "core/boxops.h"
 #include "core/mmode.h"
 #include "core/prefs.h"
 #include "display/colormap.h"
@@ -476,14 +477,12 @@ void DataWin::drawBoxes() {
     char txt[16];
     for (int k = 0; k < d->nBoxes(); k++) {
         const BoxRecord& bx = b[k];
-        bool moved = bx.newx >= 0 && bx.newy >= 0;
+        // Moved when either centre coordinate is set; drawn where it stands now.
+        const bool moved = boxMoved(bx);
         unsigned long col = moved ? blue : (MMode.markType == 4 ? 0 : red);
         XSetForeground(xDisplay, pixGC, col);
-        int x = bx.x, y = bx.y;
-        if (moved) {
-            x = bx.newx - bx.xsize / 2;
-            y = bx.newy - bx.ysize / 2;
-        }
+        int x, y;
+        boxCorner(bx, &x, &y);
         int X = (int)(zoom * x) - xOrigin;
         int Y = (yOrigin + canvasH) - (int)(zoom * y);
         if (bx.type != 0) {

@@ -1,0 +1,350 @@
+// The mouse modes on real data sets, driven through buttonPress with the event
+// codes, and the Box menu: clips, boxes, titles, groups, messages; nothing may
+// point at a data set after it was zapped or deleted (run under ASan too).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/boxing.h"
+#include "app/control.h"
+#include "app/dialogs.h"
+#include "app/menus.h"
+#include "app/state.h"
+#include "core/List.h"
+#include "core/MRCData.h"
+#include "core/boxops.h"
+#include "core/fileutil.h"
+#include "core/hooks.h"
+#include "display/datawin.h"
+#include "tests/gui/shell_env.h"
+
+namespace {
+
+// An event at data point (dx, dy) of the current view.
+void ev(int dx, int dy, int code, DataWin* v = nullptr) {
+    if (!v) v = current_view();
+    v->buttonPress(dx - v->xOrigin, v->yOrigin + v->canvasH - 1 - dy, code, 0);
+}
+std::string title(DataWin* v = nullptr) {
+    return (v ? v : current_view())->form->datawin->label;
+}
+List* group(const char* name) {
+    int i = find_group(name);
+    return i < 0 ? nullptr : (List*)dataList->objectAt(i);
+}
+MRCData* at(List* g, int i) {
+    return (MRCData*)objectAt(g, i);
+}
+void mode(int m) {
+    mm_Set(mpanel->modeButton[m], m);
+}
+std::vector<int> box(MRCData* d, int i) {
+    const BoxRecord& b = d->Boxes()[i];
+    return {b.x, b.y, b.xsize, b.ysize, b.type};
+}
+// The clip holds the source's w x h rectangle at (x0, y0).
+void expectCut(MRCData* clip, MRCData* src, int x0, int y0, int w, int h) {
+    ASSERT_EQ(clip->xSize(), w);
+    ASSERT_EQ(clip->ySize(), h);
+    for (int r = 0; r < h; r++)
+        for (int k = 0; k < w; k++) ASSERT_EQ(clip->getRealData()[r * w + k], src->valueAt(x0 + k, y0 + r));
+}
+MRCData* shown(const char* name, int nx, int ny) {
+    shell_reset();
+    MRCData* d = make_data(nx, ny, name, (std::string(name) + ".mrc").c_str());
+    add_to_group({d});
+    select_images({1});
+    return d;
+}
+
+}  // namespace
+
+TEST(Boxing, DragCutsIntoClipsAndKeepsThePanelInStep) {
+    MRCData* src = shown("img", 300, 200);
+    mode(DRAG);
+    MMode.boxX = MMode.boxY = 8;  // outlines only while the image holds the current size
+    std::vector<std::string> t;
+    std::string out;
+    {
+        StdoutCapture cap;
+        ev(12, 13, EV_MOVE);
+        t.push_back(title());
+        ev(10, 10, EV_LEFT_PRESS);
+        t.push_back(title());
+        ev(40, 30, EV_LEFT_DRAG);
+        t.push_back(title());
+        ev(40, 30, EV_LEFT_RELEASE);
+        t.push_back(title());
+        ev(40, 30, EV_LEFT_PRESS);  // up and left: the same rules
+        ev(5, 25, EV_LEFT_RELEASE);
+        ev(50, 50, EV_LEFT_RELEASE);  // a release without its press cuts nothing
+        out = cap.take();
+    }
+    char move[64];
+    std::snprintf(move, sizeof move, "Image (12,13) %4.3f", src->valueAt(12, 13));
+    EXPECT_EQ(t, (std::vector<std::string>{move, "Image: now release to clip image", "Image (10,10) - (40,30) 31x21",
+                                           "Image clipped (10,10) - (40,30) 31x21"}));
+    EXPECT_EQ(out, "Clip 10,10 - 40,30 31x21\nClip 5,25 - 40,30 36x6\n");
+    List* clips = group("Clips");
+    ASSERT_EQ(count(clips), 2);
+    EXPECT_STREQ(at(clips, 0)->Name(), "Clip img (10,10)");
+    EXPECT_STREQ(at(clips, 0)->File(), "img_001.img");
+    EXPECT_STREQ(at(clips, 1)->File(), "img_002.img");
+    expectCut(at(clips, 0), src, 10, 10, 31, 21);
+    expectCut(at(clips, 1), src, 5, 25, 36, 6);
+    ASSERT_EQ(src->nBoxes(), 2);
+    EXPECT_EQ(box(src, 0), (std::vector<int>{10, 10, 31, 21, 0}));
+    EXPECT_STREQ(src->Boxes()[1].name, "img_002.img");
+    EXPECT_STREQ(fl_get_input(mpanel->sizeX), "36");
+    EXPECT_STREQ(fl_get_input(mpanel->sizeY), "6");
+}
+
+TEST(Boxing, BoxCutsStayInsideTheImageAtEveryEdge) {
+    MRCData* src = shown("img", 300, 200);
+    mode(BOX);
+    struct Case {
+        int dx, dy, w, h, x0, y0;  // click, box size, corner cut (-1: too big)
+    } cases[] = {{5, 5, 64, 64, 0, 0},        {299, 199, 64, 32, 236, 168}, {150, 0, 63, 63, 119, 0},
+                 {299, 100, 63, 63, 237, 69}, {0, 199, 300, 200, 0, 0},     {150, 100, 600, 64, -1, -1},
+                 {150, 100, 64, 201, -1, -1}};
+    int n = 0;
+    for (const Case& c : cases) {
+        MMode.boxX = c.w;
+        MMode.boxY = c.h;
+        std::string out;
+        {
+            StdoutCapture cap;
+            ev(c.dx, c.dy, EV_LEFT_PRESS);
+            out = cap.take();
+        }
+        if (c.x0 < 0) {
+            EXPECT_EQ(out, "Error: box too big for image\n");
+            EXPECT_EQ(title(), "Image: box too big for image");
+            EXPECT_EQ(count(group("Clips")), n);
+            continue;
+        }
+        ASSERT_EQ(count(group("Clips")), ++n) << c.dx << "," << c.dy;
+        expectCut(at(group("Clips"), n - 1), src, c.x0, c.y0, c.w, c.h);
+        EXPECT_EQ(box(src, n - 1), (std::vector<int>{c.x0, c.y0, c.w, c.h, 0}));
+    }
+    // Moving the pointer outlines the box a click would cut.
+    MMode.boxX = 64;
+    MMode.boxY = 32;
+    ev(150, 100, EV_MOVE);
+    DataWin* v = current_view();
+    EXPECT_EQ(v->bandX, 118);
+    EXPECT_EQ(v->bandW, 63);
+    EXPECT_EQ(v->bandY, v->canvasH - 84 + 1 - 32);
+}
+
+TEST(Boxing, FilamentCutAndPansThatMoveThePositioner) {
+    MRCData* src = shown("fil", 300, 400);
+    mode(FILA);
+    MMode.boxX = 20;
+    MMode.boxY = 100;
+    std::vector<std::string> t;
+    std::string out;
+    {
+        StdoutCapture cap;
+        ev(100, 100, EV_LEFT_PRESS);
+        ev(100, 300, EV_LEFT_DRAG);
+        t.push_back(title());
+        ev(100, 300, EV_LEFT_RELEASE);
+        t.push_back(title());
+        out = cap.take();
+    }
+    EXPECT_EQ(t, (std::vector<std::string>{"Filament (100,100)-(100,300) 200pixels",
+                                           "Filament clipped (100,100) - (100,300) "}));
+    EXPECT_EQ(out, "Filament Clip 100,100 - 100,300\n");
+    MRCData* c = at(group("Clips"), 0);
+    ASSERT_NE(c, nullptr);
+    EXPECT_STREQ(c->Name(), "Filament fil (20,201)");
+    ASSERT_EQ(c->xSize() * 1000 + c->ySize(), 20100);
+    for (int j = 0; j < 100; j += 9)
+        for (int i = 0; i < 20; i++) EXPECT_NEAR(c->getRealData()[j * 20 + i], src->valueAt(90 + i, 100 + j), 1e-3);
+    EXPECT_EQ(box(src, 0), (std::vector<int>{100, 100, 100, 199, 20}));
+    // A middle drag pans (400 rows in a 380-row canvas) and the positioner follows.
+    DataWin* v = current_view();
+    v->buttonPress(200, 200, EV_MIDDLE_PRESS, 0);
+    v->buttonPress(200, 210, EV_MIDDLE_DRAG, 0);
+    EXPECT_EQ(v->getYor(), 10);
+    EXPECT_EQ(fl_get_positioner_yvalue(control->pan), 10);
+}
+
+TEST(Boxing, DbModeMovesPicksAndDeletesBoxes) {
+    MRCData* d = shown("db", 300, 200);
+    d->addBox(10, 10, 100, 100, "a", 0);
+    d->addBox(50, 50, 30, 30, "b", 0);
+    d->addBox(200, 100, 40, 40, "c", 0);
+    mode(DB);
+    auto centre = [&](int i) { return std::vector<int>{d->Boxes()[i].newx, d->Boxes()[i].newy}; };
+    ev(60, 60, EV_LEFT_PRESS);  // inside a and b: the narrower is picked
+    EXPECT_EQ(centre(1), (std::vector<int>{65, 65}));
+    ev(150, 150, EV_LEFT_DRAG);
+    EXPECT_GT(current_view()->bandW, 0);
+    ev(150, 150, EV_LEFT_RELEASE);
+    EXPECT_EQ(centre(1), (std::vector<int>{150, 150}));
+    ev(280, 10, EV_LEFT_PRESS);  // no box there: later drags and releases do nothing
+    ev(290, 190, EV_LEFT_RELEASE);
+    EXPECT_EQ(centre(1), (std::vector<int>{150, 150}));
+    ev(150, 150, EV_LEFT_PRESS);
+    ev(299, 199, EV_LEFT_RELEASE);  // kept inside the image
+    EXPECT_EQ(centre(1), (std::vector<int>{285, 185}));
+    // Deleting box a moves b to number 0 and c to 1: the pick must not follow
+    // its old number onto c.
+    ev(20, 20, EV_RIGHT_PRESS);
+    ASSERT_EQ(d->nBoxes(), 2);
+    EXPECT_STREQ(d->Boxes()[0].name, "b");
+    ev(250, 150, EV_LEFT_RELEASE);
+    EXPECT_EQ(centre(1), (std::vector<int>{-1, -1}));
+    EXPECT_EQ(picked_box(nullptr), nullptr);
+    // Moved in x only: a moved box all the same, drawn blue where it stands.
+    d->Boxes()[0].newx = 100;
+    d->Boxes()[0].newy = -1;
+    DataWin* v = current_view();
+    v->redraw();
+    XImage* im = XGetImage(fl_display, v->pixmapId(), 0, 0, v->canvasW, v->canvasH, AllPlanes, ZPixmap);
+    EXPECT_EQ(XGetPixel(im, 85, v->canvasH - 60), fl_get_pixel(FL_BLUE));  // left edge at 100 - 15
+    XDestroyImage(im);
+}
+
+TEST(Boxing, ZapMovesTheClickedTileAndRenumbers) {
+    shell_reset();
+    add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b"), make_data(64, 64, "c"), make_data(64, 64, "d"),
+                  make_data(64, 64, "e")});
+    select_images({1, 2, 3, 4, 5});
+    mode(ZAP);
+    DataWin* v = current_view();
+    v->buttonPress(10, 10, EV_ENTER, 0);
+    EXPECT_EQ(title(), "IMAGE ZAPPER: CLICK TO REMOVE");
+    v->buttonPress(202, v->canvasH - 11, EV_LEFT_PRESS, 0);  // right of the mosaic: no tile
+    EXPECT_EQ(group("Zapped"), nullptr);
+    v->buttonPress(10, v->canvasH - 75, EV_LEFT_PRESS, 0);  // tile 3, above tile 0
+    ASSERT_NE(group("Zapped"), nullptr);
+    EXPECT_EQ(group_names(group("Zapped")), (std::vector<std::string>{"d"}));
+    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"a", "b", "c", "e"}));
+    ASSERT_EQ(fl_get_browser_maxline(control->images), 4);
+    for (int i = 1; i <= 4; i++) {
+        EXPECT_EQ(at(current_group(), i - 1)->Seqno(), i);
+        EXPECT_TRUE(fl_isselected_browser_line(control->images, i));
+    }
+    EXPECT_STREQ(fl_get_browser_line(control->images, 4), "4. e 64x64");
+    EXPECT_EQ(group_names(v->data()), (std::vector<std::string>{"a", "b", "c", "e"}));
+}
+
+// Every view, line and pick lets go of a data set that goes: under ASan a
+// stale pointer used by the events below fails the test.
+TEST(Boxing, NothingRefersToZappedOrDeletedDataSets) {
+    MRCData* d = shown("m", 300, 200);
+    d->addBox(20, 20, 64, 64, "a", 0);
+    add_to_group({make_data(300, 200, "n")});
+    DataWin* v1 = current_view();
+    sel_Addview(nullptr, 0);
+    select_images({1});
+    DataWin* v2 = current_view();
+    mode(DB);
+    ev(40, 40, EV_LEFT_PRESS, v2);
+    ASSERT_EQ(picked_box(nullptr), d);
+    sel_Imdel(nullptr, 0);  // DEL: both views showed it, the pick was in it
+    EXPECT_EQ(picked_box(nullptr), nullptr);
+    EXPECT_EQ(count(v1->data()) + count(v2->data()), 0);
+    for (DataWin* v : {v1, v2}) EXPECT_EQ(v->buttonPress(40, 40, EV_LEFT_RELEASE, 0), 0);
+
+    // ZAP from a mosaic that another view also shows, then the group "Zapped"
+    // is deleted: the other view lets go of it.
+    add_to_group({make_data(300, 200, "o")});
+    select_images({1, 2});  // view 2: n, o
+    fl_select_browser_line(control->views, 1);
+    sel_View(nullptr, 0);
+    select_images({2});  // view 1: o alone
+    fl_select_browser_line(control->views, 2);
+    sel_View(nullptr, 0);
+    mode(ZAP);
+    v2->buttonPress(310, v2->canvasH - 11, EV_LEFT_PRESS, 0);  // tile 1: o
+    ASSERT_EQ(group_names(group("Zapped")), (std::vector<std::string>{"o"}));
+    EXPECT_EQ(count(v1->data()), 1);
+    fl_select_browser_line(control->groups, find_group("Zapped") + 1);
+    sel_Delgr(nullptr, 0);
+    EXPECT_EQ(group("Zapped"), nullptr);
+    EXPECT_EQ(count(v1->data()), 0);
+    mode(BOX);
+    for (DataWin* v : {v1, v2}) EXPECT_EQ(v->buttonPress(40, 40, EV_LEFT_PRESS, 0), 0);
+    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"n"}));
+    EXPECT_EQ(fl_get_browser_maxline(control->images), 1);
+}
+
+TEST(Boxing, ReboxCutsEveryBoxAgainInsideTheImage) {
+    MRCData* d = shown("r", 300, 200);
+    d->addBox(10, 20, 32, 32, "x", 0);
+    d->addBox(280, 190, 64, 64, "y", 0);  // partly outside: cut where it fits
+    d->addBox(50, 50, 150, 60, "f", 8);   // a filament, as drawn
+    d->addBox(0, 0, 400, 10, "z", 0);     // wider than the image: stays as it was
+    mode(DB);
+    ev(20, 30, EV_LEFT_PRESS);
+    menu_run("Box", "Rebox Using DB");
+    EXPECT_EQ(picked_box(nullptr), nullptr);
+    EXPECT_EQ(count(group("Clips")), 3);
+    ASSERT_EQ(d->nBoxes(), 4);
+    EXPECT_EQ(box(d, 0), (std::vector<int>{10, 20, 32, 32, 0}));
+    EXPECT_EQ(box(d, 1), (std::vector<int>{236, 136, 64, 64, 0}));
+    EXPECT_EQ(box(d, 2), (std::vector<int>{50, 50, 150, 60, 8}));
+    EXPECT_STREQ(d->Boxes()[3].name, "z");
+    expectCut(at(group("Clips"), 1), d, 236, 136, 64, 64);
+    EXPECT_STREQ(d->Boxes()[2].name, "r_003.img");
+}
+
+TEST(Boxing, BoxMenuCommandsAndTheirMessages) {
+    std::string dir = shell_tmpdir();
+    MRCData* a = shown("a", 600, 560);
+    add_to_group({make_data(600, 560, "b"), make_data(512, 512, "s"), make_data(512, 512, "t")});
+    a->addBox(40000, 5, 64, 64, "far", 0);
+    a->addBox(100, 100, 64, 64, "p", 0);
+    a->addBox(10, 10, 50, 90, "f", 12);
+    struct Case {
+        std::vector<int> lines;
+        const char* entry;
+        std::string file;  // the file selector's answer
+        std::string log;   // the dialog shown ("" none)
+    } cases[] = {
+        {{1, 2}, "Save Box DB", dir + "/x.db", "message: Please select a single data set.||"},
+        {{1}, "Save Box DB", dir + "/x.db", "message: Box 1 (40000,5 64x64) does not fit in a box database file||"},
+        {{1}, "Rebox Using DB", "", ""},  // the far box is cut at the right edge
+        {{1}, "Copy Boxes With Align.", "", "message: Please select at least 2 data sets.||"},
+        {{3, 4}, "Copy Boxes With Align.", "", "message: The first image must be at least 560x560\n||"},
+        {{1}, "Coincidence", "", "message: Please select 2 data sets to test||"},
+        {{1}, "Export Picks", dir + "/p.txt", "message: " + dir + "/p.txt: pick files end in .star (RELION) or .box"},
+        {{1},
+         "Export Picks",
+         dir + "/p.star",
+         "message: 1 filament box was left out:|pick files hold rectangular boxes only.|"},
+        {{2}, "Import Picks", dir + "/p.star", ""},
+        {{2}, "Save Box DB", dir + "/x.db", ""},
+        {{1}, "Clear Box DB", "", ""},
+        {{1}, "Read Box DB", dir + "/x.db", ""},
+    };
+    for (const Case& c : cases) {
+        select_images(c.lines);
+        dlg_clear();
+        if (!c.file.empty()) dlg_push_files({c.file});
+        std::string out;
+        {
+            StdoutCapture cap;
+            menu_run("Box", c.entry);
+            out = cap.take();
+        }
+        std::string log = dlg_log().empty() ? "" : dlg_log().back();
+        EXPECT_EQ(log.substr(0, c.log.size()), c.log) << c.entry << ": " << out;
+        EXPECT_EQ(dlg_unexpected(), 0) << c.entry;
+    }
+    // b got a's two rectangles, at the panel's size about their centres; a
+    // read them back from b's box database.
+    MRCData* b = at(current_group(), 1);
+    ASSERT_EQ(b->nBoxes(), 2);
+    EXPECT_EQ(b->Boxes()[0].x + MMode.boxX / 2, 536 + 32);
+    EXPECT_EQ(b->Boxes()[1].y + MMode.boxY / 2, 100 + 32);
+    ASSERT_EQ(a->nBoxes(), 2);
+    EXPECT_EQ(a->Boxes()[1].x, b->Boxes()[1].x);
+    EXPECT_EQ(busy_depth(), 0);
+}
