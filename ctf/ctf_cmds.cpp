@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/align_cmds.h"
+#include "app/boxing.h"
 #include "app/cmd_util.h"
 #include "app/control.h"
 #include "app/dialogs.h"
@@ -18,7 +19,6 @@
 #include "app/tools_cmds.h"
 #include "core/List.h"
 #include "core/MRCData.h"
-#include "core/boxcut.h"
 #include "core/fileutil.h"
 #include "core/hooks.h"
 #include "core/mmode.h"
@@ -127,24 +127,6 @@ bool askLowpass(float e1, float e2, float* lowpass, float* highpass, float* t) {
     std::sscanf(ans.c_str(), " %f , %f , %f", lowpass, highpass, t);
     if (*lowpass <= 0) *lowpass = 0.0001f;
     return true;
-}
-
-// The clip Analyze cuts from a large micrograph, kept in "Clips" like a box cut.
-MRCData* clipCentre(MRCData* src, int x0, int y0, int x1, int y1) {
-    const int w = x1 - x0 + 1, h = y1 - y0 + 1;
-    std::printf("Clip %d,%d - %d,%d %dx%d\n", x0, y0, x1, y1, w, h);
-    int gi = find_group("Clips");
-    List* clips = gi >= 0 ? (List*)dataList->objectAt(gi) : add_group("Clips");
-    MRCData* c = src->makeClip(x0, y0, w, h);
-    if (!c) return nullptr;
-    char name[200];
-    std::snprintf(name, sizeof name, "Clip %s (%1d,%1d)", src->Name(), x0, y0);
-    c->setName(name);
-    std::string file = clipFileName(src->File(), count(clips) + 1);
-    c->setFile(file.c_str());
-    clips->addObject(c);
-    src->addBox(x0, y0, w, h, file.c_str(), 0);
-    return c;
 }
 
 // Makes the last group line that reads `name` current.
@@ -445,7 +427,7 @@ void m_Tools_Analyze() {
         MRCData* img = d;
         if (d->xSize() >= 513 && d->ySize() >= 513) {
             const int cx = d->xSize() / 2, cy = d->ySize() / 2;
-            img = clipCentre(d, cx - 256, cy - 256, cx + 255, cy + 255);
+            img = view_Clipped(d, cx - 256, cy - 256, cx + 255, cy + 255);
             if (!img) return;
             update_data_list();
             selectGroupFromEnd("Clips");
