@@ -6,8 +6,10 @@
 
 #include "app/file_cmds.h"
 #include "app/startup.h"
+#include "core/hooks.h"
 
 int main(int argc, char** argv) {
+    keep_freed_memory();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // messages in order with the toolkit's, also into a log
     if (!startup_toolkit(argc, argv)) return 1;
     if (!startup_workbench()) return 1;

@@ -62,8 +62,12 @@ MRCData::~MRCData() {
     delete pstate;
 }
 
-const char* MRCData::Name() const { return name ? name : "na"; }
-const char* MRCData::File() const { return file ? file : "unknown"; }
+const char* MRCData::Name() const {
+    return name ? name : "na";
+}
+const char* MRCData::File() const {
+    return file ? file : "unknown";
+}
 
 void MRCData::setName(const char* n) {
     std::free(name);
@@ -101,6 +105,7 @@ LC_pstate* MRCData::Pstate() {
 }
 
 void MRCData::resizeData(size_t n) {
+    goodStats = false;  // new contents: only an update tells what they hold
     if (n < 1) n = 1;
     data.resize(n);
     data.shrink_to_fit();
@@ -233,10 +238,11 @@ int MRCData::update() {
     }
     histmax = max;
     histmin = min;
-    if (std::isnan(mean) || std::isnan(sigma)) {
+    const bool bad = std::isnan(mean) || std::isnan(sigma);
+    if (bad) {
         std::printf("ERROR - Bad statistics on this data set!\n");
-        std::printf("mean=%lf sigma=%lf edgemean=%lf edgesigma=%lf  %lf %lf\n", mean, sigma, edgeMean, edgeSigma,
-                    sumsq, sum);
+        std::printf("mean=%lf sigma=%lf edgemean=%lf edgesigma=%lf  %lf %lf\n", mean, sigma, edgeMean, edgeSigma, sumsq,
+                    sum);
         if (empty) {
             // Nothing to show of an empty set: say so instead of the sample values.
             std::printf("empty data set %dx%dx%d\n", nx, ny, nz);
@@ -247,6 +253,7 @@ int MRCData::update() {
         mean = edgeMean = 0;
         sigma = edgeSigma = 1;
     }
+    goodStats = !bad && std::isfinite(min) && std::isfinite(max) && std::isfinite(edgeMean) && std::isfinite(edgeSigma);
     if (histmax - mean > 3 * sigma) histmax = (float)(mean + 3 * sigma);
     if (mean - histmin > 3 * sigma) histmin = (float)(mean - 3 * sigma);
     if (histmin == histmax) histmax += 0.0001f;
@@ -347,22 +354,38 @@ double MRCData::clipToHist() {
     return N ? (double)changed / N : 0;
 }
 
-static void normalizeBy(float* d, size_t N, double m, double dev, float& rlo, float& rhi) {
+void MRCData::normalizeBy(double m, double dev) {
+    float* d = data.data();
+    const size_t N = (size_t)nx * ny * nz;
     for (size_t i = 0; i < N; i++) d[i] = (float)((d[i] - m) / dev);
-    rlo = (float)((rlo - m) / dev);
-    rhi = (float)((rhi - m) / dev);
+    auto map = [&](float v) { return (float)((v - m) / dev); };
+    renMin = map(renMin);
+    renMax = map(renMax);
+    if (!goodStats) {
+        update();
+        return;
+    }
+    // Every value moved by the same linear map: so did the statistics and the
+    // histogram's range, and every value keeps its bin. Mapping them is what
+    // a recount would give, up to rounding, at a fraction of its cost.
+    min = map(min);
+    max = map(max);
+    histmin = map(histmin);
+    histmax = map(histmax);
+    mean = (mean - m) / dev;
+    edgeMean = (edgeMean - m) / dev;
+    sigma /= dev;
+    edgeSigma /= dev;
 }
 
 void MRCData::normalize() {
     if (sigma == 0 || std::isnan(sigma)) return;
-    normalizeBy(data.data(), (size_t)nx * ny * nz, mean, sigma, renMin, renMax);
-    update();
+    normalizeBy(mean, sigma);
 }
 
 void MRCData::edgeNormalize() {
     if (edgeSigma == 0 || std::isnan(edgeSigma)) return;
-    normalizeBy(data.data(), (size_t)nx * ny * nz, edgeMean, edgeSigma, renMin, renMax);
-    update();
+    normalizeBy(edgeMean, edgeSigma);
 }
 
 int MRCData::addBox(int x, int y, int xsize, int ysize, const char* nm, int type) {

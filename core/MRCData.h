@@ -105,6 +105,7 @@ public:
     void resizeData(size_t n);
     // Sets the sizes without touching the buffer (the caller made it large enough).
     void setSizes(int x, int y, int z) {
+        goodStats = false;
         nx = x;
         ny = y;
         nz = z;
@@ -229,6 +230,7 @@ public:
 
 private:
     void statsPass(double& sum, double& sumsq);
+    void normalizeBy(double m, double dev);
     void autoRange();
 
     MRCheader* mrcHed = nullptr;
@@ -249,4 +251,5 @@ private:
     int boxCount = 0;
     int seqno = 0;
     LC_pstate* pstate = nullptr;
+    bool goodStats = false;  // the last update found finite statistics
 };

@@ -1,5 +1,7 @@
 #include "core/hooks.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 
 namespace {
@@ -14,9 +16,13 @@ UiHooks set_ui_hooks(const UiHooks& h) {
     return old;
 }
 
-void set_console_progress(bool on) { g_console = on; }
+void set_console_progress(bool on) {
+    g_console = on;
+}
 
-int busy_depth() { return g_busy; }
+int busy_depth() {
+    return g_busy;
+}
 
 void busy(int on) {
     if (on) {
@@ -42,4 +48,11 @@ void do_progress_bytes(long long done, long long total, const char* text) {
     int shift = 0;
     while ((total >> shift) > 0x7fffffffLL) shift++;
     do_progress((int)(done >> shift), (int)(total >> shift), text);
+}
+
+void keep_freed_memory() {
+    // Buffers up to 32 MiB come from the heap, and up to 256 MiB of free heap
+    // stays mapped; larger images still get (and return) their own mappings.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }

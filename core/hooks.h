@@ -21,3 +21,9 @@ UiHooks set_ui_hooks(const UiHooks& h);
 
 // Console progress: quiet by default (tarvik-proc --verbose turns it on).
 void set_console_progress(bool on);
+
+// Keeps freed image buffers in the process for the next ones (an image
+// program frees and allocates megabyte buffers all the time: handing them
+// back to the system and taking them again costs a page fault and a zeroed
+// page per 4 KiB). The programs call it first thing.
+void keep_freed_memory();

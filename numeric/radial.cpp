@@ -153,13 +153,19 @@ void MRCData::radialPower(float step, int n, int nAngles, float* W, float* P) co
     const float* d = data.data();
     const double sector = M_PI / std::max(1, nAngles);
     const float xs = fourier_xscale(nx - 2, ny);
+    // Each row's bin positions first, in a loop the compiler vectorises.
+    std::vector<float> pos(nx / 2 + 1);
     for (int r = 0; r < ny; r++) {
         const int k = r - ny / 2;
+        const float k2 = (float)(k * k);
+        for (int h = 0; h < (int)pos.size(); h++) {
+            const float hs = (float)h * xs;
+            pos[h] = std::sqrt(k2 + hs * hs) / step;
+        }
         for (int x = 0; x + 1 < nx; x += 2) {
             const int h = x / 2;
-            const float rad = fourier_radius(h, k, xs);
-            const float t = rad / step;
-            const int i = (int)std::floor(t);
+            const float t = pos[h];
+            const int i = (int)t;  // t >= 0: truncation is the floor, without a call
             const float f = t - i;
             if (i >= n - 1) continue;
             long row = 0;

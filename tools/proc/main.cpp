@@ -130,6 +130,7 @@ static bool listed(const char* list, const std::string& name) {
 }
 
 int main(int argc, char** argv) {
+    keep_freed_memory();
     // Results keep the real standard output; the library's messages go to
     // standard error (held back unless --verbose).
     int outfd = dup(1);
