@@ -16,6 +16,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/List.h"
@@ -49,8 +50,17 @@ template <class T>
 void setWord(std::string& b, size_t off, T v) {
     std::memcpy(&b[off], &v, 4);
 }
+inline void setWords(std::string& b, std::initializer_list<std::pair<size_t, int>> words) {
+    for (auto& w : words) setWord(b, w.first, w.second);
+}
 inline unsigned char* bytesAt(std::string& b, size_t off = 0) {
     return reinterpret_cast<unsigned char*>(&b[off]);
+}
+
+// The last line of a text, with its line end.
+inline std::string lastLine(const std::string& s) {
+    size_t p = s.size() < 2 ? std::string::npos : s.rfind('\n', s.size() - 2);
+    return p == std::string::npos ? s : s.substr(p + 1);
 }
 
 // Runs f with standard output captured; returns what it printed. An ASSERT in f

@@ -114,41 +114,29 @@ void expectSameAfter(UsrFn& u, float tol) {
     auto r = run(u, d, &out);
     ASSERT_TRUE(r) << out;
     float lo = tol > 0 ? d.Min() : 0, scale = tol > 0 ? d.Max() - d.Min() : 1;
-    EXPECT_EQ(0, mismatches(
-                     *r, 24, 16, [&](int x, int y) { return (ramp(x, y) - lo) / scale; }, tol))
-        << out;
+    auto want = [&](int x, int y) { return (ramp(x, y) - lo) / scale; };
+    EXPECT_EQ(0, mismatches(*r, 24, 16, want, tol)) << out;
 }
 
-TEST(UsrFn, CatGivesAnEqualNewDataSet) {
-    UfnDir t;
-    UsrFn u;
-    u.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
-    expectSameAfter(u, 0);
-    u.set("Copy", "cp", "", "", "", 1, 2, 2, 2);  // file names instead of redirection
-    expectSameAfter(u, 0);
-    u.set("Pgm", "cat", "", "", "", 4, 1, 1, 2);
-    expectSameAfter(u, 1.0f / 255 + 1e-6f);
-    u.set("Gif", "cat", "", "", "", 5, 1, 1, 2);
-    expectSameAfter(u, 1.0f / 255 + 1e-6f);
-    u.set("Imagic", "sh -c 'cp \"$0.hed\" \"$1.hed\" && cp \"$0.img\" \"$1.img\"'", "", "", "", 3, 2, 2, 2);
-    expectSameAfter(u, 0);
-    expectSameAfter(u, 0);  // a second run starts from a fresh stack
-}
-
-// Temporary names with blanks, quotes and commands in them: the function runs
-// on its files and nothing else runs.
-TEST(UsrFn, FileNamesWithBlanksAndQuotesRunNothingElse) {
+// Every file type gives back an equal new data set, also when the temporary names hold
+// blanks, quotes and commands: the function runs on its files and nothing else runs.
+TEST(UsrFn, EveryFileTypeGivesAnEqualNewDataSetAndNothingElseRuns) {
     TempDir t(true);
     const std::string dir = t.file("a b'$(touch one)';touch two;'");
     ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
     ufn_set_tempdir(dir.c_str());
-    UsrFn u;
-    u.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
-    expectSameAfter(u, 0);
-    u.set("Copy", "cp", "", "", "", 1, 2, 2, 2);
-    expectSameAfter(u, 0);
-    u.set("Gif", "cat", "", "", "", 5, 1, 1, 2);
-    expectSameAfter(u, 1.0f / 255 + 1e-6f);
+    const char* imagic = "sh -c 'cp \"$0.hed\" \"$1.hed\" && cp \"$0.img\" \"$1.img\"'";
+    const float pic = 1.0f / 255 + 1e-6f;
+    const std::tuple<const char*, char, char, char, float> kinds[] = {
+        // command, file type, input, output, tol
+        {"cat", 1, 1, 1, 0},   {"cp", 1, 2, 2, 0},  // file names instead of redirection
+        {"cat", 4, 1, 1, pic}, {"cat", 5, 1, 1, pic},
+        {imagic, 3, 2, 2, 0},  {imagic, 3, 2, 2, 0}};  // a second run starts from a fresh stack
+    for (auto& [cmd, ftype, input, output, tol] : kinds) {
+        UsrFn u;
+        u.set("F", cmd, "", "", "", ftype, input, output, 2);
+        expectSameAfter(u, tol);
+    }
     ufn_set_tempdir(nullptr);
     EXPECT_EQ(dirEntries(t.path).size(), 1u);  // only the folder itself
 }
