@@ -42,8 +42,7 @@ TEST(Imagic, AppendThreeAndReadBack) {
     ASSERT_EQ(3u * 1024, h.size());
     EXPECT_EQ(2, word(h, 4));
     for (int k = 0; k < 3; k++) {
-        EXPECT_EQ(std::vector<int>({k + 1, 8, 16}),
-                  std::vector<int>({word(h, k * 1024), word(h, k * 1024 + 48), word(h, k * 1024 + 52)}));
+        EXPECT_EQ(std::vector<int>({k + 1, 8, 16}), words(h, {k * 1024u, k * 1024u + 48, k * 1024u + 52}));
         EXPECT_EQ("REAL", h.substr(k * 1024 + 56, 4));
     }
     EXPECT_EQ(3u * 16 * 8 * 4, slurp(t / "s.img").size());
@@ -110,19 +109,6 @@ TEST(Imagic, HostileAndBrokenPairs) {
     EXPECT_EQ("ERROR: cannot open " + (t / "none.hed") + "\n", ReadSets(readIMAGIC, t / "none.hed").out);
 }
 
-TEST(Imagic, FailedAppendLeavesThePairAsItWas) {
-    TempDir t;
-    auto ramp = [](int x, int) { return (float)x; };
-    ASSERT_EQ(1, appendNew(&MRCData::appendImagic, t / "p.hed", 8, 8, ramp));
-    auto h0 = slurp(t / "p.hed");
-    // The data file cannot be opened for appending: a directory stands in its way.
-    std::rename((t / "p.img").c_str(), (t / "q.img").c_str());
-    mkdir((t / "p.img").c_str(), 0700);
-    std::string out = captured([&] { EXPECT_EQ(0, appendNew(&MRCData::appendImagic, t / "p.hed", 8, 8, ramp)); });
-    EXPECT_EQ("Cannot write to " + (t / "p.img") + "!\n", out);
-    EXPECT_EQ(h0, slurp(t / "p.hed"));
-}
-
 // PIF -----------------------------------------------------------------------
 
 std::string pifFile(int count, int mode, int nx, int ny, const char* scale, int imode, const std::string& values) {
@@ -165,17 +151,6 @@ TEST(Pif, AppendScaleAndRoundTrip) {
     const double step = (d.Max() - d.Min()) / 536870912.0;
     EXPECT_EQ(0, mismatches(
                      r[0], 33, 17, [&](int x, int y) { return d.valueAt(x, y); }, step * 0.5 + 1e-6));
-}
-
-TEST(Pif, RefusedAppendLeavesFileUntouched) {
-    TempDir t;
-    ASSERT_EQ(1, appendNew(&MRCData::appendPIF, t / "b.pif", 512, 512, [](int x, int) { return (float)x; }));
-    auto before = slurp(t / "b.pif");
-    std::string out = captured([&] {
-        EXPECT_EQ(0, appendNew(&MRCData::appendPIF, t / "b.pif", 256, 256, [](int, int y) { return (float)y; }));
-    });
-    EXPECT_EQ("Cannot append to " + (t / "b.pif") + ". Incorrect byte order, image size or mode.\n", out);
-    EXPECT_EQ(before, slurp(t / "b.pif"));
 }
 
 TEST(Pif, ModesAndThreeImages) {
@@ -238,6 +213,9 @@ TEST(Pif, HostileFiles) {
 Read1 readSpider(const std::string& f) {
     return Read1(&MRCData::readSPIDER, f);
 }
+Read1 readSpider(const std::string& f, const std::string& bytes) {
+    return Read1(&MRCData::readSPIDER, f, bytes);
+}
 
 TEST(Spider, ReadsRelionFilesInFileOrder) {
     for (auto& c : {std::make_pair(64, 48), std::make_pair(30, 20), std::make_pair(300, 2)}) {
@@ -263,8 +241,7 @@ TEST(Spider, RoundTripAndHeaderLayout) {
         ASSERT_EQ(1, d.writeSPIDER(f.c_str()));
         auto b = slurp(f);
         EXPECT_EQ(std::vector<float>({(float)c[1], (float)c[2], 4.0f * n, 1, -1}),
-                  std::vector<float>({word<float>(b, 48), word<float>(b, 84), word<float>(b, 88), word<float>(b, 16),
-                                      word<float>(b, 36)}));
+                  words<float>(b, {48, 84, 88, 16, 36}));
         EXPECT_EQ("roundtrip", b.substr(864, 9));
         ASSERT_EQ((size_t)c[2] + 4u * n * 20, b.size());
         EXPECT_EQ(std::string(c[2] - 1024, '\0'), b.substr(1024, c[2] - 1024));
@@ -279,14 +256,13 @@ TEST(Spider, RoundTripAndHeaderLayout) {
     EXPECT_EQ(word<float>(a, 36), word<float>(b, 36));
 }
 
-TEST(Spider, BigEndianCompressedAndShortFiles) {
+TEST(Spider, BigEndianCompressedShortAndHostileFiles) {
     TempDir t;
     auto b = slurp(dataFile("spider/img_30x20.spi"));
     brev(bytesAt(b), 50);
     brev(bytesAt(b, 1080), 30 * 20);
     ASSERT_EQ(0x3F, b[0]);
-    spit(t / "be.spi", b);
-    Read1 be = readSpider(t / "be.spi");
+    Read1 be = readSpider(t / "be.spi", b);
     ASSERT_EQ(1, be.rc);
     EXPECT_NE(std::string::npos, be.out.find("' 1\n"));
     EXPECT_EQ(0, mismatches(be.d, 30, 20, patternF32));
@@ -296,9 +272,8 @@ TEST(Spider, BigEndianCompressedAndShortFiles) {
     EXPECT_STREQ("a.spi.gz", z.d.Name());
     EXPECT_EQ(0, mismatches(z.d, 30, 20, patternF32));
     // Missing rows are zero.
-    auto s = slurp(dataFile("spider/img_64x48.spi"));
-    spit(t / "short.spi", s.substr(0, 1024 + 64 * 4 * 40 + 10));  // 40 of 48 rows and a bit
-    Read1 r = readSpider(t / "short.spi");
+    auto base = slurp(dataFile("spider/img_64x48.spi"));
+    Read1 r = readSpider(t / "short.spi", base.substr(0, 1024 + 64 * 4 * 40 + 10));  // 40 of 48 rows and a bit
     ASSERT_EQ(1, r.rc);
     EXPECT_NE(std::string::npos, r.out.find("Spider: Incomplete data read\n"));
     EXPECT_EQ(0, mismatches(r.d, 64, 48, [](int x, int y) { return y < 40 ? patternF32(x, y) : 0.0f; }));
@@ -311,31 +286,25 @@ TEST(Spider, BigEndianCompressedAndShortFiles) {
     Read1 g = readSpider(t / "h.spi.gz");
     EXPECT_EQ(0, g.rc);
     EXPECT_NE(std::string::npos, g.out.find("Spider: Incomplete data read\n"));
-}
-
-TEST(Spider, HostileHeadersAreRefused) {
-    TempDir t;
-    auto base = slurp(dataFile("spider/img_64x48.spi"));
+    // Hostile headers are refused.
     const std::pair<int, float> bad[] = {{44, 1e9f}, {4, 3e5f},   {44, -5}, {44, 0.5f},
                                          {84, 100},  {84, 1e12f}, {4, NAN}, {44, INFINITY}};
     for (auto& [off, v] : bad) {
         auto b = base;
         setWord(b, off, v);
-        spit(t / "h.spi", b);
-        Read1 r = readSpider(t / "h.spi");
-        EXPECT_EQ(0, r.rc);
-        EXPECT_TRUE(r.out.find("Spider:") != std::string::npos) << off << " " << v << ": " << r.out;
+        Read1 h = readSpider(t / "h.spi", b);
+        EXPECT_EQ(0, h.rc);
+        EXPECT_TRUE(h.out.find("Spider:") != std::string::npos) << off << " " << v << ": " << h.out;
     }
     // Too short for its header: refused without a message.
-    spit(t / "tiny.spi", base.substr(0, 500));
-    Read1 r = readSpider(t / "tiny.spi");
-    EXPECT_EQ(0, r.rc);
-    EXPECT_EQ("", r.out);
+    Read1 tiny = readSpider(t / "tiny.spi", base.substr(0, 500));
+    EXPECT_EQ(0, tiny.rc);
+    EXPECT_EQ("", tiny.out);
 }
 
 // Writes that fail part-way (a full disk) are failures and leave the files as they were.
 
-TEST(AppendFailure, PifAndImagicOnAFullDisk) {
+TEST(AppendFailure, RefusedOrFailedAppendsLeaveTheFilesAsTheyWere) {
     TempDir t;
     MRCData d;
     makeReal(d, 64, 64, [](int x, int y) { return x + 64.0f * y; });
@@ -359,6 +328,18 @@ TEST(AppendFailure, PifAndImagicOnAFullDisk) {
     EXPECT_EQ("Cannot write to " + (t / "s.img") + "!\n", outImagic);
     EXPECT_EQ(hed, slurp(t / "s.hed"));
     EXPECT_EQ(img, slurp(t / "s.img"));
+    // The data file cannot be opened for appending: a directory stands in its way.
+    std::rename((t / "s.img").c_str(), (t / "q.img").c_str());
+    mkdir((t / "s.img").c_str(), 0700);
+    EXPECT_EQ("Cannot write to " + (t / "s.img") + "!\n",
+              captured([&] { EXPECT_EQ(0, d.appendImagic((t / "s.hed").c_str())); }));
+    EXPECT_EQ(hed, slurp(t / "s.hed"));
+    // An image of another size is refused.
+    std::string out = captured([&] {
+        EXPECT_EQ(0, appendNew(&MRCData::appendPIF, t / "a.pif", 64, 32, [](int, int y) { return (float)y; }));
+    });
+    EXPECT_EQ("Cannot append to " + (t / "a.pif") + ". Incorrect byte order, image size or mode.\n", out);
+    EXPECT_EQ(pif, slurp(t / "a.pif"));
 }
 
 TEST(AppendFailure, SpiderAndPgmKeepTheOldFile) {

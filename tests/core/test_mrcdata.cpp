@@ -1,5 +1,7 @@
 // The data set itself: identity, statistics, histogram and display range, boxes, byte order,
 // raw streams; the object list, the busy and progress hooks, random numbers.
+#include <tuple>
+
 #include "core/hooks.h"
 #include "numeric/random.h"
 #include "tests/core/testutil.h"
@@ -93,20 +95,15 @@ TEST(MRCData, HistogramRangeEdgeCases) {
     // Peak at bin 0, clamped to 2; level 2.5; empty bins around it.
     EXPECT_FLOAT_EQ(d.RenMin(), 2.0f / 256);
     EXPECT_FLOAT_EQ(d.RenMax(), 3.0f / 256);
-}
-
-TEST(MRCData, GaussianNoiseRangeBracketsTheMean) {
-    TempDir t;
-    for (int n : {100, 800, 2000}) {  // whole, and sampled by strides
-        std::vector<float> v = noise(n * n, 100, 10);
-        MRCData d;
-        d.setRealData(v.data(), n, n, 1);
-        EXPECT_LT(d.RenMin(), 85) << n;
-        EXPECT_GT(d.RenMin(), 65) << n;
-        EXPECT_GT(d.RenMax(), 115) << n;
-        EXPECT_LT(d.RenMax(), 135) << n;
+    // Noise: the range brackets the mean, whole and sampled by strides.
+    for (int n : {100, 800, 2000}) {
+        std::vector<float> w = noise(n * n, 100, 10);
+        MRCData g;
+        g.setRealData(w.data(), n, n, 1);
+        EXPECT_TRUE(g.RenMin() > 65 && g.RenMin() < 85 && g.RenMax() > 115 && g.RenMax() < 135)
+            << n << ": " << g.RenMin() << " " << g.RenMax();
         double total = 0;
-        for (int b = 0; b < 256; b++) total += d.Histogram()[b];
+        for (int b = 0; b < 256; b++) total += g.Histogram()[b];
         EXPECT_NEAR(total, 99.5, 1.0) << n;  // percentages of sampled values
     }
 }
@@ -134,18 +131,15 @@ TEST(MRCData, DisplayRangeSurvivesUpdateAndFollowsNormalize) {
     makeReal(z, 4, 4, [](int, int) { return 3.0f; });
     EXPECT_EQ(captured([&] { z.normalize(); }), "");
     EXPECT_EQ(z.getRealData()[5], 3);
-}
-
-TEST(MRCData, ClipToHistZeroesLowValuesWhenRangeReachesMax) {
-    TempDir t;
-    MRCData d, e;
+    // Clipping to the display range zeroes low values when the range reaches Max.
+    MRCData c, e;
     auto ramp = [](int x, int y) { return (float)(10 * y + x); };  // 0..99
-    makeReal(d, 10, 10, ramp);
+    makeReal(c, 10, 10, ramp);
     makeReal(e, 10, 10, ramp);
-    d.setRenMinMax(10, 98.5f);                      // within 1 % of Max
-    EXPECT_NEAR(d.clipToHist(), 11.0 / 100, 1e-9);  // 0..9 and 99
-    EXPECT_EQ(d.getRealData()[3], 0);
-    EXPECT_EQ(d.getRealData()[99], 98.5f);
+    c.setRenMinMax(10, 98.5f);                      // within 1 % of Max
+    EXPECT_NEAR(c.clipToHist(), 11.0 / 100, 1e-9);  // 0..9 and 99
+    EXPECT_EQ(c.getRealData()[3], 0);
+    EXPECT_EQ(c.getRealData()[99], 98.5f);
     e.setRenMinMax(10, 50);
     e.clipToHist();
     EXPECT_EQ(e.getRealData()[3], 10);
@@ -168,20 +162,17 @@ TEST(MRCData, EmptyOrBadValuesGiveNeutralStatistics) {
         EXPECT_EQ(s->Sigma(), 1);
         EXPECT_TRUE(std::isfinite(s->RenMin()) && std::isfinite(s->RenMax()));
     }
-}
-
-TEST(MRCData, RehistNeverIndexesWithNanOrInfinity) {
-    TempDir t;
+    // A histogram range of NaN or infinity never indexes out of the bins.
     std::vector<float> v = noise(400, 0, 1);
-    MRCData d;
-    d.setRealData(v.data(), 20, 20, 1);
+    MRCData h;
+    h.setRealData(v.data(), 20, 20, 1);
     const float bad[][2] = {{1, 1}, {2, -2}, {NAN, 1}, {0, INFINITY}, {-INFINITY, INFINITY}, {NAN, NAN}};
     for (auto& r : bad) {
-        d.rehist(r[0], r[1]);
-        for (int b = 0; b < 256; b++) EXPECT_TRUE(std::isfinite(d.Histogram()[b])) << r[0] << " " << r[1];
+        h.rehist(r[0], r[1]);
+        for (int b = 0; b < 256; b++) EXPECT_TRUE(std::isfinite(h.Histogram()[b])) << r[0] << " " << r[1];
     }
-    d.rehist(5, 5);  // empty range: nothing counted
-    for (int b = 0; b < 256; b++) EXPECT_EQ(d.Histogram()[b], 0);
+    h.rehist(5, 5);  // empty range: nothing counted
+    for (int b = 0; b < 256; b++) EXPECT_EQ(h.Histogram()[b], 0);
 }
 
 TEST(MRCData, BoxesGrowAndCutNames) {
@@ -201,7 +192,8 @@ TEST(MRCData, BoxesGrowAndCutNames) {
     EXPECT_EQ(d.nBoxes(), 0);
 }
 
-TEST(ByteOrder, ReversesWordsAndHalfWords) {
+TEST(ByteOrder, ReversesWordsAndHalfWordsAlsoInStreams) {
+    TempDir t;
     unsigned char b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     brev(b, 2);
     EXPECT_EQ(std::memcmp(b, "\4\3\2\1\10\7\6\5", 8), 0);
@@ -210,10 +202,7 @@ TEST(ByteOrder, ReversesWordsAndHalfWords) {
     brev(b, 0);
     brevs(b, -3);
     EXPECT_EQ(std::memcmp(b, "\3\4\1\2\7\10\5\6", 8), 0);
-}
-
-TEST(Streams, RowsComeBottomFirstAndSwap) {
-    TempDir t;
+    // Raw streams: rows come bottom first, swapped on request.
     // 3 x 2 floats, file rows r0 r1; memory row 1 gets the first file row.
     float rows[6] = {1, 2, 3, 4, 5, 6};
     brev(reinterpret_cast<unsigned char*>(rows), 6);
@@ -256,41 +245,42 @@ TEST(Random, UniformAndGaussian) {
     EXPECT_LE(hi, 1);
 }
 
+std::vector<void*> items(const List& l) {
+    std::vector<void*> v;
+    for (int i = 0; i < l.count(); i++) v.push_back(l.objectAt(i));
+    return v;
+}
+
 TEST(List, AddInsertRemoveReplace) {
     List l;
-    int v[20];
-    for (int i = 0; i < 20; i++) l.addObject(&v[i]);  // past two growths
-    for (int i = 0; i < 20; i++) EXPECT_EQ(l.objectAt(i), &v[i]);
+    int v[20], a, b, c, d, e;
+    std::vector<void*> want;
+    for (int i = 0; i < 20; i++) l.addObject(&v[i]), want.push_back(&v[i]);  // past two growths
+    EXPECT_EQ(items(l), want);
     EXPECT_EQ(l.objectAt(20), nullptr);
     EXPECT_EQ(l.objectAt(-1), nullptr);
     l.empty();  // storage kept
-    EXPECT_EQ(l.count(), 0);
-    int a, b, c, d, e;
     for (int* p : {&a, &b, &a}) l.addObject(p);
     l.insertObjectAt(&d, 100);  // clamped to the end
-    EXPECT_EQ(l.indexOf(&d), 3);
-    l.insertObjectAt(&e, -5);  // clamped to the front
-    EXPECT_EQ(l.indexOf(&e), 0);
-    EXPECT_EQ(l.objectAt(1), &a);
+    l.insertObjectAt(&e, -5);   // clamped to the front
+    l.insertObjectAt(&c, 2);
+    EXPECT_EQ(items(l), (std::vector<void*>{&e, &a, &c, &b, &a, &d}));
+    EXPECT_EQ(l.indexOf(&a), 1);
     EXPECT_EQ(l.removeObjectAt(0), &e);
-    EXPECT_EQ(l.removeObjectAt(3), &d);
-    l.removeObject(&a);  // first occurrence only
-    ASSERT_EQ(l.count(), 2);
-    EXPECT_EQ(l.objectAt(0), &b);
-    EXPECT_EQ(l.objectAt(1), &a);
+    EXPECT_EQ(l.removeObjectAt(4), &d);
+    EXPECT_EQ(l.removeObjectAt(1), &c);
     EXPECT_EQ(l.removeObjectAt(5), nullptr);
-    EXPECT_EQ(l.count(), 2);
+    l.removeObject(&a);  // first occurrence only
+    EXPECT_EQ(items(l), (std::vector<void*>{&b, &a}));
     EXPECT_EQ(l.replaceObjectAt(0, &c), &b);
     EXPECT_EQ(l.replaceObjectAt(2, &c), nullptr);
     EXPECT_EQ(l.replaceObject(&a, &b), &a);
     EXPECT_EQ(l.replaceObject(&a, &b), nullptr);
     EXPECT_EQ(l.indexOf(&a), -1);
-    EXPECT_EQ(l.removeObjectAt(0), &c);
-    EXPECT_EQ(l.count(), 1);
+    EXPECT_EQ(items(l), (std::vector<void*>{&c, &b}));
     const List* none = nullptr;
-    EXPECT_EQ(count(none), 0);
-    EXPECT_EQ(objectAt(none, 0), nullptr);
-    EXPECT_EQ(indexOf(none, &v[0]), -1);
+    EXPECT_EQ(std::make_tuple(count(none), objectAt(none, 0), indexOf(none, &a)),
+              std::make_tuple(0, (void*)nullptr, -1));
 }
 
 namespace {

@@ -46,6 +46,12 @@ T word(const std::string& b, size_t off) {
     std::memcpy(&v, b.data() + off, 4);
     return v;
 }
+template <class T = int>
+std::vector<T> words(const std::string& b, std::initializer_list<size_t> offsets) {
+    std::vector<T> v;
+    for (size_t off : offsets) v.push_back(word<T>(b, off));
+    return v;
+}
 template <class T>
 void setWord(std::string& b, size_t off, T v) {
     std::memcpy(&b[off], &v, 4);
@@ -110,6 +116,9 @@ struct Read1 {
     Read1(int (MRCData::*reader)(const char*), const std::string& path) {
         out = captured([&] { rc = (d.*reader)(path.c_str()); });
     }
+    // The same after writing the file with the given bytes.
+    Read1(int (MRCData::*reader)(const char*), const std::string& path, const std::string& bytes)
+        : Read1((spit(path, bytes), reader), path) {}
 };
 
 // The data sets a list reader gave (null list: -1 of them), with what it printed; freed at the end.
