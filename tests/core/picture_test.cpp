@@ -10,20 +10,14 @@ Read1 readPicture(const std::string& f) {
     return Read1(&MRCData::readPGM, f);
 }
 
-// Picture pixel (x, y), y counted from the top of the file, is data row ny - 1 - y.
-template <class F>
-int pictureMismatches(const MRCData& d, int nx, int ny, F f, double tol = 0) {
-    return mismatches(
-        d, nx, ny, [&](int x, int y) { return f(x, ny - 1 - y); }, tol);
-}
-
 TEST(Picture, NetpbmFilesReadTopRowLast) {
     // Raw PGM directly; GIF and both TIFFs through their pipelines.
     for (const char* f : {"netpbm/pattern_u8_64x48.pgm", "netpbm/pattern_u8_64x48.gif", "netpbm/pattern_u8_64x48.tif",
                           "netpbm/pattern_u8_64x48_lzw.tif"}) {
         Read1 r = readPicture(dataFile(f));
         ASSERT_EQ(1, r.rc) << f;
-        EXPECT_EQ(0, pictureMismatches(r.d, 64, 48, [](int x, int y) { return ((3 * x + 5 * y) % 256) / 255.0f; }))
+        EXPECT_EQ(0,
+                  mismatches(r.d, 64, 48, fromTop(48, [](int x, int y) { return ((3 * x + 5 * y) % 256) / 255.0f; })))
             << f;
         EXPECT_EQ(std::string::npos, r.out.find("invalid pgm")) << f;
         EXPECT_NE(std::string::npos, r.out.find("div=255.000000\n"));
@@ -37,16 +31,15 @@ TEST(Picture, NetpbmFilesReadTopRowLast) {
     std::vector<int> want((std::istream_iterator<int>(in)), std::istream_iterator<int>());
     ASSERT_EQ(64u * 48, want.size());
     Read1 j = readPicture(dataFile("netpbm/pattern_u8_64x48.jpg"));
-    EXPECT_EQ(0, pictureMismatches(j.d, 64, 48, [&](int x, int y) { return want[y * 64 + x] / 255.0f; }));
-}
-
-TEST(Picture, SixteenBitSamplesAreReadWhole) {
+    EXPECT_EQ(0, mismatches(j.d, 64, 48, fromTop(48, [&](int x, int y) { return want[y * 64 + x] / 255.0f; })));
+    // Sixteen-bit samples are read whole.
     auto level = [](int x, int y) { return (1000 * x + 7 * y + 300) / 65535.0; };
-    Read1 r = readPicture(dataFile("netpbm/pattern_u16_64x48.pgm"));
-    EXPECT_NE(std::string::npos, r.out.find("Warning, this looks like an invalid pgm. 65535.000000\n"));
-    EXPECT_EQ(0, pictureMismatches(r.d, 64, 48, level, 0.01 / 65535));
+    Read1 w = readPicture(dataFile("netpbm/pattern_u16_64x48.pgm"));
+    EXPECT_NE(std::string::npos, w.out.find("Warning, this looks like an invalid pgm. 65535.000000\n"));
+    EXPECT_EQ(0, mismatches(w.d, 64, 48, fromTop(48, level), 0.01 / 65535));
     // The TIFF pipeline (tifftopnm without -byrow) hands over 8-bit samples.
-    EXPECT_EQ(0, pictureMismatches(readPicture(dataFile("netpbm/pattern_u16_64x48.tif")).d, 64, 48, level, 1.0 / 255));
+    EXPECT_EQ(
+        0, mismatches(readPicture(dataFile("netpbm/pattern_u16_64x48.tif")).d, 64, 48, fromTop(48, level), 1.0 / 255));
 }
 
 TEST(Picture, WritePgmRoundTrip) {
@@ -70,22 +63,14 @@ TEST(Picture, WritePgmRoundTrip) {
     EXPECT_LE(e.d.Max(), 1.0f);
 }
 
-TEST(Picture, MaxvalFifteenListsValuesAboveOne) {
-    TempDir t;
-    spit(t / "m.pgm", "P5\n# a comment\n3 1\n15\n" + std::string("\x0f\x1e\x05", 3));
-    Read1 r = readPicture(t / "m.pgm");
-    ASSERT_EQ(1, r.rc);
-    EXPECT_EQ("Warning, this looks like an invalid pgm. 15.000000\ndiv=15.000000\n1,2\n", r.out);
-    EXPECT_EQ(0, mismatches(r.d, 3, 1, [](int x, int) { return std::vector<float>({1, 2, 5 / 15.0f})[x]; }));
-}
-
 TEST(Picture, ConverterChosenByEndingWithQuotedName) {
-    EXPECT_EQ("tifftopnm '/x/scan.tif' | ppmtopgm", pictureCommand("/x/scan.tif"));
-    EXPECT_EQ("tifftopnm 'scan.tiff' | ppmtopgm", pictureCommand("scan.tiff"));
-    EXPECT_EQ("ppmtopgm 'scan.png'", pictureCommand("scan.png"));
-    EXPECT_EQ("giftopnm 'a.GIF'|ppmtopgm", pictureCommand("a.GIF"));
-    EXPECT_EQ("djpeg -grayscale -pnm 'a.JPG'", pictureCommand("a.JPG"));
-    EXPECT_EQ("pcxtoppm 'a.pcx'| ppmtopgm", pictureCommand("a.pcx"));
+    const std::pair<const char*, const char*> cases[] = {{"/x/scan.tif", "tifftopnm '/x/scan.tif' | ppmtopgm"},
+                                                         {"scan.tiff", "tifftopnm 'scan.tiff' | ppmtopgm"},
+                                                         {"scan.png", "ppmtopgm 'scan.png'"},
+                                                         {"a.GIF", "giftopnm 'a.GIF'|ppmtopgm"},
+                                                         {"a.JPG", "djpeg -grayscale -pnm 'a.JPG'"},
+                                                         {"a.pcx", "pcxtoppm 'a.pcx'| ppmtopgm"}};
+    for (auto& [name, command] : cases) EXPECT_EQ(command, pictureCommand(name));
     // A name with blanks, quotes and ';' is one argument and runs nothing else.
     TempDir t(true);
     const std::string evil = t / "it's a; touch pwned.gif";
@@ -96,7 +81,7 @@ TEST(Picture, ConverterChosenByEndingWithQuotedName) {
     EXPECT_NE(0, access("pwned", F_OK));
 }
 
-TEST(Picture, RefusesUnknownTruncatedAndHostile) {
+TEST(Picture, MaxvalOtherThan255AndRefusalsOfUnknownTruncatedAndHostileFiles) {
     TempDir t;
     const std::pair<std::string, std::string> cases[] = {
         {"not a picture at all", "Sorry, I do not recognize this file type.\n"},
@@ -105,12 +90,16 @@ TEST(Picture, RefusesUnknownTruncatedAndHostile) {
         {"P5\n4 4\n255\n" + std::string(9, 'a'), "Incomplete data read 2/4 blocks\n"},
         {"P5\n99999999999999999999 4\n255\n", "Invalid file\n"}};
     for (auto& c : cases) {
-        spit(t / "x.png", c.first);
-        Read1 r = readPicture(t / "x.png");
+        Read1 r(&MRCData::readPGM, t / "x.png", c.first);
         EXPECT_EQ(0, r.rc) << c.second;
         EXPECT_NE(std::string::npos, r.out.find(c.second)) << r.out;
     }
     EXPECT_EQ("Cannot open file " + (t / "missing.pgm") + "\n", readPicture(t / "missing.pgm").out);
+    // A maxval of 15 divides by 15 and lists the values above 1.
+    Read1 r = Read1(&MRCData::readPGM, t / "m.pgm", "P5\n# a comment\n3 1\n15\n" + std::string("\x0f\x1e\x05", 3));
+    ASSERT_EQ(1, r.rc);
+    EXPECT_EQ("Warning, this looks like an invalid pgm. 15.000000\ndiv=15.000000\n1,2\n", r.out);
+    EXPECT_EQ(0, mismatches(r.d, 3, 1, [](int x, int) { return std::vector<float>({1, 2, 5 / 15.0f})[x]; }));
 }
 
 // Scans-A-Lot ---------------------------------------------------------------
@@ -132,7 +121,7 @@ Read1 readScan(const TempDir& t) {
     return Read1(&MRCData::readSAL, t / "scan.dat");
 }
 
-TEST(ScansALot, RasterRowsAndBlocks) {
+TEST(ScansALot, RasterRowsBlocksAxscanAndHeaderProblems) {
     TempDir t;
     writeSal(t, " NXP = 1000\n NYP = 4\n FILE REC = 512\n SCAN TYPE = 'RASTER'\n DELTAX = 15.0\n", 1000, 4, 512);
     Read1 r = readScan(t);
@@ -142,14 +131,11 @@ TEST(ScansALot, RasterRowsAndBlocks) {
     EXPECT_FLOAT_EQ(5.0f, r.d.Pixres());
     // odd rows run backwards
     EXPECT_EQ(0, mismatches(r.d, 1000, 4, [](int c, int row) { return row * 1000 + (row % 2 ? 999 - c : c); }));
-}
-
-TEST(ScansALot, AxscanExchangesAndHeaderProblems) {
-    TempDir t;
+    // AXSCAN 'Y' exchanges the sizes.
     writeSal(t, " NXP = 3\n NYP = 5\n AXSCAN = 'Y'\n FILE REC = 16\n", 5, 3, 16);
-    Read1 r = readScan(t);
-    ASSERT_EQ(1, r.rc);
-    EXPECT_EQ(0, mismatches(r.d, 5, 3, [](int c, int row) { return row * 1000 + c; }));  // not a raster scan
+    Read1 x = readScan(t);
+    ASSERT_EQ(1, x.rc);
+    EXPECT_EQ(0, mismatches(x.d, 5, 3, [](int c, int row) { return row * 1000 + c; }));  // not a raster scan
     spit(t / "scan.HDR", " NXP = 3\n");
     const std::string out = readScan(t).out;  // the message has no line end
     EXPECT_EQ(out.size() - 23, out.find("Problem reading header.")) << out;
@@ -165,7 +151,7 @@ TEST(ScansALot, AxscanExchangesAndHeaderProblems) {
 
 // Box database ---------------------------------------------------------------
 
-TEST(BoxDB, SaveWritesTheSections) {
+TEST(BoxDB, SaveWritesTheSectionsAndLoadSkipsAndCutsSafely) {
     TempDir t;
     MRCData d;
     d.addBox(10, 20, 64, 64, "a_001.img", 0);
@@ -188,10 +174,7 @@ TEST(BoxDB, SaveWritesTheSections) {
     MRCData none;
     EXPECT_EQ("No boxes to save!\n", captured([&] { EXPECT_EQ(0, none.saveBoxDB((t / "none.db").c_str())); }));
     EXPECT_NE(0, access((t / "none.db").c_str(), F_OK));
-}
-
-TEST(BoxDB, LoadSkipsAndCutsSafely) {
-    TempDir t;
+    // Loading skips comments and short lines and cuts long names safely.
     spit(t / "l.db",
          "junk\n!!! Boxmrc Cutouts !!!\n# 1 2 3 4 0 0 0 0 0 0 2 comment.img\n"
          "1 2 3 4 0 0 0 0 0 0 eleven.img\n5 6 7 8 1 9 0 0 0 0 2 flagged.img\n"
@@ -199,19 +182,19 @@ TEST(BoxDB, LoadSkipsAndCutsSafely) {
              std::string(150, 'n') + "\n1 1 1 1 0 0 0 0 0 0 2 " + std::string(200, 'q') +
              " 2 3 4 5 0 0 0 0 0 0 2 tail.img\n70000 1 1 1 0 0 0 0 0 0 2 toolarge.img\n"
              "!!! Real Images !!!\n7 7 7 7 0 0 0 0 0 0 2 after.img\n");
-    MRCData d;
-    std::string out = captured([&] { EXPECT_EQ(1, d.loadBoxDB((t / "l.db").c_str())); });
-    ASSERT_EQ(3, d.nBoxes()) << out;
-    EXPECT_STREQ("flagged.img", d.Boxes()[0].name);
-    EXPECT_EQ(0, d.Boxes()[0].type);  // the fifth field forces a rectangle
-    EXPECT_EQ(std::string(39, 'n'), d.Boxes()[1].name);
-    EXPECT_EQ(39u, std::strlen(d.Boxes()[2].name));  // the long line's tail is no box of its own
+    MRCData l;
+    std::string out = captured([&] { EXPECT_EQ(1, l.loadBoxDB((t / "l.db").c_str())); });
+    ASSERT_EQ(3, l.nBoxes()) << out;
+    EXPECT_STREQ("flagged.img", l.Boxes()[0].name);
+    EXPECT_EQ(0, l.Boxes()[0].type);  // the fifth field forces a rectangle
+    EXPECT_EQ(std::string(39, 'n'), l.Boxes()[1].name);
+    EXPECT_EQ(39u, std::strlen(l.Boxes()[2].name));  // the long line's tail is no box of its own
     EXPECT_NE(std::string::npos, out.find("3 boxes for this image\n"));
     spit(t / "empty.db", "!!! nothing here\n");
-    MRCData e;
-    EXPECT_EQ("0 boxes for this image\n", captured([&] { EXPECT_EQ(1, e.loadBoxDB((t / "empty.db").c_str())); }));
+    MRCData m;
+    EXPECT_EQ("0 boxes for this image\n", captured([&] { EXPECT_EQ(1, m.loadBoxDB((t / "empty.db").c_str())); }));
     EXPECT_EQ("Unable to open file " + (t / "gone.db") + "\n",
-              captured([&] { EXPECT_EQ(0, e.loadBoxDB((t / "gone.db").c_str())); }));
+              captured([&] { EXPECT_EQ(0, m.loadBoxDB((t / "gone.db").c_str())); }));
 }
 
 }  // namespace

@@ -8,10 +8,7 @@ namespace {
 
 const std::string imHed = dataFile("selfmade/img_64x48_le.hed"), imImg = dataFile("selfmade/img_64x48_le.img");
 
-// Rows of an IMAGIC image come last row first.
-float flippedPattern(int x, int y) {
-    return patternF32(x, 47 - y);
-}
+const auto flippedPattern = fromTop(48, patternF32);  // IMAGIC stacks hold the last row first
 
 // Appends a data set of nx by ny values f(x, y) with a stack writer; its result.
 template <class F>
@@ -311,21 +308,12 @@ TEST(AppendFailure, RefusedOrFailedAppendsLeaveTheFilesAsTheyWere) {
     ASSERT_EQ(1, d.appendPIF((t / "a.pif").c_str()));
     ASSERT_EQ(1, d.appendImagic((t / "s.hed").c_str()));
     const std::string pif = slurp(t / "a.pif"), hed = slurp(t / "s.hed"), img = slurp(t / "s.img");
-    int okPif = -1, okImagic = -1;
-    std::string outPif, outImagic;
-    {
-        FileSizeLimit lim(pif.size() + 2000);  // room for the image header, not the values
-        outPif = captured([&] { okPif = d.appendPIF((t / "a.pif").c_str()); });
-    }
-    {
-        FileSizeLimit lim(img.size() + 1000);  // the header fits, the second image does not
-        outImagic = captured([&] { okImagic = d.appendImagic((t / "s.hed").c_str()); });
-    }
-    EXPECT_EQ(0, okPif);
-    EXPECT_EQ("appendPIF: cannot write " + (t / "a.pif") + "\n", outPif);
+    // room for the PIF image header, not the values; for the IMAGIC header, not the second image
+    EXPECT_EQ("appendPIF: cannot write " + (t / "a.pif") + "\n",
+              capturedOnFullDisk(pif.size() + 2000, [&] { EXPECT_EQ(0, d.appendPIF((t / "a.pif").c_str())); }));
     EXPECT_EQ(pif, slurp(t / "a.pif"));
-    EXPECT_EQ(0, okImagic);
-    EXPECT_EQ("Cannot write to " + (t / "s.img") + "!\n", outImagic);
+    EXPECT_EQ("Cannot write to " + (t / "s.img") + "!\n",
+              capturedOnFullDisk(img.size() + 1000, [&] { EXPECT_EQ(0, d.appendImagic((t / "s.hed").c_str())); }));
     EXPECT_EQ(hed, slurp(t / "s.hed"));
     EXPECT_EQ(img, slurp(t / "s.img"));
     // The data file cannot be opened for appending: a directory stands in its way.
@@ -350,13 +338,10 @@ TEST(AppendFailure, SpiderAndPgmKeepTheOldFile) {
     ASSERT_EQ(1, d.writePGM((t / "a.pgm").c_str()));
     const std::string s = slurp(t / "a.spi"), p = slurp(t / "a.pgm");
     makeReal(d, 128, 128, [](int x, int y) { return x + 128.0f * y; });
-    {
-        FileSizeLimit lim(3000);
-        captured([&] {
-            EXPECT_EQ(0, d.writeSPIDER((t / "a.spi").c_str()));
-            EXPECT_EQ(0, d.writePGM((t / "a.pgm").c_str()));
-        });
-    }
+    capturedOnFullDisk(3000, [&] {
+        EXPECT_EQ(0, d.writeSPIDER((t / "a.spi").c_str()));
+        EXPECT_EQ(0, d.writePGM((t / "a.pgm").c_str()));
+    });
     EXPECT_EQ(s, slurp(t / "a.spi"));
     EXPECT_EQ(p, slurp(t / "a.pgm"));
     // Complex data never go into a SPIDER file.

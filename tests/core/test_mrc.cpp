@@ -85,7 +85,7 @@ TEST(MRCRead, ComplexFileBecomesAmplitudeAndPhase) {
     }
 }
 
-TEST(MRCRead, RefusesWhatIsNotA2DImageOfFiveModes) {
+TEST(MRCRead, RefusesWhatIsNotA2DImageOfFiveModesAndHostileHeaders) {
     TempDir t;
     const std::string m6 = dataFile("mrc/mode6_le.mrc");
     spit(t.file("w.mrc"), makeMRC(65536, 2, 1, 2, ""));  // a little-endian nx of 65536 looks big-endian
@@ -107,13 +107,10 @@ TEST(MRCRead, RefusesWhatIsNotA2DImageOfFiveModes) {
         EXPECT_EQ(r.out, c.second);
         EXPECT_EQ(r.rc, 0) << c.first;
     }
-}
-
-TEST(MRCRead, HostileHeadersAreRefusedBeforeAllocating) {
-    TempDir t;
-    const int cases[][4] = {{1 << 30, 1 << 30, 2, 0}, {-5, 10, 2, 0},  {10, -5, 2, 0},      {0, 10, 2, 0},
-                            {1 << 29, 4, 4, 0},       {10, 10, 2, -4}, {10, 10, 2, 1 << 30}};  // nx ny mode nsymbt
-    for (auto& c : cases) {
+    // Hostile headers are refused before anything is allocated.
+    const int hostile[][4] = {{1 << 30, 1 << 30, 2, 0}, {-5, 10, 2, 0},  {10, -5, 2, 0},      {0, 10, 2, 0},
+                              {1 << 29, 4, 4, 0},       {10, 10, 2, -4}, {10, 10, 2, 1 << 30}};  // nx ny mode nsymbt
+    for (auto& c : hostile) {
         std::string f = makeMRC(c[0], c[1], 1, c[2], std::string(400, '\0'));
         setWord(f, 92, c[3]);
         Read1 r = readMRC(t.file("h.mrc"), f);
@@ -150,7 +147,7 @@ TEST(MRCRead, TruncatedExtendedAndOddlyNamedFiles) {
     EXPECT_EQ(r.d.valueAt(5, 5), patternF32(5, 5));
 }
 
-TEST(MRCWrite, HeaderFieldsAndLabel) {
+TEST(MRCWrite, HeaderFieldsAndLabels) {
     TempDir t;
     Read1 r = readMRC(dataFile("mrc/mode1_be.mrc"));
     MRCData& d = r.d;
@@ -175,24 +172,20 @@ TEST(MRCWrite, HeaderFieldsAndLabel) {
     EXPECT_EQ(label.rfind(want, 0), 0u) << label;
     EXPECT_EQ(label.substr(label.size() - 9), " my image");
     EXPECT_EQ(s.substr(1024), std::string(reinterpret_cast<const char*>(d.getRealData()), 64 * 48 * 4));
-}
-
-TEST(MRCWrite, LabelsStopAtTenAndBadCountsStayInside) {
-    TempDir t;
-    MRCData d;
-    makeReal(d, 4, 4, [](int, int) { return 1.0f; });
-    std::string out = t.file("o.mrc");
-    for (int i = 0; i < 12; i++) ASSERT_EQ(d.writeMRCData(out.c_str(), 0), 1);
-    EXPECT_EQ(d.MRCHed()->nlabl, 10);
-    std::string first(d.MRCHed()->labels[0]);
+    // Labels stop at ten, and bad label counts stay inside the header.
+    MRCData l;
+    makeReal(l, 4, 4, [](int, int) { return 1.0f; });
+    for (int i = 0; i < 12; i++) ASSERT_EQ(l.writeMRCData(out.c_str(), 0), 1);
+    EXPECT_EQ(l.MRCHed()->nlabl, 10);
+    std::string first(l.MRCHed()->labels[0]);
     EXPECT_EQ(first.substr(first.size() - 8), " no name");
     for (int bad : {-3, 11, 1 << 30}) {
-        d.MRCHed()->nlabl = bad;
-        MRCheader before = *d.MRCHed();
-        ASSERT_EQ(d.writeMRCData(out.c_str(), 0), 1);
+        l.MRCHed()->nlabl = bad;
+        MRCheader before = *l.MRCHed();
+        ASSERT_EQ(l.writeMRCData(out.c_str(), 0), 1);
         // nothing before the labels changed but the fields the writer sets
-        EXPECT_EQ(std::memcmp(before.other, d.MRCHed()->other + 0, 4), 0);
-        EXPECT_TRUE(d.MRCHed()->nlabl >= 0 && d.MRCHed()->nlabl <= 10) << d.MRCHed()->nlabl;
+        EXPECT_EQ(std::memcmp(before.other, l.MRCHed()->other + 0, 4), 0);
+        EXPECT_TRUE(l.MRCHed()->nlabl >= 0 && l.MRCHed()->nlabl <= 10) << l.MRCHed()->nlabl;
     }
 }
 
@@ -220,10 +213,7 @@ TEST(MRCWrite, FailedSaveKeepsTheOldFile) {
     spit(out, "old contents");
     MRCData d;
     makeReal(d, 256, 256, [](int, int) { return 2.0f; });
-    {
-        FileSizeLimit limit(10000);
-        EXPECT_EQ(captured([&] { EXPECT_EQ(d.writeMRCData(out.c_str(), 0), 0); }), "Cannot write file\n");
-    }
+    EXPECT_EQ(capturedOnFullDisk(10000, [&] { EXPECT_EQ(d.writeMRCData(out.c_str(), 0), 0); }), "Cannot write file\n");
     EXPECT_EQ(slurp(out), "old contents");
     EXPECT_EQ(dirEntries(t.path).size(), 1u);
     EXPECT_EQ(captured([&] { EXPECT_EQ(d.writeMRCData(t.file("no/such/dir.mrc").c_str(), 0), 0); }),
@@ -270,7 +260,7 @@ struct ReadList : ReadSets {
 
 }  // namespace
 
-TEST(MRCStack, EverySectionBecomesADataSet) {
+TEST(MRCStack, EverySectionBecomesADataSetUnlessTheFileCannotHoldThem) {
     TempDir t;
     setenvf("scanres", 14);
     // names; mode, space group, byte-reversed, sections read (0: refused as 3-D)
@@ -309,17 +299,14 @@ TEST(MRCStack, EverySectionBecomesADataSet) {
         EXPECT_NEAR(r[z]->Pixres(), 1.34, 1e-6);
         EXPECT_EQ(mismatches(r[z], 24, 20, f, 1e-4), 0);
     }
-}
-
-TEST(MRCStack, CountsThatTheFileCannotHoldAreRefusedBeforeReading) {
-    TempDir t;
+    // Counts that the file cannot hold are refused before reading.
     // name, nz claimed (the file holds 50 sections), last message
-    const std::tuple<const char*, int, const char*> cases[] = {
+    const std::tuple<const char*, int, const char*> counts[] = {
         {"a.mrcs", 51, "Incomplete data read 1000/1020 blocks\n"},
         {"b.mrcs", 40000, "Incomplete data read 1000/800000 blocks\n"},
         {"c.mrcs", 1 << 20, "Bad MRC file\n"},
         {"d.mrcs.gz", 51, "Incomplete data read 0/20 blocks\n"}};  // a pipe: found out at the end
-    for (auto& [name, nz, msg] : cases) {
+    for (auto& [name, nz, msg] : counts) {
         putStack(t.file(name), 50, 2, 0, false, nz);
         ReadList r(t.file(name));
         EXPECT_EQ(r.l, nullptr) << name;
@@ -327,7 +314,7 @@ TEST(MRCStack, CountsThatTheFileCannotHoldAreRefusedBeforeReading) {
     }
 }
 
-TEST(MRCPixel, RecordedPixelSizeOrThePreferences) {
+TEST(MRCPixel, RecordedPixelSizeOrThePreferencesAndRoundTrip) {
     TempDir t;
     setenvf("scanres", 14);
     setenvf("mag", 40);
@@ -345,10 +332,7 @@ TEST(MRCPixel, RecordedPixelSizeOrThePreferences) {
         EXPECT_FLOAT_EQ(r.d.Pixres(), c[3] ? c[3] : 3.5f) << c[0] << " / " << c[1];
         EXPECT_FLOAT_EQ(r.d.Mag(), c[3] ? 140 / c[3] : 40) << c[0] << " / " << c[1];
     }
-}
-
-TEST(MRCPixel, RoundTripThroughTheCellLengths) {
-    TempDir t;
+    // The pixel size goes into the cell lengths and comes back.
     std::vector<float> v(34 * 20);
     for (size_t i = 0; i < v.size(); i++) v[i] = (float)(i % 17) + 1;
     MRCData r, c, s;
@@ -362,12 +346,12 @@ TEST(MRCPixel, RoundTripThroughTheCellLengths) {
     two.addObject(&s);
     two.addObject(&r);
     // data set or stack; nx ny nz mx my mz; xlen; pixel size (a stack's sections are images)
-    const std::tuple<MRCData*, List*, std::vector<int>, float, float> cases[] = {
+    const std::tuple<MRCData*, List*, std::vector<int>, float, float> written[] = {
         {&r, nullptr, {30, 20, 1, 30, 20, 1}, 75, 2.5f},
         {&c, nullptr, {17, 20, 1, 17, 20, 1}, 51, 3.0f},
         {&s, &two, {30, 20, 2, 30, 20, 1}, 37.5f, 1.25f}};
     const std::string o = t.file("o.mrcs");
-    for (auto& [d, stack, sizes, xlen, pixres] : cases) {
+    for (auto& [d, stack, sizes, xlen, pixres] : written) {
         int ok = stack ? writeMRCStack(stack, o.c_str(), 0) : d->writeMRCData(o.c_str(), 0);
         ReadList back(o);
         ASSERT_TRUE(ok && back.l) << back.out;

@@ -76,11 +76,8 @@ TEST(Prefs, FailedSaveKeepsTheOldFile) {
     TempDir t;
     spit(t.file(".tvenv"), "keep\t1\n");
     setenv2("x", std::string(5000, 'v').c_str());
-    {
-        FileSizeLimit limit(1000);
-        std::string out = captured([] { EXPECT_EQ(saveenv2(), 0); });
-        EXPECT_NE(out.find("Cannot write environment file"), std::string::npos);
-    }
+    std::string out = capturedOnFullDisk(1000, [] { EXPECT_EQ(saveenv2(), 0); });
+    EXPECT_NE(out.find("Cannot write environment file"), std::string::npos);
     EXPECT_EQ(slurp(t.file(".tvenv")), "keep\t1\n");
     EXPECT_EQ(dirEntries(t.path), std::vector<std::string>{".tvenv"});  // no temporary left behind
 }

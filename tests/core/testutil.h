@@ -108,6 +108,12 @@ int mismatches(const MRCData* d, int nx, int ny, F f, double tol = 0) {
     return d ? mismatches(*d, nx, ny, f, tol) : -2;
 }
 
+// f with y counted from the top: picture files and IMAGIC stacks hold the last data row first.
+template <class F>
+auto fromTop(int ny, F f) {
+    return [=](int x, int y) { return f(x, ny - 1 - y); };
+}
+
 // One data set read by a member reader: its result and what it printed.
 struct Read1 {
     MRCData d;
@@ -146,21 +152,20 @@ inline int runCommand(const std::string& cmd, std::string* out = nullptr) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-// Makes every write past `bytes` in a file fail (EFBIG), as a full disk would,
-// for as long as it lives; works for root too.
-struct FileSizeLimit {
-    struct rlimit old;
+// Runs f with its output captured while every write past `bytes` in a file fails (EFBIG), as on
+// a full disk (root too); returns what f printed.
+template <class F>
+std::string capturedOnFullDisk(rlim_t bytes, F f) {
+    struct rlimit old, r;
+    getrlimit(RLIMIT_FSIZE, &old);
+    r = {bytes, old.rlim_max};
     void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old);
-        struct rlimit r = {bytes, old.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old);
-        signal(SIGXFSZ, oldHandler);
-    }
-};
+    setrlimit(RLIMIT_FSIZE, &r);
+    std::string out = captured(f);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    return out;
+}
 
 // Names in a folder, without "." and "..".
 inline std::vector<std::string> dirEntries(const std::string& path) {
