@@ -18,18 +18,6 @@ int appendNew(int (MRCData::*append)(const char*), const std::string& file, int 
     return (d.*append)(file.c_str());
 }
 
-TEST(Imagic, ReadsPairLastRowFirst) {
-    for (const char* ext : {"hed", "img", "xyz"}) {
-        ReadSets s(readIMAGIC, dataFile(std::string("selfmade/img_64x48_le.") + ext));
-        ASSERT_EQ(1, s.n()) << s.out;
-        EXPECT_EQ(0, mismatches(s[0], 64, 48, flippedPattern));
-        EXPECT_EQ(s[0]->Min(), s[0]->RenMin());
-        EXPECT_EQ(s[0]->Max(), s[0]->RenMax());
-        EXPECT_STREQ("img_64x48_le.img", s[0]->Name());
-        EXPECT_NE(std::string::npos, s.out.find("imagic file with 1 64x48 REAL images"));
-    }
-}
-
 TEST(Imagic, AppendThreeAndReadBack) {
     TempDir t;
     for (int k = 0; k < 3; k++)
@@ -49,7 +37,7 @@ TEST(Imagic, AppendThreeAndReadBack) {
         EXPECT_EQ(0, mismatches(s[k], 16, 8, [k](int x, int y) { return x + 100.0f * y + 1000.0f * k; })) << k;
 }
 
-TEST(Imagic, BigEndianStackAndIntegerType) {
+TEST(Imagic, ReadsPairsOfEitherByteOrderAndIntegerType) {
     TempDir t;
     auto h = slurp(imHed), d = slurp(imImg);
     std::string name = std::string("a name that must not be swapped") + std::string(49, '\0');
@@ -79,6 +67,16 @@ TEST(Imagic, BigEndianStackAndIntegerType) {
     ASSERT_EQ(1, si.n());
     const float* v = si[0]->getRealData();
     EXPECT_EQ(std::vector<float>(v, v + 4), std::vector<float>({32768, 258, 65535, 1}));  // file row 1 is memory row 0
+    // The fixture by either member of the pair, or the stem with any extension.
+    for (const char* ext : {"hed", "img", "xyz"}) {
+        ReadSets s(readIMAGIC, dataFile(std::string("selfmade/img_64x48_le.") + ext));
+        ASSERT_EQ(1, s.n()) << s.out;
+        EXPECT_EQ(0, mismatches(s[0], 64, 48, flippedPattern));
+        EXPECT_EQ(s[0]->Min(), s[0]->RenMin());
+        EXPECT_EQ(s[0]->Max(), s[0]->RenMax());
+        EXPECT_STREQ("img_64x48_le.img", s[0]->Name());
+        EXPECT_NE(std::string::npos, s.out.find("imagic file with 1 64x48 REAL images"));
+    }
 }
 
 TEST(Imagic, HostileAndBrokenPairs) {
@@ -150,36 +148,7 @@ TEST(Pif, AppendScaleAndRoundTrip) {
                      r[0], 33, 17, [&](int x, int y) { return d.valueAt(x, y); }, step * 0.5 + 1e-6));
 }
 
-TEST(Pif, ModesAndThreeImages) {
-    TempDir t;
-    std::string v3(12, '\0');
-    for (int i = 0; i < 3; i++) setWord(v3, 4 * i, 10 * (i + 1));
-    auto sw = pifFile(1, 2, 3, 1, "1", 2, v3);  // byte-swapped (count above 65535 as stored)
-    brev(bytesAt(sw, 24), 2);
-    brev(bytesAt(sw, 64), 5);
-    brev(bytesAt(sw, 512), 29);
-    brev(bytesAt(sw, 1024), 3);
-    // file, images, first values of each
-    const std::tuple<std::string, int, std::vector<float>> cases[] = {
-        {pifFile(1, 1, 2, 1, "1", 1, std::string("\x00\xC0\x00\x40", 4)), 1, {-0.5f, 0.5f}},  // -16384 / 32768
-        {pifFile(1, 0, 2, 1, "1", 0, "\x40\xff"), 1, {0.5f, 255 / 128.0f}},                   // 64 / 128
-        {pifFile(1, 7, 2, 1, "0.5", 7, std::string("\xFE\xFF\x03\x00", 4)), 1, {-1, 1.5f}},
-        {pifFile(3, 2, 3, 1, "0.25", 2, v3), 3, {2.5f, 5, 7.5f}},
-        {sw, 1, {10, 20, 30}}};
-    for (auto& [file, count, values] : cases) {
-        spit(t / "m.pif", file);
-        ReadSets s(readPIF, t / "m.pif");
-        ASSERT_EQ(count, s.n()) << s.out;
-        for (int k = 0; k < s.n(); k++) {
-            const float* v = s[k]->getRealData();
-            EXPECT_EQ(values, std::vector<float>(v, v + values.size()));
-            EXPECT_EQ(s[k]->Min(), s[k]->RenMin());
-            EXPECT_EQ(s[k]->Max(), s[k]->RenMax());
-        }
-    }
-}
-
-TEST(Pif, HostileFiles) {
+TEST(Pif, ModesByteOrderAndHostileFiles) {
     TempDir t;
     const std::string ok = pifFile(1, 2, 2, 1, "1", 2, std::string(8, '\0')),
                       trunc = pifFile(1, 2, 4, 4, "1", 2, std::string(64, '\0'));
@@ -203,6 +172,32 @@ TEST(Pif, HostileFiles) {
     }
     EXPECT_EQ("Short PIF File\n", ReadSets(readPIF, t / "h.pif").out);
     EXPECT_EQ("ERROR: cannot open " + (t / "none.pif") + "\n", ReadSets(readPIF, t / "none.pif").out);
+    // Every mode, three images, and a file in the other byte order.
+    std::string v3(12, '\0');
+    for (int i = 0; i < 3; i++) setWord(v3, 4 * i, 10 * (i + 1));
+    auto sw = pifFile(1, 2, 3, 1, "1", 2, v3);  // byte-swapped (count above 65535 as stored)
+    brev(bytesAt(sw, 24), 2);
+    brev(bytesAt(sw, 64), 5);
+    brev(bytesAt(sw, 512), 29);
+    brev(bytesAt(sw, 1024), 3);
+    // file, images, first values of each
+    const std::tuple<std::string, int, std::vector<float>> modes[] = {
+        {pifFile(1, 1, 2, 1, "1", 1, std::string("\x00\xC0\x00\x40", 4)), 1, {-0.5f, 0.5f}},  // -16384 / 32768
+        {pifFile(1, 0, 2, 1, "1", 0, "\x40\xff"), 1, {0.5f, 255 / 128.0f}},                   // 64 / 128
+        {pifFile(1, 7, 2, 1, "0.5", 7, std::string("\xFE\xFF\x03\x00", 4)), 1, {-1, 1.5f}},
+        {pifFile(3, 2, 3, 1, "0.25", 2, v3), 3, {2.5f, 5, 7.5f}},
+        {sw, 1, {10, 20, 30}}};
+    for (auto& [file, count, values] : modes) {
+        spit(t / "m.pif", file);
+        ReadSets s(readPIF, t / "m.pif");
+        ASSERT_EQ(count, s.n()) << s.out;
+        for (int k = 0; k < s.n(); k++) {
+            const float* v = s[k]->getRealData();
+            EXPECT_EQ(values, std::vector<float>(v, v + values.size()));
+            EXPECT_EQ(s[k]->Min(), s[k]->RenMin());
+            EXPECT_EQ(s[k]->Max(), s[k]->RenMax());
+        }
+    }
 }
 
 // SPIDER -----------------------------------------------------------------------
@@ -214,19 +209,7 @@ Read1 readSpider(const std::string& f, const std::string& bytes) {
     return Read1(&MRCData::readSPIDER, f, bytes);
 }
 
-TEST(Spider, ReadsRelionFilesInFileOrder) {
-    for (auto& c : {std::make_pair(64, 48), std::make_pair(30, 20), std::make_pair(300, 2)}) {
-        std::string size = std::to_string(c.first) + "x" + std::to_string(c.second);
-        Read1 r = readSpider(dataFile("spider/img_" + size + ".spi"));
-        ASSERT_EQ(1, r.rc);
-        EXPECT_FALSE(r.d.isComplex());
-        EXPECT_EQ(0, mismatches(r.d, c.first, c.second, patternF32)) << size;
-        EXPECT_NE(std::string::npos, r.out.find("2d " + size + " Spider image"));
-    }
-    EXPECT_EQ("Spider: Not a 2d image\n", readSpider(dataFile("spider/vol_16x12x5.spi")).out);
-}
-
-TEST(Spider, RoundTripAndHeaderLayout) {
+TEST(Spider, RelionFilesRoundTripAndHeaderLayout) {
     TempDir t;
     const int cases[][3] = {{64, 4, 1024}, {512, 1, 2048}, {30, 9, 1080}};  // width, LABREC, LABBYT
     for (auto& c : cases) {
@@ -251,6 +234,16 @@ TEST(Spider, RoundTripAndHeaderLayout) {
     auto a = slurp(dataFile("spider/img_64x48.spi")), b = slurp(t / "b.spi");
     EXPECT_EQ(a.substr(836, 1024 - 836), b.substr(836, 1024 - 836));
     EXPECT_EQ(word<float>(a, 36), word<float>(b, 36));
+    // RELION's files read in file order; volumes are refused.
+    for (auto& c : {std::make_pair(64, 48), std::make_pair(30, 20), std::make_pair(300, 2)}) {
+        std::string size = std::to_string(c.first) + "x" + std::to_string(c.second);
+        Read1 r = readSpider(dataFile("spider/img_" + size + ".spi"));
+        ASSERT_EQ(1, r.rc);
+        EXPECT_FALSE(r.d.isComplex());
+        EXPECT_EQ(0, mismatches(r.d, c.first, c.second, patternF32)) << size;
+        EXPECT_NE(std::string::npos, r.out.find("2d " + size + " Spider image"));
+    }
+    EXPECT_EQ("Spider: Not a 2d image\n", readSpider(dataFile("spider/vol_16x12x5.spi")).out);
 }
 
 TEST(Spider, BigEndianCompressedShortAndHostileFiles) {
@@ -301,7 +294,7 @@ TEST(Spider, BigEndianCompressedShortAndHostileFiles) {
 
 // Writes that fail part-way (a full disk) are failures and leave the files as they were.
 
-TEST(AppendFailure, RefusedOrFailedAppendsLeaveTheFilesAsTheyWere) {
+TEST(AppendFailure, RefusedOrFailedWritesLeaveTheFilesAsTheyWere) {
     TempDir t;
     MRCData d;
     makeReal(d, 64, 64, [](int x, int y) { return x + 64.0f * y; });
@@ -328,27 +321,24 @@ TEST(AppendFailure, RefusedOrFailedAppendsLeaveTheFilesAsTheyWere) {
     });
     EXPECT_EQ("Cannot append to " + (t / "a.pif") + ". Incorrect byte order, image size or mode.\n", out);
     EXPECT_EQ(pif, slurp(t / "a.pif"));
-}
-
-TEST(AppendFailure, SpiderAndPgmKeepTheOldFile) {
-    TempDir t;
-    MRCData d;
-    makeReal(d, 64, 64, [](int x, int y) { return x + 64.0f * y; });
-    ASSERT_EQ(1, d.writeSPIDER((t / "a.spi").c_str()));
-    ASSERT_EQ(1, d.writePGM((t / "a.pgm").c_str()));
+    // SPIDER and PGM saves that fail keep the old file.
+    MRCData e;
+    makeReal(e, 64, 64, [](int x, int y) { return x + 64.0f * y; });
+    ASSERT_EQ(1, e.writeSPIDER((t / "a.spi").c_str()));
+    ASSERT_EQ(1, e.writePGM((t / "a.pgm").c_str()));
     const std::string s = slurp(t / "a.spi"), p = slurp(t / "a.pgm");
-    makeReal(d, 128, 128, [](int x, int y) { return x + 128.0f * y; });
+    makeReal(e, 128, 128, [](int x, int y) { return x + 128.0f * y; });
     capturedOnFullDisk(3000, [&] {
-        EXPECT_EQ(0, d.writeSPIDER((t / "a.spi").c_str()));
-        EXPECT_EQ(0, d.writePGM((t / "a.pgm").c_str()));
+        EXPECT_EQ(0, e.writeSPIDER((t / "a.spi").c_str()));
+        EXPECT_EQ(0, e.writePGM((t / "a.pgm").c_str()));
     });
     EXPECT_EQ(s, slurp(t / "a.spi"));
     EXPECT_EQ(p, slurp(t / "a.pgm"));
     // Complex data never go into a SPIDER file.
     std::vector<float> c(66 * 64, 1.0f);
-    d.setComplData(c.data(), 66, 64, 1);
+    e.setComplData(c.data(), 66, 64, 1);
     EXPECT_EQ("Cannot write complex SPIDER files.\n",
-              captured([&] { EXPECT_EQ(0, d.writeSPIDER((t / "c.spi").c_str())); }));
+              captured([&] { EXPECT_EQ(0, e.writeSPIDER((t / "c.spi").c_str())); }));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ std::vector<float> noise(int n, float mean, float sigma) {
 
 }  // namespace
 
-TEST(MRCData, NewDataSetDefaultsAndCopiedIdentity) {
+TEST(MRCData, NewDataSetDefaultsCopiedIdentityAndBoxes) {
     TempDir t;
     MRCData d;
     EXPECT_STREQ(d.Name(), "na");
@@ -46,6 +46,20 @@ TEST(MRCData, NewDataSetDefaultsAndCopiedIdentity) {
     EXPECT_STREQ(b.File(), "/x/alpha.mrc");
     EXPECT_EQ(std::vector<float>({b.Pixres(), (float)b.xSize(), (float)b.nBoxes(), b.RenMin()}),
               std::vector<float>({3.5f, 0, 0, -999}));
+    // Boxes: the name is cut to 39 characters, deleting moves the later ones down.
+    MRCData x;
+    for (int i = 0; i < 4; i++) x.addBox(i, i, 10, 10, "b", 0);
+    x.addBox(4, 4, 10, 10, std::string(50, 'n').c_str(), 7);
+    EXPECT_EQ(std::string(x.Boxes()[4].name), std::string(39, 'n'));
+    EXPECT_EQ(x.Boxes()[4].type, 7);
+    EXPECT_EQ(x.Boxes()[4].newx, -1);
+    x.delBox(1);
+    EXPECT_EQ(x.nBoxes(), 4);
+    EXPECT_EQ(x.Boxes()[1].x, 2);
+    x.delBox(99);
+    EXPECT_EQ(x.nBoxes(), 4);
+    x.clearBoxes();
+    EXPECT_EQ(x.nBoxes(), 0);
 }
 
 TEST(MRCData, StatisticsOfAKnownImage) {
@@ -173,23 +187,6 @@ TEST(MRCData, EmptyOrBadValuesGiveNeutralStatistics) {
     }
     h.rehist(5, 5);  // empty range: nothing counted
     for (int b = 0; b < 256; b++) EXPECT_EQ(h.Histogram()[b], 0);
-}
-
-TEST(MRCData, BoxesGrowAndCutNames) {
-    TempDir t;
-    MRCData d;
-    for (int i = 0; i < 4; i++) d.addBox(i, i, 10, 10, "b", 0);
-    d.addBox(4, 4, 10, 10, std::string(50, 'n').c_str(), 7);
-    EXPECT_EQ(std::string(d.Boxes()[4].name), std::string(39, 'n'));
-    EXPECT_EQ(d.Boxes()[4].type, 7);
-    EXPECT_EQ(d.Boxes()[4].newx, -1);
-    d.delBox(1);
-    EXPECT_EQ(d.nBoxes(), 4);
-    EXPECT_EQ(d.Boxes()[1].x, 2);
-    d.delBox(99);
-    EXPECT_EQ(d.nBoxes(), 4);
-    d.clearBoxes();
-    EXPECT_EQ(d.nBoxes(), 0);
 }
 
 TEST(ByteOrder, ReversesWordsAndHalfWordsAlsoInStreams) {

@@ -72,7 +72,7 @@ TEST(Prefs, LongValuesManyEntriesAndNewlinesRoundTrip) {
     EXPECT_STREQ(getenv2("dir"), "/a b\tc");
 }
 
-TEST(Prefs, FailedSaveKeepsTheOldFile) {
+TEST(Prefs, FailedSaveKeepsTheOldFileAndSaveDataWritesCurves) {
     TempDir t;
     spit(t.file(".tvenv"), "keep\t1\n");
     setenv2("x", std::string(5000, 'v').c_str());
@@ -80,10 +80,7 @@ TEST(Prefs, FailedSaveKeepsTheOldFile) {
     EXPECT_NE(out.find("Cannot write environment file"), std::string::npos);
     EXPECT_EQ(slurp(t.file(".tvenv")), "keep\t1\n");
     EXPECT_EQ(dirEntries(t.path), std::vector<std::string>{".tvenv"});  // no temporary left behind
-}
-
-TEST(Prefs, SaveDataWritesCurves) {
-    TempDir t;
+    // save_data writes curves, or nothing where no file can be made.
     float x[3] = {0, 0.5f, 1e-7f}, y[3] = {1, -2.25f, 3e10f};
     ASSERT_EQ(save_data(x, y, 3, t.file("c.dat").c_str()), 1);
     EXPECT_EQ(slurp(t.file("c.dat")), "0\t1\n0.5\t-2.25\n1e-07\t3e+10\n");

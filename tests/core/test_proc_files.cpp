@@ -26,12 +26,13 @@ bool sameData(MRCData* a, MRCData* b) {
            std::memcmp(a->getRealData(), b->getRealData(), 4 * a->xSize() * a->ySize()) == 0;
 }
 
-TEST(ProcFormats, FormatsByNameAndContent) {
+TEST(ProcFormats, FormatsByNameAndContentAndConvertThroughEveryFormat) {
+    TempDir t;
+    // Formats by name and by content.
     const std::pair<const char*, const char*> names[] = {
         {"a.spi", "spider"}, {"a.DAT", "spider"}, {"a.hed", "imagic"}, {"dir.x/a.pif", "pif"},
         {"a.pgm", "pgm"},    {"a.map", "mrc"},    {"a_001.img", "mrc"}};
     for (auto& n : names) EXPECT_EQ(n.second, formatForName(n.first)) << n.first;
-    TempDir t;
     // A SPIDER file is known by its header whatever its name; an IMAGIC pair by either member.
     spit(t.file("noext"), slurp(dataFile("spider/img_64x48.spi")));
     EXPECT_EQ(0, mismatches(Read(t.file("noext"))[0], 64, 48, patternF32));
@@ -40,10 +41,7 @@ TEST(ProcFormats, FormatsByNameAndContent) {
     Read gif(dataFile("netpbm/pattern_u8_64x48.gif"));
     ASSERT_EQ(1, gif.n());
     EXPECT_EQ(64, gif[0]->xSize());
-}
-
-TEST(ProcFormats, ConvertThroughEveryFormat) {
-    TempDir t;
+    // convert through every format
     const std::string src = dataFile("spider/img_64x48.spi");
     ASSERT_EQ(0, convert(src, t.file("a.mrc")));
     ASSERT_EQ(0, convert(t.file("a.mrc"), t.file("b.DAT")));

@@ -26,7 +26,8 @@ std::unique_ptr<MRCData> run(UsrFn& u, MRCData& d, std::string* out = nullptr) {
     return std::unique_ptr<MRCData>(r);
 }
 
-TEST(UsrFn, SetCleansTextsAndKeepsCodes) {
+TEST(UsrFn, SetCleansTextsRecordsRoundTripAndLongLinesSplit) {
+    // set cleans the texts and keeps the codes.
     UsrFn u;
     EXPECT_STREQ("", u.getmenu());
     EXPECT_STREQ("", u.getoption(2));
@@ -39,9 +40,6 @@ TEST(UsrFn, SetCleansTextsAndKeepsCodes) {
     EXPECT_STREQ("x y", u.getoption(1));
     EXPECT_EQ(std::vector<int>({1, 2, 1, 2}),
               std::vector<int>({u.getftype(), u.getinput(), u.getoutput(), u.getresult()}));
-}
-
-TEST(UsrFn, RecordsRoundTripAndLongLinesSplit) {
     TempDir t;
     const std::string f = t.file("defs");
     FILE* fp = std::fopen(f.c_str(), "w");
@@ -174,19 +172,20 @@ TEST(UsrFn, ReplaceNoOutputAndRefusals) {
     EXPECT_NE(0, access(t.file("ran").c_str(), F_OK));
 }
 
+// Links planted at the temporary names are not followed.
 TEST(UsrFn, PlantedLinksAreNotFollowed) {
     UfnDir t;
     const std::string victim = t.file("victim"), T = ufn_tempbase();
     spit(victim, "precious");
     ASSERT_EQ(0, symlink(victim.c_str(), T.c_str()));
     ASSERT_EQ(0, symlink(victim.c_str(), (T + ".out").c_str()));
-    MRCData d;
-    makeReal(d, 8, 8, ramp);
-    UsrFn u;
-    u.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
-    auto r = run(u, d);
+    MRCData p;
+    makeReal(p, 8, 8, ramp);
+    UsrFn v;
+    v.set("Cat", "cat", "", "", "", 1, 1, 1, 2);
+    auto linked = run(v, p);
     EXPECT_EQ("precious", slurp(victim));
-    EXPECT_EQ(0, mismatches(r.get(), 8, 8, ramp));
+    EXPECT_EQ(0, mismatches(linked.get(), 8, 8, ramp));
     struct stat st;
     ASSERT_EQ(0, lstat(T.c_str(), &st));
     EXPECT_TRUE(S_ISREG(st.st_mode));
