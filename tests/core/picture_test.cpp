@@ -10,7 +10,41 @@ Read1 readPicture(const std::string& f) {
     return Read1(&MRCData::readPGM, f);
 }
 
-TEST(Picture, NetpbmFilesReadTopRowLast) {
+TEST(Picture, NetpbmFilesConvertersWrittenPgmMaxvalAndRefusals) {
+    const std::pair<const char*, const char*> cases[] = {{"/x/scan.tif", "tifftopnm '/x/scan.tif' | ppmtopgm"},
+                                                         {"scan.tiff", "tifftopnm 'scan.tiff' | ppmtopgm"},
+                                                         {"scan.png", "ppmtopgm 'scan.png'"},
+                                                         {"a.GIF", "giftopnm 'a.GIF'|ppmtopgm"},
+                                                         {"a.JPG", "djpeg -grayscale -pnm 'a.JPG'"},
+                                                         {"a.pcx", "pcxtoppm 'a.pcx'| ppmtopgm"}};
+    for (auto& [name, command] : cases) EXPECT_EQ(command, pictureCommand(name));
+    // A name with blanks, quotes and ';' is one argument and runs nothing else.
+    TempDir t(true);
+    const std::string evil = t / "it's a; touch pwned.gif";
+    spit(evil, slurp(dataFile("netpbm/pattern_u8_64x48.gif")));
+    Read1 ev = readPicture(evil);
+    EXPECT_EQ(1, ev.rc);
+    EXPECT_EQ(64, ev.d.xSize());
+    EXPECT_NE(0, access("pwned", F_OK));
+    // Unknown, truncated and hostile files are refused.
+    const std::pair<std::string, std::string> bad[] = {
+        {"not a picture at all", "Sorry, I do not recognize this file type.\n"},
+        {"P5\n0 10\n255\n", "Invalid file\n"},
+        {"P5\n50000 20000\n255\n" + std::string(100, 'a'), "Incomplete data read 0/20000 blocks\n"},
+        {"P5\n4 4\n255\n" + std::string(9, 'a'), "Incomplete data read 2/4 blocks\n"},
+        {"P5\n99999999999999999999 4\n255\n", "Invalid file\n"}};
+    for (auto& c : bad) {
+        Read1 r(&MRCData::readPGM, t / "x.png", c.first);
+        EXPECT_EQ(0, r.rc) << c.second;
+        EXPECT_NE(std::string::npos, r.out.find(c.second)) << r.out;
+    }
+    EXPECT_EQ("Cannot open file " + (t / "missing.pgm") + "\n", readPicture(t / "missing.pgm").out);
+    // A maxval of 15 divides by 15 and lists the values above 1.
+    Read1 m = Read1(&MRCData::readPGM, t / "m.pgm", "P5\n# a comment\n3 1\n15\n" + std::string("\x0f\x1e\x05", 3));
+    ASSERT_EQ(1, m.rc);
+    EXPECT_EQ("Warning, this looks like an invalid pgm. 15.000000\ndiv=15.000000\n1,2\n", m.out);
+    EXPECT_EQ(0, mismatches(m.d, 3, 1, [](int x, int) { return std::vector<float>({1, 2, 5 / 15.0f})[x]; }));
+    // Netpbm files read with the top row last; a PGM written here reads back.
     // Raw PGM directly; GIF and both TIFFs through their pipelines.
     for (const char* f : {"netpbm/pattern_u8_64x48.pgm", "netpbm/pattern_u8_64x48.gif", "netpbm/pattern_u8_64x48.tif",
                           "netpbm/pattern_u8_64x48_lzw.tif"}) {
@@ -40,10 +74,6 @@ TEST(Picture, NetpbmFilesReadTopRowLast) {
     // The TIFF pipeline (tifftopnm without -byrow) hands over 8-bit samples.
     EXPECT_EQ(
         0, mismatches(readPicture(dataFile("netpbm/pattern_u16_64x48.tif")).d, 64, 48, fromTop(48, level), 1.0 / 255));
-}
-
-TEST(Picture, WritePgmRoundTrip) {
-    TempDir t;
     MRCData d;
     makeReal(d, 40, 30, [](int x, int y) { return x * 0.1f + y; });
     d.setRenMinMax(0, 40);
@@ -61,45 +91,6 @@ TEST(Picture, WritePgmRoundTrip) {
               }));
     EXPECT_GE(e.d.Min(), 0.0f);
     EXPECT_LE(e.d.Max(), 1.0f);
-}
-
-TEST(Picture, ConverterChosenByEndingWithQuotedName) {
-    const std::pair<const char*, const char*> cases[] = {{"/x/scan.tif", "tifftopnm '/x/scan.tif' | ppmtopgm"},
-                                                         {"scan.tiff", "tifftopnm 'scan.tiff' | ppmtopgm"},
-                                                         {"scan.png", "ppmtopgm 'scan.png'"},
-                                                         {"a.GIF", "giftopnm 'a.GIF'|ppmtopgm"},
-                                                         {"a.JPG", "djpeg -grayscale -pnm 'a.JPG'"},
-                                                         {"a.pcx", "pcxtoppm 'a.pcx'| ppmtopgm"}};
-    for (auto& [name, command] : cases) EXPECT_EQ(command, pictureCommand(name));
-    // A name with blanks, quotes and ';' is one argument and runs nothing else.
-    TempDir t(true);
-    const std::string evil = t / "it's a; touch pwned.gif";
-    spit(evil, slurp(dataFile("netpbm/pattern_u8_64x48.gif")));
-    Read1 r = readPicture(evil);
-    EXPECT_EQ(1, r.rc);
-    EXPECT_EQ(64, r.d.xSize());
-    EXPECT_NE(0, access("pwned", F_OK));
-}
-
-TEST(Picture, MaxvalOtherThan255AndRefusalsOfUnknownTruncatedAndHostileFiles) {
-    TempDir t;
-    const std::pair<std::string, std::string> cases[] = {
-        {"not a picture at all", "Sorry, I do not recognize this file type.\n"},
-        {"P5\n0 10\n255\n", "Invalid file\n"},
-        {"P5\n50000 20000\n255\n" + std::string(100, 'a'), "Incomplete data read 0/20000 blocks\n"},
-        {"P5\n4 4\n255\n" + std::string(9, 'a'), "Incomplete data read 2/4 blocks\n"},
-        {"P5\n99999999999999999999 4\n255\n", "Invalid file\n"}};
-    for (auto& c : cases) {
-        Read1 r(&MRCData::readPGM, t / "x.png", c.first);
-        EXPECT_EQ(0, r.rc) << c.second;
-        EXPECT_NE(std::string::npos, r.out.find(c.second)) << r.out;
-    }
-    EXPECT_EQ("Cannot open file " + (t / "missing.pgm") + "\n", readPicture(t / "missing.pgm").out);
-    // A maxval of 15 divides by 15 and lists the values above 1.
-    Read1 r = Read1(&MRCData::readPGM, t / "m.pgm", "P5\n# a comment\n3 1\n15\n" + std::string("\x0f\x1e\x05", 3));
-    ASSERT_EQ(1, r.rc);
-    EXPECT_EQ("Warning, this looks like an invalid pgm. 15.000000\ndiv=15.000000\n1,2\n", r.out);
-    EXPECT_EQ(0, mismatches(r.d, 3, 1, [](int x, int) { return std::vector<float>({1, 2, 5 / 15.0f})[x]; }));
 }
 
 // Scans-A-Lot ---------------------------------------------------------------

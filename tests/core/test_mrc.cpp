@@ -68,30 +68,12 @@ TEST(MRCRead, FixturesOfEveryRealModeInBothByteOrders) {
     }
 }
 
-TEST(MRCRead, ComplexFileBecomesAmplitudeAndPhase) {
-    for (const char* f : {"mrc/mode4_le.mrc", "mrc/mode4_be.mrc"}) {
-        Read1 r = readMRC(dataFile(f));
-        ASSERT_EQ(r.rc, 1);
-        EXPECT_NE(r.out.find(" 128x48 2D float complex MRC File\n"), std::string::npos);
-        ASSERT_EQ(r.d.isComplex(), 1);
-        ASSERT_EQ(r.d.xSize(), 128);
-        const float* v = r.d.getRealData();
-        for (int y = 0; y < 48; y++)
-            for (int x = 0; x < 64; x++) {
-                float re = x - 31.5f, im = 0.25f * y - 6.0f;
-                ASSERT_NEAR(v[y * 128 + 2 * x], std::sqrt(re * re + im * im) / 128 * 48, 1e-4);
-                ASSERT_NEAR(v[y * 128 + 2 * x + 1], std::atan2(im, re), 1e-6);
-            }
-    }
-}
-
-TEST(MRCRead, RefusesWhatIsNotA2DImageOfFiveModesAndHostileHeaders) {
+TEST(MRCRead, RefusalsHostileHeadersTruncatedFilesAndOddNames) {
     TempDir t;
     const std::string m6 = dataFile("mrc/mode6_le.mrc");
     spit(t.file("w.mrc"), makeMRC(65536, 2, 1, 2, ""));  // a little-endian nx of 65536 looks big-endian
     spit(t.file("s.mrc"), std::string(100, 'x'));        // less than a header: no message
-    std::vector<float> v(4 * 3, 1.5f);
-    spit(t.file("f.mrc"), makeMRC(4, 4, 1, 2, floats(v)));  // a float file missing its last row
+    spit(t.file("f.mrc"), makeMRC(4, 4, 1, 2, floats(std::vector<float>(4 * 3, 1.5f))));  // missing its last row
     const std::pair<std::string, std::string> cases[] = {
         {dataFile("mrc/row_64x1_f32_le.mrc"), "This appears to be a 1d file. I only read 2d files.\n"},
         {dataFile("mrc/vol_16x12x5_f32_le.mrc"), "This appears to be a 3d file. I only read 2d files.\n"},
@@ -120,10 +102,7 @@ TEST(MRCRead, RefusesWhatIsNotA2DImageOfFiveModesAndHostileHeaders) {
             << r.out;
         EXPECT_LE(r.d.dataCapacity(), 1024u);
     }
-}
-
-TEST(MRCRead, TruncatedExtendedAndOddlyNamedFiles) {
-    TempDir t;
+    // Truncated files, extended headers, odd names.
     // mode 0 missing one of four rows: read on, the missing row is zeros; through a pipe as well
     spit(t.file("c.mrc"), makeMRC(4, 4, 1, 0, std::string(13, '\xc8')));
     ASSERT_EQ(runCommand("gzip -c '" + t.file("c.mrc") + "' > '" + t.file("c.mrc.gz") + "'"), 0);
@@ -189,8 +168,23 @@ TEST(MRCWrite, HeaderFieldsAndLabels) {
     }
 }
 
-TEST(MRCWrite, ComplexRoundTripKeepsPhasesAndScalesAmplitudes) {
+TEST(MRCRead, ComplexFilesBecomeAmplitudeAndPhaseAndRoundTrip) {
     TempDir t;
+    // A complex file becomes amplitudes and phases.
+    for (const char* f : {"mrc/mode4_le.mrc", "mrc/mode4_be.mrc"}) {
+        Read1 r = readMRC(dataFile(f));
+        ASSERT_EQ(r.rc, 1);
+        EXPECT_NE(r.out.find(" 128x48 2D float complex MRC File\n"), std::string::npos);
+        ASSERT_EQ(r.d.isComplex(), 1);
+        ASSERT_EQ(r.d.xSize(), 128);
+        const float* v = r.d.getRealData();
+        for (int y = 0; y < 48; y++)
+            for (int x = 0; x < 64; x++) {
+                float re = x - 31.5f, im = 0.25f * y - 6.0f;
+                ASSERT_NEAR(v[y * 128 + 2 * x], std::sqrt(re * re + im * im) / 128 * 48, 1e-4);
+                ASSERT_NEAR(v[y * 128 + 2 * x + 1], std::atan2(im, re), 1e-6);
+            }
+    }
     Read1 r = readMRC(dataFile("mrc/mode4_le.mrc"));
     MRCData& d = r.d;
     std::vector<float> before(d.getRealData(), d.getRealData() + 128 * 48);
@@ -205,19 +199,6 @@ TEST(MRCWrite, ComplexRoundTripKeepsPhasesAndScalesAmplitudes) {
         ASSERT_NEAR(before[i] > 1e-3f ? std::remainder(e.d.getRealData()[i + 1] - before[i + 1], 2 * M_PI) : 0, 0,
                     1e-5);
     }
-}
-
-TEST(MRCWrite, FailedSaveKeepsTheOldFile) {
-    TempDir t;
-    std::string out = t.file("keep.mrc");
-    spit(out, "old contents");
-    MRCData d;
-    makeReal(d, 256, 256, [](int, int) { return 2.0f; });
-    EXPECT_EQ(capturedOnFullDisk(10000, [&] { EXPECT_EQ(d.writeMRCData(out.c_str(), 0), 0); }), "Cannot write file\n");
-    EXPECT_EQ(slurp(out), "old contents");
-    EXPECT_EQ(dirEntries(t.path).size(), 1u);
-    EXPECT_EQ(captured([&] { EXPECT_EQ(d.writeMRCData(t.file("no/such/dir.mrc").c_str(), 0), 0); }),
-              "Cannot open file for writing\n");
 }
 
 // ---- particle stacks, pixel size, standard header bytes
@@ -254,10 +235,6 @@ void putStack(const std::string& path, int n, int mode, int ispg, bool reversed,
     EXPECT_EQ(gz ? runCommand("gzip -f '" + path.substr(0, path.size() - 3) + "'") : 0, 0);
 }
 
-struct ReadList : ReadSets {
-    explicit ReadList(const std::string& path) : ReadSets(readMRCFile, path) {}
-};
-
 }  // namespace
 
 TEST(MRCStack, EverySectionBecomesADataSetUnlessTheFileCannotHoldThem) {
@@ -270,7 +247,7 @@ TEST(MRCStack, EverySectionBecomesADataSetUnlessTheFileCannotHoldThem) {
         const std::string name = names[i], path = t.file(name);
         const int count = cases[i][3];
         putStack(path, 50, cases[i][0], cases[i][1], cases[i][2], 50);
-        ReadList r(path);
+        ReadSets r(readMRCFile, path);
         if (!count) {
             EXPECT_EQ(r.out, "This appears to be a 3d file. I only read 2d files.\n");
             EXPECT_EQ(r.l, nullptr);
@@ -286,13 +263,14 @@ TEST(MRCStack, EverySectionBecomesADataSetUnlessTheFileCannotHoldThem) {
             ASSERT_EQ(mismatches(d, 24, 20, [k](int x, int y) { return stackValue(x, y, k); }), 0) << name << k;
         }
     }
-    EXPECT_EQ(ReadList(t.file("p.mrcs")).out, t.file("p.mrcs") + " is a   24x20 2D float MRC stack of 50 images\n");
+    EXPECT_EQ(ReadSets(readMRCFile, t.file("p.mrcs")).out,
+              t.file("p.mrcs") + " is a   24x20 2D float MRC stack of 50 images\n");
     // A volume written by mrcfile is still refused; readMRCData refuses stacks as before.
-    EXPECT_EQ(ReadList(dataFile("mrc/vol_16x12x5_f32_le.mrc")).out,
+    EXPECT_EQ(ReadSets(readMRCFile, dataFile("mrc/vol_16x12x5_f32_le.mrc")).out,
               "This appears to be a 3d file. I only read 2d files.\n");
     EXPECT_EQ(readMRC(t.file("p.mrc")).out, "This appears to be a 3d file. I only read 2d files.\n");
     // The stack mrcfile wrote: its pattern and pixel size.
-    ReadList r(dataFile("mrc/particles_24x20x5.mrcs"));
+    ReadSets r(readMRCFile, dataFile("mrc/particles_24x20x5.mrcs"));
     ASSERT_EQ(r.n(), 5) << r.out;
     for (int z = 0; z < 5; z++) {
         auto f = [z](int x, int y) { return 100.0 * z + 0.5 * x - 0.25 * y + std::sin(0.7 * x + z); };
@@ -308,7 +286,7 @@ TEST(MRCStack, EverySectionBecomesADataSetUnlessTheFileCannotHoldThem) {
         {"d.mrcs.gz", 51, "Incomplete data read 0/20 blocks\n"}};  // a pipe: found out at the end
     for (auto& [name, nz, msg] : counts) {
         putStack(t.file(name), 50, 2, 0, false, nz);
-        ReadList r(t.file(name));
+        ReadSets r(readMRCFile, t.file(name));
         EXPECT_EQ(r.l, nullptr) << name;
         EXPECT_EQ(lastLine(r.out), msg) << name;
     }
@@ -353,7 +331,7 @@ TEST(MRCPixel, RecordedPixelSizeOrThePreferencesAndRoundTrip) {
     const std::string o = t.file("o.mrcs");
     for (auto& [d, stack, sizes, xlen, pixres] : written) {
         int ok = stack ? writeMRCStack(stack, o.c_str(), 0) : d->writeMRCData(o.c_str(), 0);
-        ReadList back(o);
+        ReadSets back(readMRCFile, o);
         ASSERT_TRUE(ok && back.l) << back.out;
         MRCheader h = headerOf(o);
         EXPECT_EQ(std::vector<int>({h.nx, h.ny, h.nz, h.mx, h.my, h.mz}), sizes);
@@ -364,8 +342,18 @@ TEST(MRCPixel, RecordedPixelSizeOrThePreferencesAndRoundTrip) {
     EXPECT_EQ(s.MRCHed(), nullptr);  // the stack writer leaves the data sets as they are
 }
 
-TEST(MRCWrite, StandardBytesRmsAndShortModes) {
+TEST(MRCWrite, FailedSaveStandardBytesRmsAndShortModes) {
     TempDir t;
+    // A failed save keeps the old file and leaves nothing behind.
+    std::string keep = t.file("keep.mrc");
+    spit(keep, "old contents");
+    MRCData d;
+    makeReal(d, 256, 256, [](int, int) { return 2.0f; });
+    EXPECT_EQ(capturedOnFullDisk(10000, [&] { EXPECT_EQ(d.writeMRCData(keep.c_str(), 0), 0); }), "Cannot write file\n");
+    EXPECT_EQ(slurp(keep), "old contents");
+    EXPECT_EQ(dirEntries(t.path).size(), 1u);
+    EXPECT_EQ(captured([&] { EXPECT_EQ(d.writeMRCData(t.file("no/such/dir.mrc").c_str(), 0), 0); }),
+              "Cannot open file for writing\n");
     // Values far from zero with a small spread, as micrographs in counts are.
     std::vector<float> v(31 * 20);
     for (size_t i = 0; i < v.size(); i++) v[i] = 3000.0f + 0.37f * (float)((i * 7919) % 101);

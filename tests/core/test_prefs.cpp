@@ -48,7 +48,7 @@ TEST(Prefs, DefaultsAreStoredByNumericAccessorsOnly) {
     EXPECT_EQ(getenvid("text", 5), 0);
 }
 
-TEST(Prefs, LongValuesManyEntriesAndNewlinesRoundTrip) {
+TEST(Prefs, LongValuesManyEntriesNewlinesAndFailedSaves) {
     TempDir t;
     std::string longval(10000, 'x');
     spit(t.file(".tvenv"), "before\t1\nlong\t" + longval + "\tnot\tan entry\nafter\t2\nlast\tno newline");
@@ -70,10 +70,7 @@ TEST(Prefs, LongValuesManyEntriesAndNewlinesRoundTrip) {
     for (int i = 0; i < 120; i++) EXPECT_EQ(getenvi(("key" + std::to_string(i)).c_str()), i);
     EXPECT_EQ(std::string(getenv2("mid")), v300);
     EXPECT_STREQ(getenv2("dir"), "/a b\tc");
-}
-
-TEST(Prefs, FailedSaveKeepsTheOldFileAndSaveDataWritesCurves) {
-    TempDir t;
+    // A failed save keeps the old file.
     spit(t.file(".tvenv"), "keep\t1\n");
     setenv2("x", std::string(5000, 'v').c_str());
     std::string out = capturedOnFullDisk(1000, [] { EXPECT_EQ(saveenv2(), 0); });

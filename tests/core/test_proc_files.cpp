@@ -18,6 +18,7 @@ int tarvikProc(const std::string& args, std::string* out = nullptr) {
 int convert(const std::string& from, const std::string& to, const std::string& extra = "") {
     return tarvikProc("convert " + q(from) + " " + q(to) + extra);
 }
+// Every image of a file, as the tool reads it.
 struct Read : ReadSets {
     explicit Read(const std::string& f) : ReadSets(readAnyFile, f) {}
 };
@@ -72,7 +73,7 @@ TEST(ProcFormats, FormatsByNameAndContentAndConvertThroughEveryFormat) {
     EXPECT_TRUE(scaled.d.Max() >= 4094 && scaled.d.Max() <= 4095) << scaled.d.Max();
 }
 
-TEST(ProcFormats, BoxesCutsEveryBoxOfTheDatabase) {
+TEST(ProcFormats, BoxesCutsEveryBoxAndParticleStacksInInfoAndConvert) {
     TempDir t;
     MRCData m;
     auto v = [](int x, int y) { return (float)(y * 100 + x); };
@@ -93,16 +94,13 @@ TEST(ProcFormats, BoxesCutsEveryBoxOfTheDatabase) {
     EXPECT_EQ(0, mismatches(b[0], 4, 21, [&](int x, int y) { return v(28 + x, 20 + y); }));
     // A box over the edge is moved inside the image.
     EXPECT_EQ(0, mismatches(c[0], 16, 16, [&](int x, int y) { return v(84 + x, 64 + y); }));
-}
-
-TEST(ProcFormats, ParticleStacksInInfoAndConvert) {
-    TempDir t;
+    // Particle stacks in info and convert.
     const std::string stack = dataFile("mrc/particles_24x20x5.mrcs");
-    std::string out, want, got;
-    ASSERT_EQ(0, tarvikProc("info " + q(stack), &out));
+    std::string info, want, got;
+    ASSERT_EQ(0, tarvikProc("info " + q(stack), &info));
     for (int i = 0; i < 5; i++) want += stack + "[" + std::to_string(i) + "]  24x20  real";
-    for (size_t b = 0, e; (e = out.find('\n', b)) != std::string::npos; b = e + 1)
-        got += out.substr(b, out.find("  Min", b) - b);  // each line up to its statistics
+    for (size_t b = 0, e; (e = info.find('\n', b)) != std::string::npos; b = e + 1)
+        got += info.substr(b, info.find("  Min", b) - b);  // each line up to its statistics
     EXPECT_EQ(want, got);
     ASSERT_EQ(0, convert(stack, t.file("s3.mrc"), " --index 3"));
     ASSERT_EQ(0, convert(stack, t.file("copy.mrcs")));
@@ -147,7 +145,7 @@ TEST(ProcFormats, MrcfileAcceptsWhatIsWrittenAndReadsItsPixelSize) {
     EXPECT_EQ("1 1.7000 0 30\n1 2.2500 0 48\n1 8.3333 0 48\n1 1.3400 1 5\n", out);
 }
 
-TEST(ProcFiles, InfoLinesAndJsonAndOnlyTheResultUnlessVerbose) {
+TEST(ProcFiles, InfoAndConvertSucceedQuietlyOrFailWithTheReadersMessage) {
     TempDir t;  // an empty HOME: no preference file
     std::string in = dataFile("mrc/mode2_le.mrc"), err = t.file("err"), out;
     ASSERT_EQ(tarvikProc("info " + q(in) + " 2>" + q(err), &out), 0);
@@ -172,11 +170,8 @@ TEST(ProcFiles, InfoLinesAndJsonAndOnlyTheResultUnlessVerbose) {
         EXPECT_NE(first.find("\"" + std::string(k) + "\": "), std::string::npos) << k;
     EXPECT_NE(second.find("\"complex\": true"), std::string::npos);
     EXPECT_EQ(first.back(), '}');
-}
-
-TEST(ProcFiles, FailuresExitNonZeroWithTheReadersMessageAndNoOutput) {
-    TempDir t;
-    std::string out, err = t.file("err"), o = t.file("o.mrc");
+    // Failures exit non-zero with the reader's message and leave no output.
+    std::string o = t.file("o.mrc");
     EXPECT_NE(tarvikProc("convert " + q(dataFile("mrc/mode6_le.mrc")) + " " + q(o) + " 2>" + q(err)), 0);
     EXPECT_NE(slurp(err).find("Bad MRC file\n"), std::string::npos);
     EXPECT_NE(slurp(err).find("tarvik-proc: cannot read"), std::string::npos);

@@ -64,7 +64,7 @@ TEST(UsrFn, SetCleansTextsRecordsRoundTripAndLongLinesSplit) {
     EXPECT_EQ(0, b.getftype());  // code line missing: codes stay 0
 }
 
-TEST(UsrFn, DefinitionFilesAndMenuText) {
+TEST(UsrFn, DefinitionFilesAndCommandLines) {
     TempDir t;  // HOME
     List l;
     EXPECT_EQ(0, umenu_read(&l));
@@ -85,9 +85,7 @@ TEST(UsrFn, DefinitionFilesAndMenuText) {
     umenu_read(&l);
     EXPECT_EQ(2, l.count());
     umenu_clear(&l);
-}
-
-TEST(UsrFn, CommandLines) {
+    // Command lines: the file names are quoted for the shell, the user's texts are not.
     UsrFn u;
     // The file names are quoted for the shell; the user's texts are not.
     const std::string T = "/tmp/a b'c", q = "'/tmp/a b'\\''c'", qo = "'/tmp/a b'\\''c.out'";
