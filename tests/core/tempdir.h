@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "core/prefs.h"
@@ -13,26 +14,19 @@
 class TempDir {
 public:
     explicit TempDir(bool enter = false) {
-        char tmpl[] = "/tmp/tarvik-test-XXXXXX";
+        char tmpl[] = "/tmp/tarvik-test-XXXXXX", cwd[4096];
         path = mkdtemp(tmpl);
         const char* h = getenv("HOME");
         oldHome = h ? h : "";
         setenv("HOME", path.c_str(), 1);
         clearenv2();
-        if (enter) {
-            char buf[4096];
-            oldCwd = getcwd(buf, sizeof buf) ? buf : "/";
-            if (chdir(path.c_str()) != 0) oldCwd.clear();
-        }
+        if (enter && getcwd(cwd, sizeof cwd) && chdir(path.c_str()) == 0) oldCwd = cwd;
     }
     ~TempDir() {
-        if (!oldCwd.empty() && chdir(oldCwd.c_str()) != 0) {
-        }
+        if (!oldCwd.empty() && chdir(oldCwd.c_str()) != 0) perror(oldCwd.c_str());
         setenv("HOME", oldHome.c_str(), 1);
         clearenv2();
-        std::string cmd = "rm -rf '" + path + "'";
-        if (system(cmd.c_str())) {
-        }
+        if (system(("rm -rf '" + path + "'").c_str()) != 0) perror(path.c_str());
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
