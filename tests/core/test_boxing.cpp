@@ -1,30 +1,14 @@
 // Boxes: cutting at the edges, filament sampling, moved boxes, the rigid
 // re-alignment, copying with correlation, 16-bit box databases, pick files.
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
+#include <array>
 
-#include "core/MRCData.h"
 #include "core/boxcut.h"
 #include "core/boxops.h"
-#include "core/fileutil.h"
 #include "core/picks.h"
-#include "tests/core/testutil.h"
+#include "tests/core/numeric_testutil.h"
 
 namespace {
-
-std::unique_ptr<MRCData> image(int nx, int ny, float (*f)(int, int)) {
-    std::vector<float> v((size_t)nx * ny);
-    for (int y = 0; y < ny; y++)
-        for (int x = 0; x < nx; x++) v[(size_t)y * nx + x] = f(x, y);
-    auto d = std::make_unique<MRCData>();
-    d->setRealData(v.data(), nx, ny, 1);
-    return d;
-}
 
 // Noise defined on every integer point, so a shifted copy has content
 // beyond the original's edges.
@@ -34,58 +18,52 @@ float noise(int x, int y) {
     return (float)((h >> 8) & 1023) / 1023.0f;
 }
 
-template <class F>
-std::string printed(F f) {
-    StdoutCapture c;
-    f();
-    return c.take();
+// Adds boxes {x, y, width, height, filament width}.
+void addBoxes(MRCData* d, std::initializer_list<std::array<int, 5>> boxes) {
+    for (auto& b : boxes) d->addBox(b[0], b[1], b[2], b[3], "b", b[4]);
+}
+
+std::vector<int> where(const BoxRecord& b) {
+    return {b.x, b.y};
 }
 
 }  // namespace
 
 TEST(BoxCut, RectanglesAtEveryEdgeStayInsideAndCopyTheSource) {
-    MRCData d;
-    {
-        std::vector<float> v(37 * 23);
-        for (size_t i = 0; i < v.size(); i++) v[i] = (float)i;
-        d.setRealData(v.data(), 37, 23, 1);
-    }
-    struct Case {
-        int x0, y0, w, h, ex, ey;  // asked corner and size; corner cut (-1: refused)
-    } cases[] = {
+    Data d = fnData(37, 23, [](int x, int y) { return (float)(y * 37 + x); });
+    // Asked corner and size; corner cut (-1: refused).
+    const std::array<int, 6> cases[] = {
         {-5, 3, 8, 6, 0, 3},    {33, 3, 8, 6, 29, 3}, {4, -9, 8, 6, 4, 0},   {4, 20, 8, 7, 4, 16},
         {40, 30, 9, 5, 28, 18}, {0, 0, 37, 23, 0, 0}, {0, 0, 38, 5, -1, -1}, {0, 0, 5, 24, -1, -1},
     };
-    for (const Case& c : cases) {
-        std::vector<float> out((size_t)c.w * c.h, -1);
-        int x = c.x0, y = c.y0;
-        const int fits = fitBox(&x, &y, c.w, c.h, 37, 23);
-        EXPECT_EQ(cutRect(&d, out.data(), c.x0, c.y0, c.w, c.h), fits) << c.x0 << "," << c.y0;
-        if (c.ex < 0) {
+    for (auto [x0, y0, w, h, ex, ey] : cases) {
+        std::vector<float> out((size_t)w * h, -1);
+        int x = x0, y = y0;
+        const int fits = fitBox(&x, &y, w, h, 37, 23);
+        EXPECT_EQ(cutRect(d.get(), out.data(), x0, y0, w, h), fits) << x0 << "," << y0;
+        if (ex < 0) {
             EXPECT_EQ(fits, 0);
             continue;
         }
-        EXPECT_EQ(x, c.ex);
-        EXPECT_EQ(y, c.ey);
-        for (int r = 0; r < c.h; r++)
-            for (int k = 0; k < c.w; k++) ASSERT_EQ(out[r * c.w + k], (float)((c.ey + r) * 37 + c.ex + k));
+        EXPECT_EQ(std::vector<int>({x, y}), std::vector<int>({ex, ey}));
+        for (int r = 0; r < h; r++)
+            for (int k = 0; k < w; k++) ASSERT_EQ(out[r * w + k], (float)((ey + r) * 37 + ex + k));
     }
 }
 
 TEST(BoxCut, FilamentSamplesALinearImageExactlyAndTheMeanOutside) {
     // Bilinear interpolation reproduces a plane: the oracle is the plane itself.
-    auto img = image(90, 70, [](int x, int y) { return 3.0f * x + 7.0f * y; });
-    MRCData& d = *img;
+    Data d = fnData(90, 70, [](int x, int y) { return 3.0f * x + 7.0f * y; });
     const int W = 9, L = 100;
     std::vector<float> out(W * L);
-    ASSERT_EQ(cutFilament(&d, out.data(), 10, 5, 40, 45, W, L), 1);  // direction (0.6, 0.8)
+    ASSERT_EQ(cutFilament(d.get(), out.data(), 10, 5, 40, 45, W, L), 1);  // direction (0.6, 0.8)
     int inside = 0, outside = 0;
     for (int j = 0; j < L; j++)
         for (int i = 0; i < W; i++) {
             const double a = std::atan2(40.0, 30.0), u = i - W / 2;
             const double px = 10 + u * std::sin(a) + j * std::cos(a), py = 5 - u * std::cos(a) + j * std::sin(a);
             const bool in = px >= 0 && px < 89 && py >= 0 && py < 69;
-            const double want = in ? 3 * px + 7 * py : d.Mean();
+            const double want = in ? 3 * px + 7 * py : d->Mean();
             EXPECT_NEAR(out[j * W + i], want, 2e-3) << i << "," << j;
             (in ? inside : outside)++;
         }
@@ -94,151 +72,127 @@ TEST(BoxCut, FilamentSamplesALinearImageExactlyAndTheMeanOutside) {
     EXPECT_EQ(filamentLength(100, 100, 100, 300), 201);
     int x1 = 100, y1 = 300;
     filamentEnd(100, 100, &x1, &y1, 100);
-    EXPECT_EQ(x1, 100);
-    EXPECT_EQ(y1, 199);
-    EXPECT_EQ(cutFilament(&d, out.data(), 0, 0, 5, 5, 0, 10), 0);
+    EXPECT_EQ(std::vector<int>({x1, y1}), std::vector<int>({100, 199}));
+    EXPECT_EQ(cutFilament(d.get(), out.data(), 0, 0, 5, 5, 0, 10), 0);
 }
 
 TEST(Boxes, MovedByEitherCentreAndPickedWhereTheyStand) {
     MRCData d;
-    d.addBox(10, 10, 100, 100, "a", 0);
-    d.addBox(50, 50, 30, 30, "b", 0);
-    d.addBox(20, 200, 60, 300, "f", 8);  // filament (20,200)-(60,300)
+    addBoxes(&d, {{10, 10, 100, 100, 0}, {50, 50, 30, 30, 0}, {20, 200, 60, 300, 8}});  // filament (20,200)-(60,300)
     BoxRecord* b = d.Boxes();
     int x, y;
     b[1].newx = 140;  // only x moved: still a moved box, y where it was
     EXPECT_TRUE(boxMoved(b[1]));
     boxCorner(b[1], &x, &y);
-    EXPECT_EQ(x, 125);
-    EXPECT_EQ(y, 50);
-    b[1].newx = -1;
-    b[1].newy = 0;
+    EXPECT_EQ(std::vector<int>({x, y}), std::vector<int>({125, 50}));
+    b[1].newx = -1, b[1].newy = 0;
     EXPECT_TRUE(boxMoved(b[1]));
     b[1].newy = -1;
     EXPECT_FALSE(boxMoved(b[1]));
     // Overlapping: picking takes the narrower, deleting the first in the list.
-    EXPECT_EQ(pickBox(&d, 60, 60), 1);
-    EXPECT_EQ(firstBoxAt(&d, 60, 60), 0);
-    EXPECT_EQ(pickBox(&d, 10, 60), -1);  // edges are outside
-    b[1].newx = 200;
-    b[1].newy = 200;
-    EXPECT_EQ(pickBox(&d, 60, 60), 0);
-    EXPECT_EQ(pickBox(&d, 210, 190), 1);
-    // A filament can be hit (for deleting) but not picked (for moving).
-    EXPECT_EQ(firstBoxAt(&d, 40, 250), 2);
-    EXPECT_EQ(pickBox(&d, 40, 250), -1);
+    // Edges are outside.
+    EXPECT_EQ(std::vector<int>({pickBox(&d, 60, 60), firstBoxAt(&d, 60, 60), pickBox(&d, 10, 60)}),
+              std::vector<int>({1, 0, -1}));
+    // Moved boxes are picked where they stand; a filament can be hit (for
+    // deleting) but not picked (for moving).
+    b[1].newx = b[1].newy = 200;
+    EXPECT_EQ(
+        std::vector<int>({pickBox(&d, 60, 60), pickBox(&d, 210, 190), firstBoxAt(&d, 40, 250), pickBox(&d, 40, 250)}),
+        std::vector<int>({0, 1, 2, -1}));
     makeMovedPermanent(&d);
-    EXPECT_EQ(b[1].x, 185);
-    EXPECT_EQ(b[1].y, 185);
+    EXPECT_EQ(where(b[1]), std::vector<int>({185, 185}));
     EXPECT_FALSE(boxMoved(b[1]));
 }
 
 TEST(Boxes, AlignAllToNewShiftsAndRotatesTheWholeSet) {
     {  // one moved box: its displacement, truncated, moves every box; no rotation
         MRCData d;
-        d.addBox(100, 100, 40, 40, "a", 0);
-        d.addBox(300, 50, 40, 40, "b", 0);
-        d.Boxes()[0].newx = 127;  // corner 107: moved by +7, -3
-        d.Boxes()[0].newy = 117;
-        std::string out = printed([&] { EXPECT_EQ(alignAllToNew(&d), 1); });
+        addBoxes(&d, {{100, 100, 40, 40, 0}, {300, 50, 40, 40, 0}});
+        d.Boxes()[0].newx = 127, d.Boxes()[0].newy = 117;  // corner 107: moved by +7, -3
+        std::string out = captured([&] { EXPECT_EQ(alignAllToNew(&d), 1); });
         EXPECT_EQ(out, "Mean shift -7.000000,3.000000\nRotate 0.000000\nMean shift 0.000000,0.000000\n");
-        EXPECT_EQ(d.Boxes()[1].x, 307);
-        EXPECT_EQ(d.Boxes()[1].y, 47);
+        EXPECT_EQ(where(d.Boxes()[1]), std::vector<int>({307, 47}));
         EXPECT_FALSE(boxMoved(d.Boxes()[0]));
     }
     {  // two boxes turned by 10 degrees about their centre turn every box with them
        // (box a crosses the -x axis seen from the centre: its angle jumps by 2 pi)
         MRCData d;
-        d.addBox(100, 100, 40, 40, "a", 0);
-        d.addBox(300, 100, 40, 40, "b", 0);
-        d.addBox(200, 250, 40, 40, "c", 0);
-        d.addBox(150, 40, 40, 40, "d", 0);
+        addBoxes(&d, {{100, 100, 40, 40, 0}, {300, 100, 40, 40, 0}, {200, 250, 40, 40, 0}, {150, 40, 40, 40, 0}});
         const double t = 10 * M_PI / 180, c = std::cos(t), s = std::sin(t);
-        auto turn = [&](double x, double y, double* ox, double* oy) {
-            *ox = 200 + (x - 200) * c - (y - 100) * s;
-            *oy = 100 + (x - 200) * s + (y - 100) * c;
+        auto turn = [&](double x, double y) {
+            return std::make_pair(200 + (x - 200) * c - (y - 100) * s, 100 + (x - 200) * s + (y - 100) * c);
         };
         for (int i = 0; i < 2; i++) {
-            double nx, ny;
-            turn(d.Boxes()[i].x, d.Boxes()[i].y, &nx, &ny);
-            d.Boxes()[i].newx = (int)std::lround(nx) + 20;
-            d.Boxes()[i].newy = (int)std::lround(ny) + 20;
+            auto n = turn(d.Boxes()[i].x, d.Boxes()[i].y);
+            d.Boxes()[i].newx = (int)std::lround(n.first) + 20, d.Boxes()[i].newy = (int)std::lround(n.second) + 20;
         }
-        std::string out = printed([&] { alignAllToNew(&d); });
+        std::string out = captured([&] { alignAllToNew(&d); });
         float sx, sy, rot;
         ASSERT_EQ(std::sscanf(out.c_str(), "Mean shift %f,%f\nRotate %f", &sx, &sy, &rot), 3) << out;
-        EXPECT_NEAR(sx, 0, 0.6);
-        EXPECT_NEAR(sy, 0, 0.6);
+        EXPECT_LT(std::max(std::fabs(sx), std::fabs(sy)), 0.6);
         EXPECT_NEAR(rot, 10, 0.5);
         const int orig[4][2] = {{100, 100}, {300, 100}, {200, 250}, {150, 40}};
         for (int i = 0; i < 4; i++) {
-            double ex, ey;
-            turn(orig[i][0], orig[i][1], &ex, &ey);
-            EXPECT_NEAR(d.Boxes()[i].x, ex, 2) << i;
-            EXPECT_NEAR(d.Boxes()[i].y, ey, 2) << i;
+            auto e = turn(orig[i][0], orig[i][1]);
+            EXPECT_LT(std::max(std::fabs(d.Boxes()[i].x - e.first), std::fabs(d.Boxes()[i].y - e.second)), 2) << i;
             EXPECT_FALSE(boxMoved(d.Boxes()[i]));
         }
     }
     MRCData none;
     none.addBox(1, 2, 3, 4, "x", 0);
-    EXPECT_EQ(printed([&] { EXPECT_EQ(alignAllToNew(&none), 0); }), "None of the boxes moved. Nothing to do.\n");
+    EXPECT_EQ(captured([&] { EXPECT_EQ(alignAllToNew(&none), 0); }), "None of the boxes moved. Nothing to do.\n");
 }
 
 // G holds F's field moved by (+9, -5), and around one particle by (+12, -3):
 // the copies must land on the same particles in G.
 TEST(Boxes, CopyWithAlignFindsTheShiftWithItsSign) {
-    auto fimg = image(640, 600, noise);
-    auto gimg = image(640, 600, [](int x, int y) {
+    Data F = fnData(640, 600, noise);
+    Data G = fnData(640, 600, [](int x, int y) {
         const bool patch = x >= 180 && x < 300 && y >= 270 && y < 380;
         return patch ? noise(x - 12, y + 3) : noise(x - 9, y + 5);
     });
-    MRCData &F = *fimg, &G = *gimg;
-    F.addBox(100, 400, 64, 64, "a", 0);
-    F.addBox(200, 300, 64, 64, "b", 0);  // the locally moved particle
-    F.addBox(580, 100, 64, 64, "c", 0);  // moved out of G's right edge
-    F.addBox(40, 80, 400, 64, "d", 0);   // wider than 308: correlated in 308 x 308
-    F.addBox(50, 50, 80, 90, "f", 12);   // a filament is not copied
-    std::string out = printed([&] { EXPECT_EQ(copyBoxesWithAlign(&F, {&G}), 3); });
+    // b: the locally moved particle; c: moved out of G's right edge; d: wider
+    // than 308, correlated in 308 x 308; f: a filament is not copied.
+    addBoxes(F.get(), {{100, 400, 64, 64, 0}, {200, 300, 64, 64, 0}, {580, 100, 64, 64, 0}});
+    addBoxes(F.get(), {{40, 80, 400, 64, 0}, {50, 50, 80, 90, 12}});
+    std::string out = captured([&] { EXPECT_EQ(copyBoxesWithAlign(F.get(), {G.get()}), 3); });
     EXPECT_EQ(out.rfind("Data set 1 shifted -9,5\n", 0), 0u) << out;
     EXPECT_NE(out.find("Box 3 lies outside data set 1: not copied\n"), std::string::npos);
     EXPECT_NE(out.find("1.000000,"), std::string::npos);
-    ASSERT_EQ(G.nBoxes(), 3);
+    ASSERT_EQ(G->nBoxes(), 3);
     const int want[3][4] = {{109, 395, 64, 64}, {212, 297, 64, 64}, {49, 75, 400, 64}};
     for (int i = 0; i < 3; i++) {
-        const BoxRecord& b = G.Boxes()[i];
+        const BoxRecord& b = G->Boxes()[i];
         EXPECT_EQ((std::vector<int>{b.x, b.y, b.xsize, b.ysize}), std::vector<int>(want[i], want[i] + 4)) << i;
         EXPECT_STREQ(b.name, "Test");
     }
-    EXPECT_EQ(copyBoxesWithAlign(image(512, 700, noise).get(), {&G}), -1);
-    EXPECT_EQ(foldShift(280, 560), 280);
-    EXPECT_EQ(foldShift(281, 560), -279);
+    EXPECT_EQ(copyBoxesWithAlign(fnData(512, 700, noise).get(), {G.get()}), -1);
+    EXPECT_EQ(std::vector<int>({foldShift(280, 560), foldShift(281, 560)}), std::vector<int>({280, -279}));
 }
 
 TEST(BoxDB, CoordinatesBeyondSixteenBitsAreRefusedNotWrapped) {
-    TempDir t;
-    const std::string f = t.file("b.db");
+    TempDir t(true);
+    const std::string f = "b.db";
     spit(f, "old");
     MRCData d;
     d.addBox(10, 20, 64, 64, "a_001.img", 0);
     d.addBox(40000, 5, 64, 64, "a_002.img", 0);
     EXPECT_EQ(d.Boxes()[1].x, 40000);  // held whole in memory
-    std::string out = printed([&] { EXPECT_EQ(d.saveBoxDB(f.c_str()), 0); });
+    std::string out = captured([&] { EXPECT_EQ(d.saveBoxDB(f.c_str()), 0); });
     EXPECT_EQ(out, "Box 2 (40000,5 64x64) does not fit in a box database file\n");
     EXPECT_EQ(slurp(f), "old");
     d.Boxes()[1].x = -32768;
-    printed([&] { EXPECT_EQ(d.saveBoxDB(f.c_str()), 1); });
+    captured([&] { EXPECT_EQ(d.saveBoxDB(f.c_str()), 1); });
     EXPECT_NE(slurp(f).find("\n-32768 5 64 64 0 0 0 0 0 0 2 a_002.img\n"), std::string::npos);
 }
 
 // ------------------------------------------------------------------ pick files
 
 TEST(Picks, StarReaderFindsColumnsByNameAndRefusesMalformedLines) {
-    TempDir t;
-    const std::string f = t.file("p.star");
-    struct Case {
-        const char* text;
-        const char* result;  // "x,y;..." of the corners (box 10 x 6), or the message after "FILE"
-    } cases[] = {
+    TempDir t(true);
+    const std::string f = "p.star";
+    // Text, and "x,y;..." of the corners (box 10 x 6) or the message after "FILE".
+    const std::pair<const char*, const char*> cases[] = {
         {"data_\nloop_\n_rlnCoordinateX #1\n_rlnCoordinateY #2\n 100.0 200.0\n", "95,197;"},
         // other blocks, columns, comments, blank lines, quoted values, a named block
         {"# made elsewhere\ndata_optics\n_rlnImageSize 64\n\ndata_mic\n\nloop_\n_rlnClassNumber #1\n"
@@ -256,18 +210,18 @@ TEST(Picks, StarReaderFindsColumnsByNameAndRefusesMalformedLines) {
         {"data_\nloop_\n_rlnCoordinateX\n_rlnAngleRot\n1 2\n", ": no loop with _rlnCoordinateX and _rlnCoordinateY"},
         {"", ": no loop with _rlnCoordinateX and _rlnCoordinateY"},
     };
-    for (const Case& c : cases) {
-        spit(f, c.text);
+    for (auto [text, result] : cases) {
+        spit(f, text);
         std::vector<Pick> p;
         int ok = 0;
-        std::string out = printed([&] { ok = readStarPicks(f.c_str(), 10, 6, &p); });
+        std::string out = captured([&] { ok = readStarPicks(f.c_str(), 10, 6, &p); });
         std::string got;
         for (const Pick& q : p) got += std::to_string(q.x) + "," + std::to_string(q.y) + ";";
         if (ok) {
-            EXPECT_EQ(got, c.result) << c.text;
+            EXPECT_EQ(got, result) << text;
             for (const Pick& q : p) EXPECT_EQ(q.w * 100 + q.h, 1006);
         } else {
-            EXPECT_EQ(out, f + c.result + "\n") << c.text;
+            EXPECT_EQ(out, f + result + "\n") << text;
         }
     }
     // Hostile sizes: a line past the bound, binary, thousands of columns.
@@ -277,65 +231,56 @@ TEST(Picks, StarReaderFindsColumnsByNameAndRefusesMalformedLines) {
          {std::string("data_\n") + std::string(9000, 'x') + "\n", std::string("data_\nloop_\n\0\n", 14), many}) {
         spit(f, text);
         std::vector<Pick> p;
-        std::string out = printed([&] { EXPECT_EQ(readStarPicks(f.c_str(), 10, 6, &p), 0); });
+        std::string out = captured([&] { EXPECT_EQ(readStarPicks(f.c_str(), 10, 6, &p), 0); });
         EXPECT_EQ(out.rfind(f + " line ", 0), 0u) << out;
     }
 }
 
 TEST(Picks, ExportedFilesReadBackAndRelionReadsTheStarFile) {
-    TempDir t;
+    TempDir t(true);
     MRCData d;
     d.setFile("mic.mrc");
-    d.addBox(10, 20, 64, 48, "a", 0);
-    d.addBox(-3, 500, 64, 48, "b", 0);
-    d.addBox(1, 1, 80, 90, "f", 12);
+    addBoxes(&d, {{10, 20, 64, 48, 0}, {-3, 500, 64, 48, 0}, {1, 1, 80, 90, 12}});
     for (const char* ext : {".star", ".box"}) {
-        const std::string f = t.file(std::string("p") + ext);
+        const std::string f = std::string("p") + ext;
         int left = -1;
-        printed([&] { EXPECT_EQ(exportPicks(&d, f.c_str(), &left), 2); });
+        captured([&] { EXPECT_EQ(exportPicks(&d, f.c_str(), &left), 2); });
         EXPECT_EQ(left, 1);
         MRCData e;
         e.setFile("other.mrc");
-        printed([&] { EXPECT_EQ(importPicks(&e, f.c_str(), 64, 48), 2); });
+        captured([&] { EXPECT_EQ(importPicks(&e, f.c_str(), 64, 48), 2); });
         ASSERT_EQ(e.nBoxes(), 2);
         for (int i = 0; i < 2; i++) {
-            EXPECT_EQ(e.Boxes()[i].x, d.Boxes()[i].x) << ext;
-            EXPECT_EQ(e.Boxes()[i].y, d.Boxes()[i].y) << ext;
-            EXPECT_EQ(e.Boxes()[i].xsize * 1000 + e.Boxes()[i].ysize, 64048) << ext;
+            const BoxRecord &b = e.Boxes()[i], &o = d.Boxes()[i];
+            EXPECT_EQ(std::vector<int>({b.x, b.y, b.xsize, b.ysize}), std::vector<int>({o.x, o.y, 64, 48})) << ext;
         }
         EXPECT_STREQ(e.Boxes()[1].name, "other_002.img");
     }
-    EXPECT_EQ(slurp(t.file("p.box")), "10\t20\t64\t48\n-3\t500\t64\t48\n");
-    spit(t.file("bad.box"), "1 2 3 4\n\n5\t6\t7\n");
+    EXPECT_EQ(slurp("p.box"), "10\t20\t64\t48\n-3\t500\t64\t48\n");
+    spit("bad.box", "1 2 3 4\n\n5\t6\t7\n");
     std::vector<Pick> p;
-    std::string bad = t.file("bad.box");
-    EXPECT_EQ(printed([&] { readBoxPicks(bad.c_str(), &p); }), bad + " line 3: expected x, y, width and height\n");
+    EXPECT_EQ(captured([&] { readBoxPicks("bad.box", &p); }), "bad.box line 3: expected x, y, width and height\n");
     if (runCommand("command -v relion_star_printtable >/dev/null") != 0)
         GTEST_SKIP() << "relion_star_printtable is not installed";
     std::string listed;
-    ASSERT_EQ(
-        runCommand("relion_star_printtable '" + t.file("p.star") + "' data_ rlnCoordinateX rlnCoordinateY", &listed),
-        0);
+    ASSERT_EQ(runCommand("relion_star_printtable p.star data_ rlnCoordinateX rlnCoordinateY", &listed), 0);
     EXPECT_EQ(listed, "42.000000 44.000000\n29.000000 524.000000\n");
 }
 
 TEST(Picks, ProcConvertsBetweenTheThreeFormats) {
-    TempDir t;
-    auto proc = [&](const std::string& args, std::string* out = nullptr) {
-        return runCommand(std::string("'") + TARVIK_PROC + "' picks " + args + " 2>" + t.file("err"), out);
-    };
-    spit(t.file("in.star"), "data_\nloop_\n_rlnCoordinateX\n_rlnCoordinateY\n100 200\n40 40\n");
+    TempDir t(true);
+    spit("in.star", "data_\nloop_\n_rlnCoordinateX\n_rlnCoordinateY\n100 200\n40 40\n");
+    spit("bad.star", "data_\nloop_\n_rlnCoordinateX\n_rlnCoordinateY\n1\n");
     std::string out;
-    EXPECT_EQ(proc(t.file("in.star") + " " + t.file("a.db") + " --size 64,32", &out), 0);
-    EXPECT_EQ(out, "2 boxes written to " + t.file("a.db") + "\n");
-    EXPECT_NE(slurp(t.file("a.db")).find("\n68 184 64 32 0 0 0 0 0 0 2 in.star_001.img\n8 24 64 32"),
-              std::string::npos);
-    EXPECT_EQ(proc(t.file("a.db") + " " + t.file("b.box") + " --size 20"), 0);  // re-sized about the centres
-    EXPECT_EQ(slurp(t.file("b.box")), "90\t190\t20\t20\n30\t30\t20\t20\n");
-    EXPECT_NE(proc(t.file("in.star") + " " + t.file("c.box")), 0);  // centres need a size
-    EXPECT_NE(slurp(t.file("err")).find("give the box size with --size"), std::string::npos);
-    spit(t.file("bad.star"), "data_\nloop_\n_rlnCoordinateX\n_rlnCoordinateY\n1\n");
-    EXPECT_NE(proc(t.file("bad.star") + " " + t.file("c.box") + " --size 8"), 0);
-    EXPECT_NE(slurp(t.file("err")).find("bad.star line 5: 1 values for 2 columns"), std::string::npos);
-    EXPECT_NE(access(t.file("c.box").c_str(), F_OK), 0);
+    // Boxes are named after the input file without its folder.
+    EXPECT_EQ(runProc(t.path, "picks '" + t.file("in.star") + "' a.db --size 64,32", &out), 0);
+    EXPECT_EQ(out, "2 boxes written to a.db\n");
+    EXPECT_NE(slurp("a.db").find("\n68 184 64 32 0 0 0 0 0 0 2 in.star_001.img\n8 24 64 32"), std::string::npos);
+    EXPECT_EQ(runProc(t.path, "picks a.db b.box --size 20"), 0);  // re-sized about the centres
+    EXPECT_EQ(slurp("b.box"), "90\t190\t20\t20\n30\t30\t20\t20\n");
+    EXPECT_NE(runProc(t.path, "picks in.star c.box"), 0);  // centres need a size
+    EXPECT_NE(slurp("stderr.txt").find("give the box size with --size"), std::string::npos);
+    EXPECT_NE(runProc(t.path, "picks bad.star c.box --size 8"), 0);
+    EXPECT_NE(slurp("stderr.txt").find("bad.star line 5: 1 values for 2 columns"), std::string::npos);
+    EXPECT_NE(access("c.box", F_OK), 0);
 }
