@@ -8,13 +8,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/MRCData.h"
 #include "fft/ifftsubs.h"
 
 struct SynthCtf {
@@ -29,6 +27,13 @@ struct SynthCtf {
     float texture = 0.5f;  // amplitude of the specimen's fine texture against its particles
     unsigned seed = 1;
 };
+
+// The top-left w by h pixels of an nx-wide image.
+inline std::vector<float> synth_crop(const std::vector<float>& v, int nx, int w, int h) {
+    std::vector<float> out((size_t)w * h);
+    for (int y = 0; y < h; y++) std::copy_n(&v[(size_t)y * nx], w, &out[(size_t)y * w]);
+    return out;
+}
 
 // Returns nx*ny pixels, row-major. Sizes must be valid transform sizes.
 inline std::vector<float> synth_micrograph(const SynthCtf& c) {
@@ -79,28 +84,15 @@ inline std::vector<float> synth_micrograph(const SynthCtf& c) {
     }
     dir = 1;
     todfft(a.data(), &ix, &iy, &dir);
-    std::vector<float> out((size_t)nx * ny);
-    for (int y = 0; y < ny; y++)
-        for (int x = 0; x < nx; x++) out[(size_t)y * nx + x] = 100 + 10 * a[(size_t)y * rowf + x];
-    return out;
+    for (float& v : a) v = 100 + 10 * v;
+    return synth_crop(a, rowf, nx, ny);
 }
 
-// A float MRC file (mode 2) recording the pixel size in its cell (0: none), with
-// the top-left w by h pixels of an nx-wide image; written here byte by byte.
+// A float MRC file (mode 2) of the top-left w by h pixels of an nx-wide image,
+// recording the pixel size (0: none; the header then says 1.0, which counts as none).
 inline bool synth_write_mrc(const std::string& path, const std::vector<float>& v, int nx, int w, int h, float pixel) {
-    unsigned char hd[1024] = {};
-    auto i32 = [&](int off, int32_t x) { std::memcpy(hd + off, &x, 4); };
-    auto f32 = [&](int off, float x) { std::memcpy(hd + off, &x, 4); };
-    i32(0, w), i32(4, h), i32(8, 1), i32(12, 2);
-    i32(28, pixel > 0 ? w : 0), i32(32, pixel > 0 ? h : 0), i32(36, pixel > 0 ? 1 : 0);
-    f32(40, pixel * w), f32(44, pixel * h), f32(48, pixel);
-    f32(52, 90), f32(56, 90), f32(60, 90);
-    i32(64, 1), i32(68, 2), i32(72, 3);
-    std::memcpy(hd + 208, "MAP ", 4);
-    hd[212] = 0x44, hd[213] = 0x44;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(hd, 1, 1024, f) == 1024;
-    for (int y = 0; y < h && ok; y++) ok = std::fwrite(&v[(size_t)y * nx], sizeof(float), w, f) == (size_t)w;
-    return std::fclose(f) == 0 && ok;
+    MRCData d;
+    d.setRealData(synth_crop(v, nx, w, h).data(), w, h, 1);
+    d.setPixres(pixel > 0 ? pixel : 1.0f);
+    return d.writeMRCData(path.c_str(), 0) == 1;
 }

@@ -3,76 +3,35 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <random>
-#include <string>
-#include <vector>
-
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/menus.h"
 #include "app/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"
-#include "core/fileutil.h"
 #include "core/hooks.h"
-#include "core/mmode.h"
 #include "core/prefs.h"
 #include "ctf/ctf_cmds.h"
 #include "ctf/livec.h"
-#include "ctf/merge.h"
 #include "display/datawin.h"
+#include "tests/core/ctf_synth.h"
 #include "tests/gui/shell_env.h"
 
 namespace {
-const double kPi = 3.14159265358979323846;
 const float kTruth = -1.5f, kPixres = 2.5f;
 const int kN = 512;
 
-// The transform of a micrograph: particle-like blobs on weak white noise,
-// through the model's CTF (7 % amplitude contrast, gaussian envelope of 10 A),
-// plus a smoothly falling noise background.
+// The transform of a synthetic micrograph at the workbench's 100 kV and Cs 5.6 mm,
+// the envelope that of a gaussian of 10 A (B = pi^2 10^2), normalised as Analyze does.
 MRCData* micrograph_fft(float defocus, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> gauss(0, 1);
-    std::uniform_real_distribution<float> uni(0, 1);
-    std::vector<float> img((size_t)kN * kN);
-    for (float& v : img) v = 0.3f * gauss(rng);
-    for (int b = 0; b < 300; b++) {
-        float cx = uni(rng) * kN, cy = uni(rng) * kN, sg = 2;
-        for (int y = (int)(cy - 4 * sg); y <= cy + 4 * sg; y++)
-            for (int x = (int)(cx - 4 * sg); x <= cx + 4 * sg; x++)
-                if (x >= 0 && y >= 0 && x < kN && y < kN)
-                    img[(size_t)y * kN + x] += std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * sg * sg));
-    }
+    SynthCtf s;
+    s.nx = s.ny = kN, s.pixel = kPixres, s.kv = 100, s.cs = 5.6f, s.defocus = -defocus, s.bfactor = 987, s.noise = 0.2f,
+    s.seed = seed;
     MRCData m;
-    m.setRealData(img.data(), kN, kN, 1);
+    m.setRealData(synth_micrograph(s).data(), kN, kN, 1);
     m.setPixres(kPixres);
-    m.setName("mic");
-    m.normalize();  // as Analyze does: the profile's level is then about 1
-    MRCData* F = m.doFFT(0);
-    std::vector<float> s(4096), c(4096);
-    const float ds = 0.3f / 4096;
-    for (int i = 0; i < 4096; i++) s[i] = i * ds;
-    float p[8] = {defocus, 10, -1, 0.07f, 0, 1, 0, 0.05f};
-    ctf_display_form(s.data(), 4096, p, ctf_context_prefs(1), true, nullptr, c.data(), nullptr, nullptr, nullptr);
-    float* a = F->getRealData();
-    for (int r = 0; r < kN; r++)
-        for (int h = 0; h <= kN / 2; h++) {
-            int k = r - kN / 2;
-            float sf = std::sqrt((float)(h * h + k * k)) / (kN * kPixres);
-            float ct = c[std::min(4095, (int)(sf / ds))];
-            float B = 0.8f * std::exp(-sf / 0.04f) + 0.5f * std::exp(-std::pow(3.1416f * sf * 3 / 2, 2));
-            float* q = a + (size_t)r * (kN + 2) + 2 * h;
-            float re = q[0] * std::cos(q[1]) * ct + B * gauss(rng) / std::sqrt(2.0f);
-            float im = q[0] * std::sin(q[1]) * ct + B * gauss(rng) / std::sqrt(2.0f);
-            q[0] = std::sqrt(re * re + im * im);
-            q[1] = std::atan2(im, re);
-        }
-    F->update();
-    return F;
+    m.normalize();
+    return m.doFFT(0);
 }
 
 void setSlider(FL_OBJECT* ob, double v) {
@@ -88,6 +47,16 @@ std::vector<float> overlay(int id) {
     return y;
 }
 
+// The model the window should show for its controls.
+std::vector<float> model() {
+    float p[8];
+    livec_params(p);
+    CtfInstrument in = livec_instrument();
+    std::vector<float> want(200);
+    ctf_display_form(lcs.x, 200, p, ctf_context_prefs(lcs.bgScale), true, &in, want.data(), nullptr, nullptr, nullptr);
+    return want;
+}
+
 // The transform shown in the view and the window opened by CTF mode; the
 // profile comes from a drag 3 % outside the true first zero (a defocus about
 // 6 % short of the truth), as a user would start.
@@ -95,16 +64,14 @@ MRCData* scene() {
     shell_reset();
     clearenv2();
     livec_close();  // a fresh window
-    MMode.mode = MOVE;
-    MMode.liveType = 0;
+    MMode.mode = MOVE, MMode.liveType = 0;
     MRCData* F = micrograph_fft(kTruth, 14);
     add_to_group({F});
     select_images({1});
     mm_Set(nullptr, CTF);
     EXPECT_TRUE(livec_is_open());
-    float lambda, Cs;
-    ctf_constants(&lambda, &Cs);
-    float r = ctf_first_zero(kTruth, lambda, Cs) * kN * kPixres * 1.03f;
+    const CtfContext c = ctf_context_prefs(1);
+    float r = ctf_first_zero(kTruth, c.lambda, c.Cs) * kN * kPixres * 1.03f;
     DataWin* v = current_view();
     fourier_ctf_mode(v, 0, 0, v->cellX / 2 + (int)std::lround(r), v->cellY / 2, EV_LEFT_DRAG, 0);
     setSlider(livec->ac, 7);
@@ -114,73 +81,73 @@ MRCData* scene() {
 }
 }  // namespace
 
-TEST(LiveCtf, FitFindsTheDefocusOfASyntheticMicrograph) {
+TEST(LiveCtf, FitFindsTheDefocusAndFixPhasesFlipsTheNegativeBands) {
     MRCData* F = scene();
     ASSERT_EQ(lcs.data, F);
     EXPECT_NEAR(lcs.defocus, kTruth, 0.1 * std::fabs(kTruth));
     EXPECT_NE(lcs.defocus, kTruth);
-    std::string out;
-    {
-        StdoutCapture cap;
-        fl_call_object_callback(livec->fitBtn);
-        out = cap.take();
-    }
-    EXPECT_EQ(out.rfind("fit ", 0), 0u) << out;
-    EXPECT_NE(out.find("\n1st used is "), std::string::npos) << out;
+    fl_call_object_callback(livec->fitBtn);
     EXPECT_NEAR(lcs.defocus, kTruth, 0.01 * std::fabs(kTruth));
     // The record follows the window; "Defocus:" and "Chi:" show the result.
     ASSERT_TRUE(F->hasPstate());
-    EXPECT_EQ(F->Pstate()->defocus, lcs.defocus);
-    EXPECT_EQ(F->Pstate()->markFreq, lcs.markFreq);
+    const LC_pstate rec = *F->Pstate();
+    EXPECT_EQ(rec.defocus, lcs.defocus);
+    EXPECT_EQ(rec.markFreq, lcs.markFreq);
     EXPECT_NEAR(std::atof(fl_get_input(livec->defocus)), lcs.defocus, 1e-3);
     EXPECT_NEAR(std::atof(fl_get_input(livec->chi)), livec_chi(), 1e-5 * livec_chi() + 1e-6);
     EXPECT_EQ(busy_depth(), 0);
+    // Fix Phases: pairs flip by pi exactly where the fitted CTF's sign is negative.
+    std::vector<float> before(F->getRealData(), F->getRealData() + (size_t)(kN + 2) * kN);
+    select_images({1});
+    menu_run("CTF", "Fix Phases");
+    EXPECT_TRUE(dlg_log().empty());
+    const CtfContext c = ctf_context_prefs(1);
+    const float* a = F->getRealData();
+    long wrong = 0, flipped = 0;
+    for (int r = 0; r < kN; r++)
+        for (int h = 0; h <= kN / 2; h++) {
+            int i = std::min(199, (int)((std::hypot(r - kN / 2, h) * lcs.freqStep - lcs.x[0]) / (lcs.x[1] - lcs.x[0])));
+            double t = ctf_term(lcs.x[i], rec.defocus, rec.ampContrast, c.lambda, c.Cs) * rec.ctfScale;
+            size_t o = (size_t)r * (kN + 2) + 2 * h + 1;
+            bool flip = a[o] != before[o];
+            flipped += flip;
+            wrong += (flip != (t < 0) && std::fabs(t) > 1e-3) ||
+                     (flip && std::fabs(std::fabs(a[o] - before[o]) - M_PI) > 1e-5);
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(flipped, kN * kN / 8);
 }
 
-TEST(LiveCtf, SlidersMoveTheModelCurveAndTheRecord) {
+TEST(LiveCtf, SlidersArrowsPlotDragMemoryAndSmoothing) {
     MRCData* F = scene();
     std::vector<float> before = overlay(kModelOverlay);
-    ASSERT_EQ(before.size(), 200u);
     setSlider(livec->gaussA, 1.7);
     setSlider(livec->expDk, 0.021);
-    std::vector<float> after = overlay(kModelOverlay);
-    float p[8];
-    livec_params(p);
-    EXPECT_FLOAT_EQ(p[4], 1.7f);
-    std::vector<float> want(200);
-    ctf_display_form(lcs.x, 200, p, ctf_context_prefs(lcs.bgScale), true, nullptr, want.data(), nullptr, nullptr, nullptr);
-    ASSERT_EQ(after.size(), 200u);
-    int moved = 0;
-    for (int i = 0; i < 200; i++) {
-        EXPECT_FLOAT_EQ(after[i], want[i]) << i;
-        moved += after[i] != before[i];
-    }
-    EXPECT_GT(moved, 150);
-    EXPECT_FLOAT_EQ(F->Pstate()->gaussAmp, 1.7f);
+    EXPECT_NE(overlay(kModelOverlay), before);
+    EXPECT_EQ(overlay(kModelOverlay), model());
     EXPECT_FLOAT_EQ(F->Pstate()->expDecay, 0.021f);
-    // ">" multiplies the defocus by 1.005; " FIT" off removes the model curve.
+    // ">" multiplies the defocus by 1.005.
     float d = lcs.defocus;
     fl_call_object_callback(livec->up);
     EXPECT_FLOAT_EQ(lcs.defocus, d * 1.005f);
-    fl_set_button(livec->fitOn, 0);
-    fl_call_object_callback(livec->fitOn);
-    EXPECT_EQ(fl_get_xyplot_numdata(livec->plot, kModelOverlay), 0);
-    // Smoothing changes the plot, never the profile.
-    std::vector<float> y(lcs.y, lcs.y + 200);
-    fl_set_counter_value(livec->smooth, 4);
-    fl_call_object_callback(livec->smooth);
-    EXPECT_EQ(lcs.smoothWidth, 4);
-    EXPECT_EQ(std::vector<float>(lcs.y, lcs.y + 200), y);
-}
-
-TEST(LiveCtf, MemoryStoreAndRecallRoundTripThroughTheFile) {
-    MRCData* F = scene();
+    // Dragging on the plot puts the first zero under the pointer; at or left of s = 0 nothing moves.
+    float sx, sy, wx, wy;
+    const CtfContext c = ctf_context_prefs(1);
+    fl_xyplot_w2s(livec->plot, 0.05, 0, &sx, &sy);
+    plotsel(livec->plot, FL_PUSH, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
+    plotsel(livec->plot, FL_MOUSE, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
+    fl_xyplot_s2w(livec->plot, (int)sx, (int)sy, &wx, &wy);
+    EXPECT_NEAR(ctf_first_zero(lcs.defocus, c.lambda, c.Cs), wx, 1e-4);
+    EXPECT_NEAR(lcs.markFreq, wx, 1e-4);
+    d = lcs.defocus;
+    fl_xyplot_w2s(livec->plot, -0.01, 0, &sx, &sy);
+    plotsel(livec->plot, FL_MOUSE, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
+    plotsel(livec->plot, FL_RELEASE, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
+    EXPECT_EQ(lcs.defocus, d);
+    // Memory 2 round trip through the preference file.
     setSlider(livec->gaussW, 3.25);
     fl_call_object_callback(livec->store[1]);
-    std::string env = read_file(envfile_path());
-    EXPECT_NE(env.find("livec2\t"), std::string::npos) << env;
-    EXPECT_NE(env.find("   3.25"), std::string::npos) << env;
-    float d = lcs.defocus;
+    EXPECT_NE(read_file(envfile_path()).find("livec2\t"), std::string::npos);
     setSlider(livec->gaussW, 7);
     lcs.defocus = -3;
     clearenv2();
@@ -189,44 +156,20 @@ TEST(LiveCtf, MemoryStoreAndRecallRoundTripThroughTheFile) {
     EXPECT_FLOAT_EQ((float)fl_get_slider_value(livec->gaussW), 3.25f);
     EXPECT_NEAR(lcs.defocus, d, 1e-3);
     EXPECT_FLOAT_EQ(F->Pstate()->gaussWidth, 3.25f);
+    // " FIT" off removes the model curve; smoothing changes the plot, never the profile.
+    fl_set_button(livec->fitOn, 0);
+    fl_call_object_callback(livec->fitOn);
+    EXPECT_EQ(fl_get_xyplot_numdata(livec->plot, kModelOverlay), 0);
+    std::vector<float> y(lcs.y, lcs.y + 200);
+    fl_set_counter_value(livec->smooth, 4);
+    fl_call_object_callback(livec->smooth);
+    EXPECT_EQ(lcs.smoothWidth, 4);
+    EXPECT_EQ(std::vector<float>(lcs.y, lcs.y + 200), y);
 }
 
-TEST(LiveCtf, FixPhasesFlipsThePairsInNegativeBands) {
+TEST(LiveCtf, OverlaysInstrumentEnvelopeRatioAndSaveAtTheOrigin) {
     MRCData* F = scene();
-    fl_call_object_callback(livec->fitBtn);
-    LC_pstate rec = *F->Pstate();
-    std::vector<float> before(F->getRealData(), F->getRealData() + (size_t)(kN + 2) * kN);
-    select_images({1});
-    menu_run("CTF", "Fix Phases");
-    EXPECT_TRUE(dlg_log().empty());
-    // The sign of the CTF at each band, in double precision from the formula.
-    const double lambda = 12.2639 / std::sqrt(1e5 + 9.7845e-7 * 1e10), Cs = 5.6e7, A = rec.ampContrast;
-    std::vector<double> c(200);
-    for (int i = 0; i < 200; i++) {
-        double s = lcs.x[i],
-               g = -2 * kPi * (Cs * std::pow(lambda, 3) * std::pow(s, 4) / 4 + 1e4 * rec.defocus * lambda * s * s / 2);
-        c[i] = (std::sqrt(1 - A * A) * std::sin(g) + A * std::cos(g)) * rec.ctfScale;
-    }
-    const float* a = F->getRealData();
-    long wrong = 0, flipped = 0;
-    for (int r = 0; r < kN; r++)
-        for (int h = 0; h <= kN / 2; h++) {
-            double k = r - kN / 2, rho = std::sqrt(k * k + h * h);
-            int idx = std::min(199, (int)((rho * lcs.freqStep - lcs.x[0]) / (lcs.x[1] - lcs.x[0])));
-            size_t o = (size_t)r * (kN + 2) + 2 * h + 1;
-            bool flip = a[o] != before[o];
-            flipped += flip;
-            if (flip != (c[idx] < 0) && std::fabs(c[idx]) > 1e-3) wrong++;
-            if (flip) {
-                EXPECT_NEAR(std::fabs(a[o] - before[o]), kPi, 1e-5);
-            }
-        }
-    EXPECT_EQ(wrong, 0);
-    EXPECT_GT(flipped, kN * kN / 8);
-}
-
-TEST(LiveCtf, OverlaysAreBoundedByThePlot) {
-    scene();
+    // Overlays are bounded by what the plot holds.
     for (int i = 0; i < 40; i++) fl_call_object_callback(i % 2 ? livec->ovFit : livec->ovData);
     EXPECT_EQ(lcs.overlays, kBandOverlay);
     EXPECT_EQ(fl_get_xyplot_numdata(livec->plot, kBandOverlay - 1), 200);
@@ -237,10 +180,6 @@ TEST(LiveCtf, OverlaysAreBoundedByThePlot) {
     EXPECT_EQ(lcs.overlays, kFirstCompareOverlay);
     EXPECT_EQ(fl_get_xyplot_numdata(livec->plot, kModelOverlay), 0);
     EXPECT_EQ(fl_get_xyplot_numdata(livec->plot, 10), 0);
-}
-
-TEST(LiveCtf, InstrumentEnvelopeRatioAndSaveAtTheOrigin) {
-    MRCData* F = scene();
     // "Envel:" sets the envelope to 0, which selects the panel's envelope.
     float had = (float)fl_get_slider_value(livec->envel);
     fl_set_button(livec->envelBtn, 1);
@@ -249,12 +188,7 @@ TEST(LiveCtf, InstrumentEnvelopeRatioAndSaveAtTheOrigin) {
     EXPECT_EQ(fl_get_slider_value(livec->envel), 0.0);
     setSlider(iparm->temporal, 5);
     EXPECT_EQ(F->Pstate()->envelope, 0.0f);
-    float p[8];
-    livec_params(p);
-    CtfInstrument in = livec_instrument();
-    std::vector<float> want(200);
-    ctf_display_form(lcs.x, 200, p, ctf_context_prefs(lcs.bgScale), true, &in, want.data(), nullptr, nullptr, nullptr);
-    EXPECT_EQ(overlay(kModelOverlay), want);
+    EXPECT_EQ(overlay(kModelOverlay), model());
     fl_set_button(livec->envelBtn, 0);
     fl_call_object_callback(livec->envelBtn);
     EXPECT_EQ(iparm, nullptr);
@@ -264,51 +198,26 @@ TEST(LiveCtf, InstrumentEnvelopeRatioAndSaveAtTheOrigin) {
     fl_set_button(livec->ratioOn, 1);
     fl_call_object_callback(livec->ratioOn);
     EXPECT_EQ(lcs.x[0], 0.0f);
-    for (int i = 0; i < 200; i++) EXPECT_EQ(lcs.ratio[i], 1.0f) << i;
+    EXPECT_EQ(std::vector<float>(lcs.ratio, lcs.ratio + 200), std::vector<float>(200, 1.0f));
     fl_set_button(livec->ratioOn, 0);
     setSlider(livec->ctfScale, 1);
+    dlg_clear();
     fl_call_object_callback(livec->save);
-    ASSERT_EQ(dlg_log().size(), 1u);
-    EXPECT_EQ(dlg_log()[0],
-              "message: Data has been saved to tarvik.dat|and fit data has been saved to tarvik.fit|Both are in your "
-              "home directory");
-    std::string home = std::getenv("HOME");
+    EXPECT_EQ(dlg_log(), std::vector<std::string>{"message: Data has been saved to tarvik.dat|and fit data has been "
+                                                  "saved to tarvik.fit|Both are in your home directory"});
     for (const char* f : {"/tarvik.dat", "/tarvik.fit", "/tarvik.snr"}) {
-        std::string t = read_file(home + f);
+        std::string t = read_file(std::getenv("HOME") + std::string(f));
         EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 200) << f;
-        EXPECT_EQ(t.find("inf"), std::string::npos) << f;
-        EXPECT_EQ(t.find("nan"), std::string::npos) << f;
+        EXPECT_EQ(t.find_first_of("in"), std::string::npos) << f;  // no inf, no nan
     }
-}
-
-TEST(LiveCtf, PlotDragPutsTheFirstZeroUnderThePointer) {
-    scene();
-    float sx, sy;
-    fl_xyplot_w2s(livec->plot, 0.05, 0, &sx, &sy);
-    plotsel(livec->plot, FL_PUSH, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
-    plotsel(livec->plot, FL_MOUSE, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
-    float lambda, Cs, wx, wy;
-    ctf_constants(&lambda, &Cs);
-    fl_xyplot_s2w(livec->plot, (int)sx, (int)sy, &wx, &wy);
-    EXPECT_NEAR(ctf_first_zero(lcs.defocus, lambda, Cs), wx, 1e-4);
-    EXPECT_NEAR(lcs.markFreq, wx, 1e-4);
-    // At or left of s = 0 there is no first zero: nothing moves.
-    float d = lcs.defocus;
-    fl_xyplot_w2s(livec->plot, -0.01, 0, &sx, &sy);
-    plotsel(livec->plot, FL_MOUSE, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
-    EXPECT_EQ(lcs.defocus, d);
-    EXPECT_TRUE(std::isfinite(lcs.defocus));
-    plotsel(livec->plot, FL_RELEASE, (int)sx, (int)sy, FL_LEFT_MOUSE, nullptr);
 }
 
 TEST(LiveCtf, SelectingATransformWithARecordShowsItsFit) {
     MRCData* F = scene();
     MRCData* G = micrograph_fft(-2.0f, 5);
     add_to_group({G});
-    select_images({2});
-    float lambda, Cs;
-    ctf_constants(&lambda, &Cs);
-    *G->Pstate() = {-2.0f, 12, 1.5f, 0.07f, 0.9f, 1.2f, 0.7f, 0.04f, ctf_first_zero(-2.0f, lambda, Cs)};
+    const CtfContext c = ctf_context_prefs(1);
+    *G->Pstate() = {-2.0f, 12, 1.5f, 0.07f, 0.9f, 1.2f, 0.7f, 0.04f, ctf_first_zero(-2.0f, c.lambda, c.Cs)};
     select_images({1});
     float dF = F->Pstate()->defocus;
     select_images({2});
@@ -324,8 +233,6 @@ TEST(LiveCtf, SelectingATransformWithARecordShowsItsFit) {
     current_group()->removeObject(G);
     destroy_data(G);
     EXPECT_EQ(lcs.data, nullptr);
-    livec_close();
-    EXPECT_FALSE(livec_is_open());
 }
 
 TEST(LiveCtf, AnalyzeOnFreshPreferencesShowsTheNoticeOnceAndTheProfile) {
@@ -334,8 +241,7 @@ TEST(LiveCtf, AnalyzeOnFreshPreferencesShowsTheNoticeOnceAndTheProfile) {
     add_to_group({make_data(600, 560, "a"), make_data(600, 560, "b")});
     select_images({1, 2});
     menu_run("Tools", "Analyze");
-    ASSERT_EQ(dlg_log().size(), 1u);
-    EXPECT_EQ(dlg_log()[0], "message: Please select 1 image to analyze||");
+    EXPECT_EQ(dlg_log(), std::vector<std::string>{"message: Please select 1 image to analyze||"});
     dlg_clear();
     select_images({1});
     menu_run("Tools", "Analyze");
@@ -377,12 +283,11 @@ TEST(LiveCtf, MergesRefuseMismatchesAndFpmSetAlwaysClosesItsLog) {
     m_Ctf_DfMerge3(F, G, real, F->Pstate(), F->Pstate(), F->Pstate(), 10, 0);
     m_Ctf_fixphase(real, F->Pstate());
     delete real;
-    ASSERT_EQ(dlg_log().size(), 5u);
-    EXPECT_EQ(dlg_log()[0], "message: |Please select 2 data sets to merge|");
-    EXPECT_EQ(dlg_log()[1], "message: |Please select 3 data sets to merge|");
-    EXPECT_EQ(dlg_log()[2], "message: |The data sets must be of the same size.|");
-    EXPECT_EQ(dlg_log()[3], "message: |The data sets must be Fourier transforms.|");
-    EXPECT_EQ(dlg_log()[4], "message: |The data set must be a Fourier transform.|");
+    EXPECT_EQ(dlg_log(), (std::vector<std::string>{"message: |Please select 2 data sets to merge|",
+                                                   "message: |Please select 3 data sets to merge|",
+                                                   "message: |The data sets must be of the same size.|",
+                                                   "message: |The data sets must be Fourier transforms.|",
+                                                   "message: |The data set must be a Fourier transform.|"}));
     EXPECT_EQ(count(current_group()), 3);
     // Two transforms of one size: merged, with every diagnostic table.
     dlg_clear();
@@ -395,27 +300,23 @@ TEST(LiveCtf, MergesRefuseMismatchesAndFpmSetAlwaysClosesItsLog) {
     for (const char* f : {"test.res.dat", "test.data1.dat", "test.ctf2.dat", "test.noise2.dat", "test.norm.dat",
                           "test.f1.dat", "test.f2.dat", "SNR.mrgd.dat"})
         EXPECT_TRUE(exists(dir + "/" + f)) << f;
-    // Groups of real images; the memories are missing: the log is still closed.
+    // Groups of real images; the memories are missing: the log is still closed. Then with
+    // memories and images that cannot be transformed (62 = 2 x 31).
     add_group("A");
     List* b = add_group("B");
-    ((List*)dataList->objectAt(1))->addObject(make_data(64, 64, "x"));
-    b->addObject(make_data(64, 64, "y"));
-    dlg_clear();
-    dlg_push_text("1,2");
-    dlg_push_text("10");
-    menu_run("CTF", "FPM (Set)");
-    EXPECT_TRUE(exists(dir + "/merge.log"));
-    EXPECT_EQ(read_file(dir + "/merge.log"), "");
-    // Then with memories and images that cannot be transformed (62 = 2 x 31).
-    setenv2("livec1", " -1.5 10 1 0.07 1 1.5 0.8 0.035");
-    setenv2("livec2", " -2 10 1 0.07 1 1.5 0.8 0.035");
-    ((List*)dataList->objectAt(1))->addObject(make_data(62, 62, "x2"));
-    b->addObject(make_data(62, 62, "y2"));
-    dlg_clear();
-    dlg_push_text("1,2");
-    dlg_push_text("10");
-    menu_run("CTF", "FPM (Set)");
-    EXPECT_EQ(read_file(dir + "/merge.log"), "0\t-1.500\t-2.000\n");
+    for (int n : {64, 62}) {
+        ((List*)dataList->objectAt(1))->addObject(make_data(n, n, "x"));
+        b->addObject(make_data(n, n, "y"));
+        if (n == 62) {
+            setenv2("livec1", " -1.5 10 1 0.07 1 1.5 0.8 0.035");
+            setenv2("livec2", " -2 10 1 0.07 1 1.5 0.8 0.035");
+        }
+        dlg_clear();
+        dlg_push_text("1,2");
+        dlg_push_text("10");
+        menu_run("CTF", "FPM (Set)");
+        EXPECT_EQ(read_file(dir + "/merge.log"), n == 64 ? "" : "0\t-1.500\t-2.000\n");
+    }
     ASSERT_EQ(dlg_log().size(), 3u);
     EXPECT_EQ(dlg_log()[2], "message: FFT Unsucessful|Probably an invalid image size|");
     EXPECT_NE(system(("ls -a '" + dir + "' | grep -q '\\.tmp'").c_str()), 0) << "a temporary was left";
