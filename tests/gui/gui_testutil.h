@@ -81,6 +81,13 @@ inline std::string said(const std::function<void()>& f) {
     return cap.take();
 }
 
+// A fresh workbench whose current group holds ds, these lines selected.
+inline void fresh(const std::vector<MRCData*>& ds, const std::vector<int>& lines = {1}) {
+    shell_reset();
+    add_to_group(ds);
+    select_images(lines);
+}
+
 // Data set i of a group (the current one by default), a group by name.
 inline MRCData* at(int i, List* g = nullptr) {
     return (MRCData*)objectAt(g ? g : current_group(), i);

@@ -56,10 +56,8 @@ const char* kTwoOrThree = "message: Please select 2 or 3 data sets to work with|
 }  // namespace
 
 TEST(CtfAlign, TransAlignMovesTheSecondImageOntoTheFirst) {
-    shell_reset();
-    add_to_group(
-        {spots(96, kSpots, "a"), spots(96, moved(96, kSpots, 5, -3), "b"), spots(96, moved(96, kSpots, -4, 2), "c")});
-    select_images({1, 2, 3});
+    fresh({spots(96, kSpots, "a"), spots(96, moved(96, kSpots, 5, -3), "b"), spots(96, moved(96, kSpots, -4, 2), "c")},
+          {1, 2, 3});
     menu_run("CTF", "Trans. Align");
     ASSERT_EQ(count(current_group()), 3);
     for (int i : {1, 2}) {
@@ -76,11 +74,9 @@ TEST(CtfAlign, TransAlignMovesTheSecondImageOntoTheFirst) {
 }
 
 TEST(CtfAlign, RcfReportsAndRotAlignUndoesAKnownRotation) {
-    shell_reset();
     ASSERT_EQ(chdir(shell_tmpdir().c_str()), 0);  // where the ring correlation leaves test.rcf.dat
     const Spots s = {{64, 90}, {30, 60}, {95, 50}, {70, 28}};
-    add_to_group({spots(128, s, "a"), spots(128, moved(128, s, 0, 0, 10), "b")});
-    select_images({1, 2});
+    fresh({spots(128, s, "a"), spots(128, moved(128, s, 0, 0, 10), "b")}, {1, 2});
     menu_run("CTF", "RCF");
     ASSERT_EQ(dlg_log().size(), 1u);
     float deg = 0;
@@ -98,13 +94,12 @@ TEST(CtfAlign, RcfReportsAndRotAlignUndoesAKnownRotation) {
 }
 
 TEST(CtfAlign, AlignRtOfFourAlignsEachToTheLastInPlace) {
-    shell_reset();
     ASSERT_EQ(chdir(shell_tmpdir().c_str()), 0);  // where the ring correlation leaves test.rcf.dat
     const Spots s = {{64, 90}, {30, 60}, {95, 50}, {70, 28}, {45, 40}, {85, 80}, {40, 85}, {90, 35}};
-    add_to_group({spots(128, moved(128, s, 3, -2, 4), "a"), spots(128, moved(128, s, -2, 4), "b"),
-                  spots(128, moved(128, s, 0, 0, -4), "c"), spots(128, s, "last")});
+    fresh({spots(128, moved(128, s, 3, -2, 4), "a"), spots(128, moved(128, s, -2, 4), "b"),
+           spots(128, moved(128, s, 0, 0, -4), "c"), spots(128, s, "last")},
+          {1, 2, 3, 4});
     MRCData* first = at(0);
-    select_images({1, 2, 3, 4});
     menu_run("CTF", "Align RT");
     ASSERT_EQ(count(current_group()), 4);
     EXPECT_NE(at(0), first);  // replaced by its aligned copy
@@ -118,10 +113,8 @@ TEST(CtfAlign, AlignRtOfFourAlignsEachToTheLastInPlace) {
 }
 
 TEST(CtfAlign, SelfCorrelationCentringOriginShiftAndRefusals) {
-    shell_reset();
-    add_to_group({spots(96, {{50, 51}}, "blob"), spots(96, kSpots, "b"), spots(40, kSpots, "small"),
-                  spots(40, kSpots, "small2"), spots(96, kSpots, "d"), spots(96, kSpots, "e")});
-    select_images({1});
+    fresh({spots(96, {{50, 51}}, "blob"), spots(96, kSpots, "b"), spots(40, kSpots, "small"),
+           spots(40, kSpots, "small2"), spots(96, kSpots, "d"), spots(96, kSpots, "e")});
     menu_run("CTF", "ACF");
     ASSERT_EQ(count(current_group()), 7);
     EXPECT_STREQ(at(6)->Name(), "CCF");

@@ -29,10 +29,8 @@ void expectCut(MRCData* clip, MRCData* src, int x0, int y0, int w, int h) {
 }
 // A fresh workbench showing one nx x ny ramp, file name NAME.mrc.
 MRCData* shown(const char* name, int nx, int ny) {
-    shell_reset();
     MRCData* d = make_data(nx, ny, name, (std::string(name) + ".mrc").c_str());
-    add_to_group({d});
-    select_images({1});
+    fresh({d});
     return d;
 }
 
@@ -161,9 +159,9 @@ TEST(Boxing, DbModeMovesPicksAndDeletesBoxes) {
 }
 
 TEST(Boxing, ZapMovesTheClickedTileAndRenumbers) {
-    shell_reset();
-    for (const char* n : {"a", "b", "c", "d", "e"}) add_to_group({make_data(64, 64, n)});
-    select_images({1, 2, 3, 4, 5});
+    std::vector<MRCData*> ds;
+    for (const char* n : {"a", "b", "c", "d", "e"}) ds.push_back(make_data(64, 64, n));
+    fresh(ds, {1, 2, 3, 4, 5});
     mode(ZAP);
     DataWin* v = current_view();
     EXPECT_EQ(ev(10, 10, EV_ENTER), "IMAGE ZAPPER: CLICK TO REMOVE");

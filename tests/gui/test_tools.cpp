@@ -2,10 +2,8 @@
 #include "tests/gui/gui_testutil.h"
 
 TEST(Tools, FftNoticeOnFirstUseThenTransformsAndIftRestores) {
-    shell_reset();
+    fresh({make_data(100, 60, "a"), make_data(100, 61, "odd")});
     setenvf("extfft", 1);
-    add_to_group({make_data(100, 60, "a"), make_data(100, 61, "odd")});
-    select_images({1});
     menu_run("Tools", "FFT");
     EXPECT_EQ(dlg_log(), (std::vector<std::string>{"message: Sorry, external FFTs are no longer supported.|However, "
                                                    "the internal routine is now based on ifftsubs.|"}));
@@ -35,15 +33,13 @@ TEST(Tools, FftNoticeOnFirstUseThenTransformsAndIftRestores) {
 // across x and 8 along y, and the gaussian's value there, exp(-pi^2/4), is the
 // same along both. The result takes the old image's place in every view.
 TEST(Tools, FilterActsAtOneResolutionAlongXAndYAndReplacesTheImage) {
-    shell_reset();
     const int NX = 120, NY = 80;
     auto cx = [](int x) { return std::cos(2 * M_PI * 12 * x / NX); };
     auto cy = [](int y) { return std::cos(2 * M_PI * 8 * y / NY); };
     MRCData* d = image(
         NX, NY, [&](int x, int y) { return (float)(5 + cx(x) + 2 * cy(y)); }, "waves");
     d->setPixres(2);
-    add_to_group({d, make_data(NX, NY, "other")});
-    select_images({1});
+    fresh({d, make_data(NX, NY, "other")});
     sel_Addview(nullptr, 0);  // a second view, now the current one, shows it too
     select_images({1});
     ASSERT_EQ(count(viewList), 2);
@@ -146,10 +142,9 @@ TEST(Tools, EntriesChangeOrAddWhatTheySay) {
         EXPECT_EQ(busy_depth(), 0);
     }
     // Flood Edge floods with the largest value of all selected images (b's, 99).
-    shell_reset();
-    add_to_group({image(30, 20, [](int x, int y) { return x == 15 && y == 10 ? 5.f : 2.f; }),
-                  make_data(30, 20, "b", nullptr, 3)});
-    select_images({1, 2});
+    fresh({image(30, 20, [](int x, int y) { return x == 15 && y == 10 ? 5.f : 2.f; }),
+           make_data(30, 20, "b", nullptr, 3)},
+          {1, 2});
     menu_run("Tools", "Flood Edge");
     EXPECT_EQ(at(0)->valueAt(0, 0), 99);
     EXPECT_EQ(at(0)->valueAt(15, 10), 5);

@@ -23,7 +23,7 @@ std::string userMenu() {
 }  // namespace
 
 TEST(UserMenu, TextFromTheFilesAndACatFunctionMakesHashName) {
-    shell_reset();
+    fresh({make_data(24, 16, "img", "/data/f.mrc")});
     EXPECT_EQ(userMenu(), "No Items%l|Modify Functions");
     const std::string longName(300, 'n');
     put(".tvglobfn", "A\ncat\n\n\n\n1 1 1 2\nB\ncat\n\n\n\n1 1 1 2\n");
@@ -31,8 +31,6 @@ TEST(UserMenu, TextFromTheFilesAndACatFunctionMakesHashName) {
     // '|' and '%' would split the menu and set flags: they are shown as blanks.
     EXPECT_EQ(userMenu(), "A|B%l|Cat 50 |" + longName + "%l|Modify Functions");
     ufn_set_tempdir(shell_tmpdir().c_str());
-    add_to_group({make_data(24, 16, "img", "/data/f.mrc")});
-    select_images({1});
     ASSERT_EQ(menu_run("User", "Cat|50%"), 1);
     ufn_set_tempdir(nullptr);
     ASSERT_EQ(count(current_group()), 2);
