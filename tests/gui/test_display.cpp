@@ -22,22 +22,13 @@ List* listOf(const std::vector<MRCData*>& ds) {
 }
 
 // The grey level a view shows for value v with limits lo..hi on a ramp a..b.
-int level(float v, float mn, float mx, int a, int b) {
-    if (v <= mn) return a;
-    if (v >= mx) return b;
-    return a + (int)((v - mn) * ((float)(b - a) / (mx - mn)));
+int level(float v, float lo, float hi, int a, int b) {
+    return v <= lo ? a : v >= hi ? b : a + (int)((v - lo) * ((float)(b - a) / (hi - lo)));
 }
 
 PixelLayout layoutOf(DataWin& v) {
     return {v.image()->bits_per_pixel / 8, v.image()->byte_order == MSBFirst, v.visual->red_mask, v.visual->green_mask,
             v.visual->blue_mask};
-}
-
-// Expected pixel of a value (0..255 grey scale on true colour, ramp cell on 8-bit).
-unsigned long greyPixel(DataWin& v, float value, float mn, float mx) {
-    if (v.Depth() == 8) return (unsigned long)level(value, mn, mx, v.cmapBase, v.cmapCount);
-    unsigned c = (unsigned)level(value, mn, mx, 0, 255) * 257;
-    return packPixel(layoutOf(v), c, c, c);
 }
 
 // Colour-ramp pixel of level L of the cyclic map ("Color").
@@ -50,21 +41,15 @@ unsigned long colourPixel(DataWin& v, int L) {
 
 struct DisplayView : ::testing::Test {
     SharedStateGuard keep;
+    std::vector<std::unique_ptr<MRCData>> owned;  // outlives the view
     std::unique_ptr<DataWin> view;
-    std::vector<std::unique_ptr<MRCData>> owned;
-    int H = 0;
+    const int H = 380;
     void SetUp() override {
         MMode = MouseMode();
         shellHooks = ShellHooks();
         view = std::make_unique<DataWin>(0, 0);
         ASSERT_TRUE(view->usable());
-        ASSERT_EQ(view->canvasWidth(), 420);
-        ASSERT_EQ(view->canvasHeight(), 380);
-        H = 380;
-    }
-    void TearDown() override {
-        view->setData(nullptr);
-        view.reset();
+        ASSERT_EQ(view->canvasWidth() * 1000 + view->canvasHeight(), 420380);
     }
     MRCData* own(MRCData* d, int seq = 1) {
         owned.emplace_back(d);
@@ -83,26 +68,23 @@ struct DisplayView : ::testing::Test {
     // Shows the data sets; grey limits lo..hi when lo < hi.
     void show(const std::vector<MRCData*>& ds, float lo = 0, float hi = 0) {
         view->setData(listOf(ds));
-        if (lo < hi)
-            view->setMMGray(lo, hi);
-        else
-            view->display();
+        lo < hi ? view->setMMGray(lo, hi) : (void)view->display();
     }
     unsigned long px(int x, int y) { return XGetPixel(view->image(), x, y); }
-    // Rendered pixels at (x, screen row counted from the bottom).
-    Pixels rows(const std::vector<std::pair<int, int>>& pts) {
-        Pixels p;
-        for (auto& q : pts) p.push_back(px(q.first, H - 1 - q.second));
-        return p;
-    }
-    // The server's pixmap at canvas points.
-    Pixels onServer(const std::vector<std::pair<int, int>>& pts) {
-        Pixels p;
-        for (auto& q : pts) p.push_back(serverPixel(view->pixmapId(), q.first, q.second));
-        return p;
-    }
-    unsigned long grey(float v, float lo, float hi) { return greyPixel(*view, v, lo, hi); }
     unsigned long server(int x, int y) { return serverPixel(view->pixmapId(), x, y); }
+    // Rendered pixels at (x, screen row counted from the bottom), or the
+    // server's pixmap at canvas points.
+    Pixels rows(const std::vector<std::pair<int, int>>& pts, bool onServer = false) {
+        Pixels p;
+        for (auto& q : pts) p.push_back(onServer ? server(q.first, q.second) : px(q.first, H - 1 - q.second));
+        return p;
+    }
+    // Expected pixel of a value (0..255 grey scale on true colour, ramp cell on 8-bit).
+    unsigned long grey(float v, float lo, float hi) {
+        if (view->Depth() == 8) return (unsigned long)level(v, lo, hi, view->cmapBase, view->cmapCount);
+        const unsigned c = (unsigned)level(v, lo, hi, 0, 255) * 257;
+        return packPixel(layoutOf(*view), c, c, c);
+    }
 };
 struct DisplayPrint : DisplayView {};
 
@@ -227,7 +209,7 @@ TEST_F(DisplayView, MosaicZoomAndOriginPickTheDataPixels) {
     // Outside the mosaic (the missing sixth tile, above the mosaic) stays 0.
     EXPECT_EQ(rows({{2 * 64 + 30, 64 + 30}, {10, 130}}), (Pixels{0, 0}));
     // The server's pixmap carries the tile separators in green.
-    EXPECT_EQ(onServer({{63, H - 1 - 30}, {30, H - 64}}), (Pixels(2, fl_get_pixel(FL_GREEN))));
+    EXPECT_EQ(rows({{63, H - 1 - 30}, {30, H - 64}}, true), (Pixels(2, fl_get_pixel(FL_GREEN))));
 
     // Tiles take the smallest size of each axis; each data set is rendered whole
     // from its tile corner: the taller first one shows above its tile, the
@@ -364,14 +346,8 @@ TEST_F(DisplayView, WaveletViewFiltersTheRenderingNotTheData) {
 
 TEST_F(DisplayView, InvertButtonCyclesTheModes) {
     show({own(image(256, 16, [](int x, int) { return (float)x; }))}, 0, 255);
-    // The view must be in the view list for the button to reach it.
-    List* saved = viewList;
-    List mine;
-    if (!viewList) viewList = &mine;
-    viewList->addObject(view.get());
-    FL_FORM* f = fl_bgn_form(FL_NO_BOX, 60, 30);
-    FL_OBJECT* b = fl_add_button(FL_NORMAL_BUTTON, 0, 0, 60, 30, "B=0");
-    fl_end_form();
+    viewList->addObject(view.get());  // the control panel's button reaches the views in the list
+    FL_OBJECT* b = control->invert;
     const unsigned long before = px(100, H - 1);
     auto invert = [&] {
         v_Invert(b, 0);
@@ -404,8 +380,6 @@ TEST_F(DisplayView, InvertButtonCyclesTheModes) {
     EXPECT_EQ(invert(), "0B=0");
     EXPECT_EQ(shown.rfind("This will invert the colormap (B<->W).", 0), 0u);
     viewList->removeObject(view.get());
-    viewList = saved;
-    fl_free_form(f);
 }
 
 // ------------------------------------------------------------------ boxes
@@ -422,13 +396,13 @@ TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
     show({boxed(0)});
     // Box 1 spans data x 10..29, y 10..29: screen rows H-10 (bottom) up to H-29.
     // Box 2 moved to centre (150,150): corner (140,140).
-    EXPECT_EQ(onServer({{10, H - 10}, {29, H - 29}, {20, H - 29}, {140, H - 140}, {159, H - 159}}),
+    EXPECT_EQ(rows({{10, H - 10}, {29, H - 29}, {20, H - 29}, {140, H - 140}, {159, H - 159}}, true),
               (Pixels{red, red, red, blue, blue}));
     EXPECT_TRUE(server(31, H - 20) != red && server(100, H - 100) != blue);
     // "Clear" marks fill every unmoved box with pixel 0; moved ones stay blue.
     MMode.markType = 4;
     show({boxed(1)}, 0, 0.5f);
-    EXPECT_EQ(onServer({{20, H - 20}, {150, H - 150}, {60, H - 60}}), (Pixels{0, blue, grey(1, 0, 0.5f)}));
+    EXPECT_EQ(rows({{20, H - 20}, {150, H - 150}, {60, H - 60}}, true), (Pixels{0, blue, grey(1, 0, 0.5f)}));
     // A filament box is outlined even with no marks.
     MMode.markType = 0;
     MMode.boxX = 10;
@@ -436,7 +410,7 @@ TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
     f->addBox(50, 20, 50, 120, "f.img", 10);
     show({f});
     // The centre line x = 50 and the sides 5 pixels left and right.
-    EXPECT_EQ(onServer({{50, H - 70}, {45, H - 70}, {55, H - 70}}), (Pixels(3, red)));
+    EXPECT_EQ(rows({{50, H - 70}, {45, H - 70}, {55, H - 70}}, true), (Pixels(3, red)));
     EXPECT_NE(server(52, H - 70), red);
 }
 
