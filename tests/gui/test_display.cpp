@@ -421,14 +421,10 @@ TEST(DisplayDraw, OutlineShapes) {
     Display* d = fl_display;
     Pixmap pm = XCreatePixmap(d, fl_root, 100, 100, fl_state[fl_vmode].depth);
     GC gc = XCreateGC(d, pm, 0, nullptr);
-    struct Probe {
-        int x, y;
-        unsigned long v;
-    };
-    struct {
-        int type, x, y, w, h;  // type -1: a filament at zoom 2, half-width 10
-        std::vector<Probe> probes;
-    } cases[] = {
+    // clang-format off
+    struct Probe { int x, y; unsigned long v; };
+    struct { int type, x, y, w, h; std::vector<Probe> probes; } cases[] = {  // type -1: a filament at zoom 2, half-width 10
+        // clang-format on
         // Negative sizes are turned round first: same as drawing from the other corner.
         {1, 60, 70, -40, -50, {{20, 20, 1}, {60, 70, 1}, {40, 40, 0}}},
         {0, 10, 10, 50, 50, {{35, 35, 1}, {35, 10, 0}, {20, 50, 1}}},  // the two diagonals
@@ -443,10 +439,7 @@ TEST(DisplayDraw, OutlineShapes) {
         XFillRectangle(d, pm, gc, 0, 0, 100, 100);
         XSetForeground(d, gc, 1);
         MMode.boxType = c.type;
-        if (c.type < 0)
-            doLine(d, pm, gc, c.x, c.y, c.w, c.h, 2.0f);
-        else
-            doBox(d, pm, gc, c.x, c.y, c.w, c.h);
+        c.type < 0 ? doLine(d, pm, gc, c.x, c.y, c.w, c.h, 2.0f) : doBox(d, pm, gc, c.x, c.y, c.w, c.h);
         for (auto& p : c.probes) EXPECT_EQ(serverPixel(pm, p.x, p.y), p.v) << c.type << ": " << p.x << "," << p.y;
     }
     XFreeGC(d, gc);

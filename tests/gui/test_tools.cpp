@@ -122,13 +122,11 @@ TEST(Tools, EntriesChangeOrAddWhatTheySay) {
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.label);
-        shell_reset();
+        std::vector<MRCData*> ds;
         std::vector<int> lines;
-        for (float b : c.bases) {
-            add_to_group({make_data(40, 30, lines.empty() ? "a" : "b", nullptr, b)});
-            lines.push_back((int)lines.size() + 1);
-        }
-        select_images(lines);
+        for (float b : c.bases)
+            ds.push_back(make_data(40, 30, ds.empty() ? "a" : "b", nullptr, b)), lines.push_back((int)ds.size());
+        fresh(ds, lines);
         at(0)->setRenMinMax(10, 80);
         if (!c.answer.empty()) dlg_push_text(c.answer);
         EXPECT_EQ(said([&] { menu_run("Tools", c.label); }), c.out);

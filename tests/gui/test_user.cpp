@@ -82,8 +82,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_STREQ(fl_get_input(panel->option[2]), "-u");
     ufn_del(nullptr, 0);
     EXPECT_EQ(fl_get_browser_maxline(panel->items), 0);
-    EXPECT_TRUE(exists(home(".tvufn")));
-    EXPECT_EQ(read_file(home(".tvufn")), "");
+    EXPECT_TRUE(exists(home(".tvufn")) && read_file(home(".tvufn")).empty());
     ufn_close(nullptr, 0);
     EXPECT_EQ(userMenu(), "No Items%l|Modify Functions");
 
