@@ -126,12 +126,8 @@ TEST(CtfAlign, SelfCorrelationCentringOriginShiftAndRefusals) {
     menu_run("CTF", "Phase Origin Shift");
     EXPECT_EQ(at(0)->valueAt(0, 0), corner);
     // Four images, one image, and images too small for a ring of radius 12.
-    struct {
-        std::vector<int> lines;
-        const char* label;
-        const char* msg;
-    } refused[] = {
-        // clang-format off
+    // clang-format off
+    struct { std::vector<int> lines; const char* label; const char* msg; } refused[] = {
         {{1, 2, 5, 6}, "CCF", kTwoOrThree}, {{2}, "Trans. Align", kTwoOrThree},
         {{3, 4}, "RCF",
          "message: The images are too small for a rotational alignment:|no ring of radius 12 fits inside them.|"},

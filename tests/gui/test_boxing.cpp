@@ -71,11 +71,11 @@ TEST(Boxing, DragCutsIntoClipsAndKeepsThePanelInStep) {
 TEST(Boxing, BoxCutsStayInsideTheImageAtEveryEdge) {
     MRCData* src = shown("img", 300, 200);
     mode(BOX);
-    struct Case {
-        int dx, dy, w, h, x0, y0;  // click, box size, corner cut (-1: too big)
-    } cases[] = {{5, 5, 64, 64, 0, 0},        {299, 199, 64, 32, 236, 168}, {150, 0, 63, 63, 119, 0},
-                 {299, 100, 63, 63, 237, 69}, {0, 199, 300, 200, 0, 0},     {150, 100, 600, 64, -1, -1},
-                 {150, 100, 64, 201, -1, -1}};
+    // clang-format off
+    struct Case { int dx, dy, w, h, x0, y0; } cases[] = {  // click, box size, corner cut (-1: too big)
+        {5, 5, 64, 64, 0, 0}, {299, 199, 64, 32, 236, 168}, {150, 0, 63, 63, 119, 0}, {299, 100, 63, 63, 237, 69},
+        {0, 199, 300, 200, 0, 0}, {150, 100, 600, 64, -1, -1}, {150, 100, 64, 201, -1, -1}};
+    // clang-format on
     int n = 0;
     for (const Case& c : cases) {
         MMode.boxX = c.w;
@@ -246,13 +246,9 @@ TEST(Boxing, BoxMenuCommandsAndTheirMessages) {
     a->addBox(40000, 5, 64, 64, "far", 0);
     a->addBox(100, 100, 64, 64, "p", 0);
     a->addBox(10, 10, 50, 90, "f", 12);
-    struct Case {
-        std::vector<int> lines;
-        const char* entry;
-        std::string file;  // the file selector's answer
-        std::string log;   // the dialog shown ("" none)
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    struct Case { std::vector<int> lines; const char* entry; std::string file, log; } cases[] = {  // file: the
+        // file selector's answer; log: the dialog shown ("" none)
         {{1, 2}, "Save Box DB", dir + "/x.db", "message: Please select a single data set.||"},
         {{1}, "Save Box DB", dir + "/x.db", "message: Box 1 (40000,5 64x64) does not fit in a box database file||"},
         {{1}, "Rebox Using DB", "", ""},  // the far box is cut at the right edge

@@ -94,10 +94,8 @@ struct DisplayPrint : DisplayView {};
 
 TEST(DisplayRamp, CellColoursAndTrueColourPacking) {
     const long top = 199L * 65535 / 200;  // never full white
-    struct {
-        int mode, i, n;
-        long r, g, b;
-    } cells[] = {// clang-format off
+    // clang-format off
+    struct { int mode, i, n; long r, g, b; } cells[] = {
         {0, 0, 200, 0, 0, 0}, {0, 199, 200, top, top, top}, {1, 0, 200, top, top, top}, {1, 199, 200, 0, 0, 0},
         // 99 cells: f = 1 at cell 33 and f = 2 at cell 66 — pure green, pure blue.
         {2, 33, 99, 0, 65535, 0}, {2, 66, 99, 0, 0, 65535}, {2, 0, 99, 65535, 0, 0}};
@@ -109,11 +107,8 @@ TEST(DisplayRamp, CellColoursAndTrueColourPacking) {
     }
     const PixelLayout rgb24{4, 0, 0xff0000, 0x00ff00, 0x0000ff}, rgb565{2, 0, 0xf800, 0x07e0, 0x001f},
         bgr{4, 1, 0x0000ff, 0x00ff00, 0xff0000};
-    struct {
-        PixelLayout lay;
-        unsigned r, g, b;
-        uint32_t want;
-    } packs[] = {// clang-format off
+    // clang-format off
+    struct { PixelLayout lay; unsigned r, g, b; uint32_t want; } packs[] = {
         {rgb24, 0xffff, 0, 0, 0xff0000}, {rgb24, 0x1234, 0x5678, 0x9abc, 0x12569a},
         {rgb565, 0xffff, 0xffff, 0xffff, 0xffff}, {rgb565, 0, 0xffff, 0, 0x07e0}, {bgr, 0xffff, 0, 0, 0xff}};
     // clang-format on
@@ -190,9 +185,7 @@ TEST(DisplayColormap, RunIsCachedLoadedWithTheRampsAndPrivateWhenTheSharedMapIsF
     // Views of a workbench sharing this process follow the new run.
     for (int i = 0; i < count(viewList); i++) {
         DataWin* v = (DataWin*)viewList->objectAt(i);
-        v->cmapBase = f;
-        v->cmapCount = l;
-        v->redraw();
+        v->cmapBase = f, v->cmapCount = l, v->redraw();
     }
 }
 
@@ -423,7 +416,8 @@ TEST(DisplayDraw, OutlineShapes) {
     GC gc = XCreateGC(d, pm, 0, nullptr);
     // clang-format off
     struct Probe { int x, y; unsigned long v; };
-    struct { int type, x, y, w, h; std::vector<Probe> probes; } cases[] = {  // type -1: a filament at zoom 2, half-width 10
+    // type -1: a filament at zoom 2, half-width 10
+    struct { int type, x, y, w, h; std::vector<Probe> probes; } cases[] = {
         // clang-format on
         // Negative sizes are turned round first: same as drawing from the other corner.
         {1, 60, 70, -40, -50, {{20, 20, 1}, {60, 70, 1}, {40, 40, 0}}},
@@ -671,13 +665,10 @@ TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
     EXPECT_EQ(withoutDate(printed(*view, bar, nullptr)),
               "%!PS-Adobe-2.0\n%%Title: Untitled\n%%Creator: TARVIK\n%%DocumentData: Clean7Bit\n"
               "%%LanguageLevel: 2\n%%EndComments\n36 36 translate\n\n\nshowpage\n");
-    struct {
-        int nx, ny, tiles;
-        float pixres;
-        int bar, fit, wavelet, first, wide;  // bar 2: with its box; first: printed with the first data set
-        std::vector<std::string> parts;
-    } cases[] = {
-        // clang-format off
+    // bar 2: with its box; first: printed with the first data set; wide: on a wider canvas
+    // clang-format off
+    struct { int nx, ny, tiles; float pixres; int bar, fit, wavelet, first, wide; std::vector<std::string> parts; }
+    cases[] = {
         // s = 10 x zoom x 10 nm / 5 A = 20 points, W = 255; a single image has no tile labels.
         {256, 256, 1, 5, 2, 0, 0, 1, 0,
          {"205.00 25 moveto 235.00 25 lineto 235.00 5 lineto 205.00 5 lineto closepath\n",

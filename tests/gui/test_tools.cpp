@@ -73,12 +73,9 @@ TEST(Tools, FilterActsAtOneResolutionAlongXAndYAndReplacesTheImage) {
 namespace {
 // A measure of data set `set` after a command: a pixel (x, y) or a statistic.
 enum What { VAL, MAX, MIN, MEAN, SIGMA, EMEAN, ESIGMA };
-struct Probe {
-    int set;
-    What what;
-    double v;
-    int x = 0, y = 0;
-};
+// clang-format off
+struct Probe { int set; What what; double v; int x = 0, y = 0; };
+// clang-format on
 double measure(const Probe& p) {
     MRCData* d = at(p.set);
     const double stats[] = {0, d->Max(), d->Min(), d->Mean(), d->Sigma(), d->EdgeMean(), d->EdgeSigma()};
@@ -97,15 +94,10 @@ TEST(Tools, EntriesChangeOrAddWhatTheySay) {
     for (int i = 0; i < 1200; i++) mean += i % 97 / 1200.0, clipped += i % 97 < 10 || i % 97 > 80;
     char clipMsg[96];
     std::snprintf(clipMsg, sizeof clipMsg, "message: %5.3f%% of the pixels were clipped.||", 100.0 * clipped / 1200);
-    struct {
-        const char* label;
-        std::vector<float> bases;
-        std::string answer, out, dialog;  // answer to the prompt, standard output, first dialog
-        int n;                            // data sets after
-        std::string line;                 // the last browser line
-        std::vector<Probe> probes;
-    } cases[] = {
-        // clang-format off
+    // answer to the prompt, standard output, the first dialog, data sets after, the last browser line
+    // clang-format off
+    struct { const char* label; std::vector<float> bases; std::string answer, out, dialog; int n; std::string line;
+             std::vector<Probe> probes; } cases[] = {
         {"Clip colors", {0}, "", "", clipMsg, 1, "", {{0, MAX, 80}}},
         {"Average", {0, 4}, "", "", "", 3, "3. Avg of 2, a 40x30", {{2, VAL, 45 + 2, 5, 1}}},  // i = 45
         {"FFT Average", {0}, "", "Averaging error\n", "", 1, "", {}},
@@ -152,12 +144,8 @@ TEST(Tools, EntriesChangeOrAddWhatTheySay) {
 TEST(TestImage, EachLabelMakesItsImageAndSmoothTakesTransformsOnly) {
     shell_reset();
     const double e = std::exp(1.0);
-    struct {
-        const char* label;
-        int x, y;
-        double v;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    struct { const char* label; int x, y; double v; } cases[] = {
         {"1.0", 7, 9, 1}, {"Sin(x)", 16, 3, 1}, {"Sin(y)", 5, 48, -1}, {"Sin(x+y)", 10, 6, 1},
         {"Sin(x+y)+1.0", 10, 6, 2}, {"Gauss y", 100, 32, 1 / e}, {"Gauss xy", 230, 238, std::exp(-56.5 / 64)},
         {"Steps", 511, 511, 271}, {"Steps", 511, 256, 31},
