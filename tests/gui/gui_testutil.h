@@ -96,7 +96,3 @@ inline List* group(const char* name) {
     int i = find_group(name);
     return i < 0 ? nullptr : (List*)dataList->objectAt(i);
 }
-// The last dialog shown ("" none).
-inline std::string lastDialog() {
-    return dlg_log().empty() ? "" : dlg_log().back();
-}

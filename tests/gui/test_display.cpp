@@ -660,38 +660,36 @@ TEST_F(DisplayPrint, Edge256PageIsExact) {
 
 // Pages of other views: the parts each must hold ("-": must not hold).
 TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
-    PrintOptions bar;
-    bar.scaleBar = 1;
-    EXPECT_EQ(withoutDate(printed(*view, bar, nullptr)),
+    EXPECT_EQ(withoutDate(printed(*view, PrintOptions{0, 1}, nullptr)),
               "%!PS-Adobe-2.0\n%%Title: Untitled\n%%Creator: TARVIK\n%%DocumentData: Clean7Bit\n"
               "%%LanguageLevel: 2\n%%EndComments\n36 36 translate\n\n\nshowpage\n");
-    // bar 2: with its box; first: printed with the first data set; wide: on a wider canvas
+    // options {fit, scale bar, its nm, its box}; first: printed with the first data set; wide: on a wider canvas
     // clang-format off
-    struct { int nx, ny, tiles; float pixres; int bar, fit, wavelet, first, wide; std::vector<std::string> parts; }
-    cases[] = {
+    struct { int nx, ny, tiles; float pixres; PrintOptions o; int wavelet, first, wide;
+             std::vector<std::string> parts; } cases[] = {
         // s = 10 x zoom x 10 nm / 5 A = 20 points, W = 255; a single image has no tile labels.
-        {256, 256, 1, 5, 2, 0, 0, 1, 0,
+        {256, 256, 1, 5, {0, 1, 10, 1}, 0, 1, 0,
          {"205.00 25 moveto 235.00 25 lineto 235.00 5 lineto 205.00 5 lineto closepath\n",
           "1 setgray 4.5 setlinewidth 208.00 20 moveto 232.00 20 lineto stroke\n",
           "0 setgray 3 setlinewidth 210.00 20 moveto 230.00 20 lineto stroke\n",
           "(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto", "-charpath\n"}},
         // A 5-tile mosaic prints numbers and separators.
-        {64, 64, 5, 1, 0, 0, 0, 1, 0,
+        {64, 64, 5, 1, {}, 0, 1, 0,
          {"1 setgray 1.5 setlinewidth\n3 4 moveto (1) false charpath\n3 68 moveto (4) false charpath\n",
           "stroke 0 setgray .8 setlinewidth\n3 4 moveto (1) show\n",
           "stroke 0 setgray 1 setlinewidth\n0 0 0 128 moveto lineto\n64 0 64 128 moveto lineto\n",
           "0 128 192 128 moveto lineto\nstroke\n"}},
         // Fit to page with a wide picture (W = 399, h = 99: k = 540 / 399 = 1.353383): no
         // horizontal shift, centred vertically ((720 / k - 99) / 2 = 216.5).
-        {400, 100, 1, 1, 0, 1, 0, 1, 0, {"1.353383 dup scale\n", "0.0 216.5 translate"}},
+        {400, 100, 1, 1, {1}, 0, 1, 0, {"1.353383 dup scale\n", "0.0 216.5 translate"}},
         // A shown image without a selection: titled by the view's image, and a
         // scale bar needs a positive pixel size.
-        {128, 128, 1, 0, 1, 0, 0, 0, 0, {"%%Title: shown\n", "-setlinewidth stroke", "-nm)"}},
+        {128, 128, 1, 0, {0, 1}, 0, 0, 0, {"%%Title: shown\n", "-setlinewidth stroke", "-nm)"}},
         // The wavelet view prints filtered: everything became mid grey 127 of the
         // print ramp 1..254; nothing is white any more, so the whole canvas is the picture.
-        {128, 128, 1, 1, 0, 0, 1, 1, 0, {"/str 420 string def\n", "420 379 8 [420 0 0 379 0 0]", "image\n7f7f7f7f"}},
+        {128, 128, 1, 1, {}, 1, 1, 0, {"/str 420 string def\n", "420 379 8 [420 0 0 379 0 0]", "image\n7f7f7f7f"}},
         // Wider than the page (a 640-pixel canvas): halved.
-        {600, 100, 1, 1, 0, 0, 0, 1, 1, {"36 36 translate\n.5 .5 scale\n/str 599 string def\n240.5 670.5 translate"}},
+        {600, 100, 1, 1, {}, 0, 1, 1, {"36 36 translate\n.5 .5 scale\n/str 599 string def\n240.5 670.5 translate"}},
         // clang-format on
     };
     const WaveletViewFilter keepFilter = waveletViewFilter();
@@ -699,16 +697,11 @@ TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
         std::vector<MRCData*> ds;
         for (int i = 0; i < c.tiles; i++) ds.push_back(own(image(c.nx, c.ny, pattern, "shown"), i + 1));
         ds[0]->setPixres(c.pixres);
-        if (c.wide) fl_set_form_size(view->form->datawin, 660, 400);
-        XSync(fl_display, False);
+        if (c.wide) fl_set_form_size(view->form->datawin, 660, 400), XSync(fl_display, False);
         show(ds, 0, 255);
-        PrintOptions o;
-        o.scaleBar = c.bar > 0;
-        o.box = c.bar > 1;
-        o.fit = c.fit;
         MMode.waveletView = c.wavelet;
         setWaveletViewFilter(c.wavelet ? toMidGrey : keepFilter);
-        const std::string ps = printed(*view, o, c.first ? ds[0] : nullptr);
+        const std::string ps = printed(*view, c.o, c.first ? ds[0] : nullptr);
         for (auto& p : c.parts) EXPECT_EQ(has(ps, p.substr(p[0] == '-')), p[0] != '-') << c.nx << ": " << p;
         EXPECT_EQ(view->canvasWidth(), c.wide ? 640 : 420);
     }

@@ -60,7 +60,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_FALSE(fl_form_is_activated(control->control));
     dlg_push_text("Mine");
     ufn_new(nullptr, 0);
-    EXPECT_EQ(lastDialog(), "input: Enter the menu name for the new item:");
+    EXPECT_EQ(dlg_log(), std::vector<std::string>{"input: Enter the menu name for the new item:"});
     ASSERT_EQ(fl_get_browser_maxline(panel->items), 1);
     EXPECT_STREQ(fl_get_browser_line(panel->items, 1), "Mine");
     fl_set_input(panel->command, "cat");
