@@ -236,7 +236,7 @@ TEST_F(DisplayView, MosaicZoomAndOriginPickTheDataPixels) {
 // The client-side image, the pixmap and the window hold the same pixels, also
 // after a resize; an emptied list shows a cross from corner to corner.
 TEST_F(DisplayView, ServerPixelsEqualTheRenderingAtEverySize) {
-    MRCData* d = own(image(300, 300, [](int x, int y) { return std::sin(x * 0.05f) + std::cos(y * 0.07f); }));
+    MRCData* d = own(image(600, 600, [](int x, int y) { return std::sin(x * 0.05f) + std::cos(y * 0.07f); }));
     show({d}, -2, 2);
     auto mismatches = [&] {
         const int W = view->canvasWidth(), H = view->canvasHeight();
@@ -244,9 +244,10 @@ TEST_F(DisplayView, ServerPixelsEqualTheRenderingAtEverySize) {
         int bad = 0;
         for (int y = 0; y < H; y++)
             for (int x = 0; x < W; x++) bad += pm.at(x, y) != px(x, y) || win.at(x, y) != px(x, y);
-        // Data row 0 is the bottom screen row.
+        // Data row 0 is the bottom screen row; the whole canvas is drawn.
         return bad + (pm.at(7, H - 1) != grey(d->valueAt(7, 0), -2, 2)) +
-               (pm.at(7, H - 300) != grey(d->valueAt(7, 299), -2, 2));
+               (pm.at(7, H - 300) != grey(d->valueAt(7, 299), -2, 2)) +
+               (pm.at(W - 1, 0) != grey(d->valueAt(W - 1, H - 1), -2, 2));
     };
     EXPECT_EQ(mismatches(), 0);
     static DataWin* resized = nullptr;
@@ -254,10 +255,10 @@ TEST_F(DisplayView, ServerPixelsEqualTheRenderingAtEverySize) {
     fl_set_form_size(view->form->datawin, 540, 500);
     XSync(fl_display, False);
     view->display();
-    for (int i = 0; i < 8; i++) fl_check_forms();  // the canvas window follows the form
     EXPECT_EQ(resized, view.get());
     EXPECT_EQ((Ints{view->canvasWidth(), view->canvasHeight(), view->image()->width, view->isDirty()}),
               (Ints{520, 480, 520, 0}));
+    for (int i = 0; i < 8; i++) fl_check_forms();  // the canvas window follows the form
     EXPECT_EQ(mismatches(), 0);
     view->setData(new List);
     EXPECT_EQ(view->data(), nullptr);
