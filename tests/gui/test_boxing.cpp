@@ -1,61 +1,42 @@
 // The mouse modes on real data sets, driven through buttonPress with the event
 // codes, and the Box menu: clips, boxes, titles, groups, messages; nothing may
 // point at a data set after it was zapped or deleted (run under ASan too).
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-#include <vector>
-
+#include "tests/gui/gui_testutil.h"
+// (first: GoogleTest before Xlib)
 #include "app/boxing.h"
-#include "app/control.h"
-#include "app/dialogs.h"
-#include "app/menus.h"
-#include "app/state.h"
-#include "core/List.h"
-#include "core/MRCData.h"
-#include "core/boxops.h"
-#include "core/fileutil.h"
-#include "core/hooks.h"
-#include "display/datawin.h"
-#include "tests/gui/shell_env.h"
 
 namespace {
 
-// An event at data point (dx, dy) of the current view.
-void ev(int dx, int dy, int code, DataWin* v = nullptr) {
+// An event at data point (dx, dy) of a view (the current one by default);
+// the view's title after it.
+std::string ev(int dx, int dy, int code, DataWin* v = nullptr) {
     if (!v) v = current_view();
     v->buttonPress(dx - v->xOrigin, v->yOrigin + v->canvasH - 1 - dy, code, 0);
-}
-std::string title(DataWin* v = nullptr) {
-    return (v ? v : current_view())->form->datawin->label;
-}
-List* group(const char* name) {
-    int i = find_group(name);
-    return i < 0 ? nullptr : (List*)dataList->objectAt(i);
-}
-MRCData* at(List* g, int i) {
-    return (MRCData*)objectAt(g, i);
+    return v->form->datawin->label;
 }
 void mode(int m) {
     mm_Set(mpanel->modeButton[m], m);
 }
-std::vector<int> box(MRCData* d, int i) {
-    const BoxRecord& b = d->Boxes()[i];
-    return {b.x, b.y, b.xsize, b.ysize, b.type};
+// Every box of d, one "x,y wxh type name" line each.
+std::string boxes(MRCData* d) {
+    std::string s;
+    for (int i = 0; i < d->nBoxes(); i++) {
+        const BoxRecord& b = d->Boxes()[i];
+        s += std::to_string(b.x) + "," + std::to_string(b.y) + " " + std::to_string(b.xsize) + "x" +
+             std::to_string(b.ysize) + " " + std::to_string(b.type) + " " + b.name + "\n";
+    }
+    return s;
 }
 // The clip holds the source's w x h rectangle at (x0, y0).
 void expectCut(MRCData* clip, MRCData* src, int x0, int y0, int w, int h) {
-    ASSERT_EQ(clip->xSize(), w);
-    ASSERT_EQ(clip->ySize(), h);
+    ASSERT_EQ(clip->xSize() * 10000 + clip->ySize(), w * 10000 + h);
     for (int r = 0; r < h; r++)
         for (int k = 0; k < w; k++) ASSERT_EQ(clip->getRealData()[r * w + k], src->valueAt(x0 + k, y0 + r));
 }
+// A fresh workbench showing one nx x ny ramp, file name NAME.mrc.
 MRCData* shown(const char* name, int nx, int ny) {
-    shell_reset();
     MRCData* d = make_data(nx, ny, name, (std::string(name) + ".mrc").c_str());
-    add_to_group({d});
-    select_images({1});
+    fresh({d});
     return d;
 }
 
@@ -66,22 +47,12 @@ TEST(Boxing, DragCutsIntoClipsAndKeepsThePanelInStep) {
     mode(DRAG);
     MMode.boxX = MMode.boxY = 8;  // outlines only while the image holds the current size
     std::vector<std::string> t;
-    std::string out;
-    {
-        StdoutCapture cap;
-        ev(12, 13, EV_MOVE);
-        t.push_back(title());
-        ev(10, 10, EV_LEFT_PRESS);
-        t.push_back(title());
-        ev(40, 30, EV_LEFT_DRAG);
-        t.push_back(title());
-        ev(40, 30, EV_LEFT_RELEASE);
-        t.push_back(title());
+    std::string out = said([&] {
+        t = {ev(12, 13, EV_MOVE), ev(10, 10, EV_LEFT_PRESS), ev(40, 30, EV_LEFT_DRAG), ev(40, 30, EV_LEFT_RELEASE)};
         ev(40, 30, EV_LEFT_PRESS);  // up and left: the same rules
         ev(5, 25, EV_LEFT_RELEASE);
         ev(50, 50, EV_LEFT_RELEASE);  // a release without its press cuts nothing
-        out = cap.take();
-    }
+    });
     char move[64];
     std::snprintf(move, sizeof move, "Image (12,13) %4.3f", src->valueAt(12, 13));
     EXPECT_EQ(t, (std::vector<std::string>{move, "Image: now release to clip image", "Image (10,10) - (40,30) 31x21",
@@ -89,54 +60,44 @@ TEST(Boxing, DragCutsIntoClipsAndKeepsThePanelInStep) {
     EXPECT_EQ(out, "Clip 10,10 - 40,30 31x21\nClip 5,25 - 40,30 36x6\n");
     List* clips = group("Clips");
     ASSERT_EQ(count(clips), 2);
-    EXPECT_STREQ(at(clips, 0)->Name(), "Clip img (10,10)");
-    EXPECT_STREQ(at(clips, 0)->File(), "img_001.img");
-    EXPECT_STREQ(at(clips, 1)->File(), "img_002.img");
-    expectCut(at(clips, 0), src, 10, 10, 31, 21);
-    expectCut(at(clips, 1), src, 5, 25, 36, 6);
-    ASSERT_EQ(src->nBoxes(), 2);
-    EXPECT_EQ(box(src, 0), (std::vector<int>{10, 10, 31, 21, 0}));
-    EXPECT_STREQ(src->Boxes()[1].name, "img_002.img");
-    EXPECT_STREQ(fl_get_input(mpanel->sizeX), "36");
-    EXPECT_STREQ(fl_get_input(mpanel->sizeY), "6");
+    EXPECT_EQ(group_names(clips), (std::vector<std::string>{"Clip img (10,10)", "Clip img (5,25)"}));
+    EXPECT_EQ(std::string(at(0, clips)->File()) + " " + at(1, clips)->File(), "img_001.img img_002.img");
+    expectCut(at(0, clips), src, 10, 10, 31, 21);
+    expectCut(at(1, clips), src, 5, 25, 36, 6);
+    EXPECT_EQ(boxes(src), "10,10 31x21 0 img_001.img\n5,25 36x6 0 img_002.img\n");
+    EXPECT_EQ(std::string(fl_get_input(mpanel->sizeX)) + "x" + fl_get_input(mpanel->sizeY), "36x6");
 }
 
 TEST(Boxing, BoxCutsStayInsideTheImageAtEveryEdge) {
     MRCData* src = shown("img", 300, 200);
     mode(BOX);
-    struct Case {
-        int dx, dy, w, h, x0, y0;  // click, box size, corner cut (-1: too big)
-    } cases[] = {{5, 5, 64, 64, 0, 0},        {299, 199, 64, 32, 236, 168}, {150, 0, 63, 63, 119, 0},
-                 {299, 100, 63, 63, 237, 69}, {0, 199, 300, 200, 0, 0},     {150, 100, 600, 64, -1, -1},
-                 {150, 100, 64, 201, -1, -1}};
+    // clang-format off
+    struct Case { int dx, dy, w, h, x0, y0; } cases[] = {  // click, box size, corner cut (-1: too big)
+        {5, 5, 64, 64, 0, 0}, {299, 199, 64, 32, 236, 168}, {150, 0, 63, 63, 119, 0}, {299, 100, 63, 63, 237, 69},
+        {0, 199, 300, 200, 0, 0}, {150, 100, 600, 64, -1, -1}, {150, 100, 64, 201, -1, -1}};
+    // clang-format on
     int n = 0;
     for (const Case& c : cases) {
         MMode.boxX = c.w;
         MMode.boxY = c.h;
-        std::string out;
-        {
-            StdoutCapture cap;
-            ev(c.dx, c.dy, EV_LEFT_PRESS);
-            out = cap.take();
-        }
+        std::string t, out = said([&] { t = ev(c.dx, c.dy, EV_LEFT_PRESS); });
         if (c.x0 < 0) {
-            EXPECT_EQ(out, "Error: box too big for image\n");
-            EXPECT_EQ(title(), "Image: box too big for image");
+            EXPECT_EQ(out + t, "Error: box too big for image\nImage: box too big for image");
             EXPECT_EQ(count(group("Clips")), n);
             continue;
         }
         ASSERT_EQ(count(group("Clips")), ++n) << c.dx << "," << c.dy;
-        expectCut(at(group("Clips"), n - 1), src, c.x0, c.y0, c.w, c.h);
-        EXPECT_EQ(box(src, n - 1), (std::vector<int>{c.x0, c.y0, c.w, c.h, 0}));
+        expectCut(at(n - 1, group("Clips")), src, c.x0, c.y0, c.w, c.h);
     }
+    EXPECT_EQ(boxes(src),
+              "0,0 64x64 0 img_001.img\n236,168 64x32 0 img_002.img\n119,0 63x63 0 img_003.img\n"
+              "237,69 63x63 0 img_004.img\n0,0 300x200 0 img_005.img\n");
     // Moving the pointer outlines the box a click would cut.
     MMode.boxX = 64;
     MMode.boxY = 32;
     ev(150, 100, EV_MOVE);
     DataWin* v = current_view();
-    EXPECT_EQ(v->bandX, 118);
-    EXPECT_EQ(v->bandW, 63);
-    EXPECT_EQ(v->bandY, v->canvasH - 84 + 1 - 32);
+    EXPECT_EQ((Ints{v->bandX, v->bandW, v->bandY}), (Ints{118, 63, v->canvasH - 84 + 1 - 32}));
 }
 
 TEST(Boxing, FilamentCutAndPansThatMoveThePositioner) {
@@ -145,26 +106,20 @@ TEST(Boxing, FilamentCutAndPansThatMoveThePositioner) {
     MMode.boxX = 20;
     MMode.boxY = 100;
     std::vector<std::string> t;
-    std::string out;
-    {
-        StdoutCapture cap;
+    std::string out = said([&] {
         ev(100, 100, EV_LEFT_PRESS);
-        ev(100, 300, EV_LEFT_DRAG);
-        t.push_back(title());
-        ev(100, 300, EV_LEFT_RELEASE);
-        t.push_back(title());
-        out = cap.take();
-    }
+        t = {ev(100, 300, EV_LEFT_DRAG), ev(100, 300, EV_LEFT_RELEASE)};
+    });
     EXPECT_EQ(t, (std::vector<std::string>{"Filament (100,100)-(100,300) 200pixels",
                                            "Filament clipped (100,100) - (100,300) "}));
     EXPECT_EQ(out, "Filament Clip 100,100 - 100,300\n");
-    MRCData* c = at(group("Clips"), 0);
+    MRCData* c = at(0, group("Clips"));
     ASSERT_NE(c, nullptr);
     EXPECT_STREQ(c->Name(), "Filament fil (20,201)");
     ASSERT_EQ(c->xSize() * 1000 + c->ySize(), 20100);
     for (int j = 0; j < 100; j += 9)
         for (int i = 0; i < 20; i++) EXPECT_NEAR(c->getRealData()[j * 20 + i], src->valueAt(90 + i, 100 + j), 1e-3);
-    EXPECT_EQ(box(src, 0), (std::vector<int>{100, 100, 100, 199, 20}));
+    EXPECT_EQ(boxes(src), "100,100 100x199 20 fil_001.img\n");
     // A middle drag pans (400 rows in a 380-row canvas) and the positioner follows.
     DataWin* v = current_view();
     v->buttonPress(200, 200, EV_MIDDLE_PRESS, 0);
@@ -179,57 +134,50 @@ TEST(Boxing, DbModeMovesPicksAndDeletesBoxes) {
     d->addBox(50, 50, 30, 30, "b", 0);
     d->addBox(200, 100, 40, 40, "c", 0);
     mode(DB);
-    auto centre = [&](int i) { return std::vector<int>{d->Boxes()[i].newx, d->Boxes()[i].newy}; };
+    auto centre = [&](int i) { return Ints{d->Boxes()[i].newx, d->Boxes()[i].newy}; };
     ev(60, 60, EV_LEFT_PRESS);  // inside a and b: the narrower is picked
-    EXPECT_EQ(centre(1), (std::vector<int>{65, 65}));
+    EXPECT_EQ(centre(1), (Ints{65, 65}));
     ev(150, 150, EV_LEFT_DRAG);
     EXPECT_GT(current_view()->bandW, 0);
     ev(150, 150, EV_LEFT_RELEASE);
-    EXPECT_EQ(centre(1), (std::vector<int>{150, 150}));
+    EXPECT_EQ(centre(1), (Ints{150, 150}));
     ev(280, 10, EV_LEFT_PRESS);  // no box there: later drags and releases do nothing
     ev(290, 190, EV_LEFT_RELEASE);
-    EXPECT_EQ(centre(1), (std::vector<int>{150, 150}));
+    EXPECT_EQ(centre(1), (Ints{150, 150}));
     ev(150, 150, EV_LEFT_PRESS);
     ev(299, 199, EV_LEFT_RELEASE);  // kept inside the image
-    EXPECT_EQ(centre(1), (std::vector<int>{285, 185}));
+    EXPECT_EQ(centre(1), (Ints{285, 185}));
     // Deleting box a moves b to number 0 and c to 1: the pick must not follow
     // its old number onto c.
     ev(20, 20, EV_RIGHT_PRESS);
-    ASSERT_EQ(d->nBoxes(), 2);
-    EXPECT_STREQ(d->Boxes()[0].name, "b");
+    EXPECT_EQ(boxes(d), "50,50 30x30 0 b\n200,100 40x40 0 c\n");
     ev(250, 150, EV_LEFT_RELEASE);
-    EXPECT_EQ(centre(1), (std::vector<int>{-1, -1}));
+    EXPECT_EQ(centre(1), (Ints{-1, -1}));
     EXPECT_EQ(picked_box(nullptr), nullptr);
-    // Moved in x only: a moved box all the same, drawn blue where it stands.
+    // Moved in x only: a moved box all the same, drawn blue where it stands
+    // (left edge at 100 - 15).
     d->Boxes()[0].newx = 100;
     d->Boxes()[0].newy = -1;
     DataWin* v = current_view();
     v->redraw();
-    XImage* im = XGetImage(fl_display, v->pixmapId(), 0, 0, v->canvasW, v->canvasH, AllPlanes, ZPixmap);
-    EXPECT_EQ(XGetPixel(im, 85, v->canvasH - 60), fl_get_pixel(FL_BLUE));  // left edge at 100 - 15
-    XDestroyImage(im);
+    EXPECT_EQ(serverPixel(v->pixmapId(), 85, v->canvasH - 60), fl_get_pixel(FL_BLUE));
 }
 
 TEST(Boxing, ZapMovesTheClickedTileAndRenumbers) {
-    shell_reset();
-    add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b"), make_data(64, 64, "c"), make_data(64, 64, "d"),
-                  make_data(64, 64, "e")});
-    select_images({1, 2, 3, 4, 5});
+    std::vector<MRCData*> ds;
+    for (const char* n : {"a", "b", "c", "d", "e"}) ds.push_back(make_data(64, 64, n));
+    fresh(ds, {1, 2, 3, 4, 5});
     mode(ZAP);
     DataWin* v = current_view();
-    v->buttonPress(10, 10, EV_ENTER, 0);
-    EXPECT_EQ(title(), "IMAGE ZAPPER: CLICK TO REMOVE");
+    EXPECT_EQ(ev(10, 10, EV_ENTER), "IMAGE ZAPPER: CLICK TO REMOVE");
     v->buttonPress(202, v->canvasH - 11, EV_LEFT_PRESS, 0);  // right of the mosaic: no tile
     EXPECT_EQ(group("Zapped"), nullptr);
     v->buttonPress(10, v->canvasH - 75, EV_LEFT_PRESS, 0);  // tile 3, above tile 0
-    ASSERT_NE(group("Zapped"), nullptr);
     EXPECT_EQ(group_names(group("Zapped")), (std::vector<std::string>{"d"}));
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"a", "b", "c", "e"}));
     ASSERT_EQ(fl_get_browser_maxline(control->images), 4);
-    for (int i = 1; i <= 4; i++) {
-        EXPECT_EQ(at(current_group(), i - 1)->Seqno(), i);
-        EXPECT_TRUE(fl_isselected_browser_line(control->images, i));
-    }
+    for (int i = 1; i <= 4; i++)
+        EXPECT_TRUE(at(i - 1)->Seqno() == i && fl_isselected_browser_line(control->images, i)) << i;
     EXPECT_STREQ(fl_get_browser_line(control->images, 4), "4. e 64x64");
     EXPECT_EQ(group_names(v->data()), (std::vector<std::string>{"a", "b", "c", "e"}));
 }
@@ -286,13 +234,9 @@ TEST(Boxing, ReboxCutsEveryBoxAgainInsideTheImage) {
     menu_run("Box", "Rebox Using DB");
     EXPECT_EQ(picked_box(nullptr), nullptr);
     EXPECT_EQ(count(group("Clips")), 3);
-    ASSERT_EQ(d->nBoxes(), 4);
-    EXPECT_EQ(box(d, 0), (std::vector<int>{10, 20, 32, 32, 0}));
-    EXPECT_EQ(box(d, 1), (std::vector<int>{236, 136, 64, 64, 0}));
-    EXPECT_EQ(box(d, 2), (std::vector<int>{50, 50, 150, 60, 8}));
-    EXPECT_STREQ(d->Boxes()[3].name, "z");
-    expectCut(at(group("Clips"), 1), d, 236, 136, 64, 64);
-    EXPECT_STREQ(d->Boxes()[2].name, "r_003.img");
+    EXPECT_EQ(boxes(d),
+              "10,20 32x32 0 r_001.img\n236,136 64x64 0 r_002.img\n50,50 150x60 8 r_003.img\n0,0 400x10 0 z\n");
+    expectCut(at(1, group("Clips")), d, 236, 136, 64, 64);
 }
 
 TEST(Boxing, BoxMenuCommandsAndTheirMessages) {
@@ -302,12 +246,9 @@ TEST(Boxing, BoxMenuCommandsAndTheirMessages) {
     a->addBox(40000, 5, 64, 64, "far", 0);
     a->addBox(100, 100, 64, 64, "p", 0);
     a->addBox(10, 10, 50, 90, "f", 12);
-    struct Case {
-        std::vector<int> lines;
-        const char* entry;
-        std::string file;  // the file selector's answer
-        std::string log;   // the dialog shown ("" none)
-    } cases[] = {
+    // clang-format off
+    struct Case { std::vector<int> lines; const char* entry; std::string file, log; } cases[] = {  // file: the
+        // file selector's answer; log: the dialog shown ("" none)
         {{1, 2}, "Save Box DB", dir + "/x.db", "message: Please select a single data set.||"},
         {{1}, "Save Box DB", dir + "/x.db", "message: Box 1 (40000,5 64x64) does not fit in a box database file||"},
         {{1}, "Rebox Using DB", "", ""},  // the far box is cut at the right edge
@@ -315,32 +256,25 @@ TEST(Boxing, BoxMenuCommandsAndTheirMessages) {
         {{3, 4}, "Copy Boxes With Align.", "", "message: The first image must be at least 560x560\n||"},
         {{1}, "Coincidence", "", "message: Please select 2 data sets to test||"},
         {{1}, "Export Picks", dir + "/p.txt", "message: " + dir + "/p.txt: pick files end in .star (RELION) or .box"},
-        {{1},
-         "Export Picks",
-         dir + "/p.star",
+        {{1}, "Export Picks", dir + "/p.star",
          "message: 1 filament box was left out:|pick files hold rectangular boxes only.|"},
         {{2}, "Import Picks", dir + "/p.star", ""},
         {{2}, "Save Box DB", dir + "/x.db", ""},
         {{1}, "Clear Box DB", "", ""},
         {{1}, "Read Box DB", dir + "/x.db", ""},
+        // clang-format on
     };
     for (const Case& c : cases) {
         select_images(c.lines);
         dlg_clear();
         if (!c.file.empty()) dlg_push_files({c.file});
-        std::string out;
-        {
-            StdoutCapture cap;
-            menu_run("Box", c.entry);
-            out = cap.take();
-        }
-        std::string log = dlg_log().empty() ? "" : dlg_log().back();
-        EXPECT_EQ(log.substr(0, c.log.size()), c.log) << c.entry << ": " << out;
+        std::string out = said([&] { menu_run("Box", c.entry); });
+        EXPECT_EQ((dlg_log().empty() ? "" : dlg_log().back()).substr(0, c.log.size()), c.log) << c.entry << ": " << out;
         EXPECT_EQ(dlg_unexpected(), 0) << c.entry;
     }
     // b got a's two rectangles, at the panel's size about their centres; a
     // read them back from b's box database.
-    MRCData* b = at(current_group(), 1);
+    MRCData* b = at(1);
     ASSERT_EQ(b->nBoxes(), 2);
     EXPECT_EQ(b->Boxes()[0].x + MMode.boxX / 2, 536 + 32);
     EXPECT_EQ(b->Boxes()[1].y + MMode.boxY / 2, 100 + 32);

@@ -1,19 +1,7 @@
 // The User menu built from the definition files, running a function, and the setup panel.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
-#include "app/control.h"
-#include "app/dialogs.h"
+#include "tests/gui/gui_testutil.h"
+// (first: GoogleTest before Xlib)
 #include "app/help.h"
-#include "app/menus.h"
-#include "app/state.h"
-#include "core/List.h"
-#include "core/MRCData.h"
-#include "core/hooks.h"
-#include "tests/gui/shell_env.h"
 #include "ufn/ufn_panel.h"
 #include "ufn/usrfn.h"
 
@@ -28,33 +16,29 @@ void put(const char* f, const std::string& text) {
     std::fclose(fp);
 }
 std::string userMenu() {
+    umenu_init();
     return menu_items(user_menu());
 }
 
 }  // namespace
 
 TEST(UserMenu, TextFromTheFilesAndACatFunctionMakesHashName) {
-    shell_reset();
-    umenu_init();
+    fresh({make_data(24, 16, "img", "/data/f.mrc")});
     EXPECT_EQ(userMenu(), "No Items%l|Modify Functions");
     const std::string longName(300, 'n');
     put(".tvglobfn", "A\ncat\n\n\n\n1 1 1 2\nB\ncat\n\n\n\n1 1 1 2\n");
     put(".tvufn", "Cat|50%\ncat\n\n\n\n1 1 1 2\n" + longName + "\ncat\n\n\n\n1 1 1 2\n");
-    umenu_init();
     // '|' and '%' would split the menu and set flags: they are shown as blanks.
     EXPECT_EQ(userMenu(), "A|B%l|Cat 50 |" + longName + "%l|Modify Functions");
     ufn_set_tempdir(shell_tmpdir().c_str());
-    add_to_group({make_data(24, 16, "img", "/data/f.mrc")});
-    select_images({1});
     ASSERT_EQ(menu_run("User", "Cat|50%"), 1);
     ufn_set_tempdir(nullptr);
     ASSERT_EQ(count(current_group()), 2);
-    MRCData* a = (MRCData*)current_group()->objectAt(0);
-    MRCData* r = (MRCData*)current_group()->objectAt(1);
+    MRCData* r = at(1);
     EXPECT_STREQ(r->Name(), "#img");
     EXPECT_STREQ(r->File(), "/data/f.mrc");
-    ASSERT_EQ(r->xSize(), 24);
-    for (int i = 0; i < 24 * 16; i++) ASSERT_EQ(r->getRealData()[i], a->getRealData()[i]) << i;
+    ASSERT_EQ(r->xSize() * 100 + r->ySize(), 2416);
+    for (int i = 0; i < 24 * 16; i++) ASSERT_EQ(r->getRealData()[i], at(0)->getRealData()[i]) << i;
     EXPECT_STREQ(fl_get_browser_line(control->images, 2), "2. #img 24x16");
     EXPECT_EQ(busy_depth(), 0);
 }
@@ -76,7 +60,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_FALSE(fl_form_is_activated(control->control));
     dlg_push_text("Mine");
     ufn_new(nullptr, 0);
-    EXPECT_EQ(dlg_log().back(), "input: Enter the menu name for the new item:");
+    EXPECT_EQ(dlg_log(), std::vector<std::string>{"input: Enter the menu name for the new item:"});
     ASSERT_EQ(fl_get_browser_maxline(panel->items), 1);
     EXPECT_STREQ(fl_get_browser_line(panel->items, 1), "Mine");
     fl_set_input(panel->command, "cat");
@@ -88,7 +72,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_EQ(panel, nullptr);
     EXPECT_TRUE(fl_form_is_activated(control->control));
     EXPECT_EQ(read_file(home(".tvufn")), "Mine\ncat\n\n\n-u\n1 1 1 2\n");
-    EXPECT_EQ(userMenu(), "Mine%l|Modify Functions");
+    EXPECT_EQ(menu_items(user_menu()), "Mine%l|Modify Functions");
 
     // Deleting the last function leaves an empty file, so it stays deleted,
     // and the panel's list shows what is left.
@@ -98,10 +82,8 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_STREQ(fl_get_input(panel->option[2]), "-u");
     ufn_del(nullptr, 0);
     EXPECT_EQ(fl_get_browser_maxline(panel->items), 0);
-    EXPECT_TRUE(exists(home(".tvufn")));
-    EXPECT_EQ(read_file(home(".tvufn")), "");
+    EXPECT_TRUE(exists(home(".tvufn")) && read_file(home(".tvufn")).empty());
     ufn_close(nullptr, 0);
-    umenu_init();
     EXPECT_EQ(userMenu(), "No Items%l|Modify Functions");
 
     // A shared function cannot be changed and is never written to the user's file.
@@ -115,6 +97,6 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_STREQ(((UsrFn*)umenu->objectAt(0))->getcommand(), "echo");
     ufn_close(nullptr, 0);
     EXPECT_EQ(read_file(home(".tvufn")), "");
-    EXPECT_EQ(userMenu(), "G%l|Modify Functions");
+    EXPECT_EQ(menu_items(user_menu()), "G%l|Modify Functions");
     EXPECT_EQ(dlg_unexpected(), 0);
 }
