@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/fsel.h"
 #include "app/help.h"
+#include "app/menus.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "app/viewlink.h"
@@ -65,15 +68,16 @@ void select_images(const std::vector<int>& lines) {
     sel_Image(nullptr, 0);
 }
 
+std::vector<int> selected_lines(FL_OBJECT* browser) {
+    std::vector<int> out;
+    for (int i = 1; i <= fl_get_browser_maxline(browser); i++)
+        if (fl_isselected_browser_line(browser, i)) out.push_back(i);
+    return out;
+}
+
 std::string read_file(const std::string& path) {
-    std::string s;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool exists(const std::string& path) {
@@ -89,6 +93,19 @@ void write_mrc(const std::string& path, int nx, int ny, float base) {
 std::vector<std::string> group_names(List* g) {
     std::vector<std::string> out;
     for (int i = 0; i < count(g); i++) out.push_back(((MRCData*)g->objectAt(i))->Name());
+    return out;
+}
+
+void file_cmd(const char* item, const std::vector<std::string>& files, const std::vector<int>& buttons) {
+    dlg_push_files(files);
+    for (int b : buttons) dlg_push_button(b);
+    menu_run("File", item);
+}
+
+std::vector<std::string> dlg_logged(const std::string& kind) {
+    std::vector<std::string> out;
+    for (auto& s : dlg_log())
+        if (s.rfind(kind, 0) == 0) out.push_back(s);
     return out;
 }
 

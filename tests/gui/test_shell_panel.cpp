@@ -1,9 +1,14 @@
 // Control panel: image selection rules, groups, views, zoom and pan, pixel
-// size entries, help mode, busy nesting, the Preferences dialog.
+// size entries, busy nesting, the menus, the Preferences dialog; help mode,
+// where presses and keys driven through the real toolkit (synthetic X events)
+// leave every kind of control as it was and show its text.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,28 +17,35 @@
 #include "app/file_cmds.h"
 #include "app/help.h"
 #include "app/menus.h"
-#include "app/prefs_dialog.h"
 #include "app/state.h"
 #include "app/viewlink.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
+#include "display/mouse.h"
 #include "display/print.h"
 #include "tests/gui/shell_env.h"
 
 namespace {
 std::vector<int> selectedLines() {
-    std::vector<int> out;
-    for (int i = 1; i <= fl_get_browser_maxline(control->images); i++)
-        if (fl_isselected_browser_line(control->images, i)) out.push_back(i);
-    return out;
+    return selected_lines(control->images);
 }
 std::vector<int> range(int a, int b) {
     std::vector<int> v;
     for (int i = a; i <= b; i++) v.push_back(i);
     return v;
 }
+void addImages(std::vector<const char*> names, int n = 16) {
+    std::vector<MRCData*> ds;
+    for (const char* s : names) ds.push_back(make_data(n, n, s));
+    add_to_group(ds);
+}
+void pickView(int line) {
+    fl_select_browser_line(control->views, line);
+    sel_View(nullptr, 0);
+}
+std::vector<MRCData*> g_gone;
 }  // namespace
 
 TEST(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
@@ -71,6 +83,16 @@ TEST(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
     select_images({1});
     EXPECT_FLOAT_EQ(d->RenMin(), d->Histmin());
     EXPECT_FLOAT_EQ(d->RenMax(), d->Histmax());
+    // The histogram scale: exp((s - 1) 5) of the distances from the mean.
+    float mean = d->Mean(), mx = d->Max(), mn = d->Min(), f = std::exp((0.5f - 1) * 5);
+    fl_set_slider_value(control->scaleHist, 0.5);
+    v_Scalehist(nullptr, 0);
+    lo = mean - ((mx - mean) * 0.5f + 0.5f * (mean - mn)) * f, hi = mean + (mx - mean) * f;
+    EXPECT_NEAR(d->Histmin(), lo, 1e-3 * (hi - lo));
+    EXPECT_NEAR(d->Histmax(), hi, 1e-3 * (hi - lo));
+    fl_get_slider_bounds(control->minGray, &lo, &hi);
+    EXPECT_NEAR(lo, d->Histmin(), 1e-4);
+    EXPECT_NEAR(hi, d->Histmax(), 1e-4);
 }
 
 TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
@@ -79,79 +101,45 @@ TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
     for (int i = 0; i < 25; i++) ds.push_back(make_data(8, 8, ("p" + std::to_string(i)).c_str()));
     add_to_group(ds);
     fl_deselect_browser(control->images);
-    fl_set_input(control->numCount, "10");
-    sel_Numdo(nullptr, 0);
-    EXPECT_EQ(selectedLines(), range(1, 10));
-    sel_Numdo(nullptr, 0);
-    EXPECT_EQ(selectedLines(), range(11, 20));
-    sel_Numdo(nullptr, 0);
-    EXPECT_EQ(selectedLines(), range(21, 25));
-    EXPECT_EQ(count(current_view()->data()), 5);
-    sel_Numdo(nullptr, 0);
-    EXPECT_EQ(selectedLines(), range(1, 10));
+    for (auto want : {range(1, 10), range(11, 20), range(21, 25), range(1, 10)}) {
+        sel_Numdo(nullptr, 0);
+        EXPECT_EQ(selectedLines(), want);
+        EXPECT_EQ(count(current_view()->data()), (int)want.size());
+    }
 }
 
-TEST(ShellPanel, AllNoneAndDelete) {
+// All, None; DEL forgets the images in every view and tells every holder,
+// and so does deleting a group.
+TEST(ShellPanel, AllNoneAndDeleteTellEveryHolder) {
     shell_reset();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
+    add_data_gone_hook([](MRCData* d) { g_gone.push_back(d); });
+    addImages({"a", "b", "c"});
+    MRCData *a = (MRCData*)current_group()->objectAt(0), *b = (MRCData*)current_group()->objectAt(1),
+            *c = (MRCData*)current_group()->objectAt(2);
     sel_All(nullptr, 0);
     EXPECT_EQ(selectedLines(), range(1, 3));
     EXPECT_EQ(count(current_view()->data()), 3);
     sel_None(nullptr, 0);
     EXPECT_TRUE(selectedLines().empty());
     EXPECT_EQ(current_view()->data(), nullptr);
-    // DEL: the view that shows the images forgets them, the list is rebuilt.
     select_images({1, 3});
-    MRCData* b = (MRCData*)current_group()->objectAt(1);
+    DataWin* v1 = current_view();
+    sel_Addview(nullptr, 0);  // view 2 shows a, view 1 a and c
+    select_images({1});
+    DataWin* v2 = current_view();
+    pickView(1);
+    EXPECT_EQ(count(v1->data()), 2);
     sel_Imdel(nullptr, 0);
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"b"}));
     EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. b 16x16");
     EXPECT_EQ(b->Seqno(), 1);
-    for (int i = 0; i < count(viewList); i++) {
-        List* l = ((DataWin*)viewList->objectAt(i))->data();
-        for (int k = 0; k < count(l); k++) EXPECT_EQ(l->objectAt(k), b);
-    }
-}
-
-TEST(ShellPanel, DeletingShownImagesLeavesNoViewPointingAtThem) {
-    shell_reset();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
-    select_images({1, 2});
-    DataWin* v1 = current_view();
-    sel_Addview(nullptr, 0);  // view 2 shows the same group
-    select_images({1});
-    DataWin* v2 = current_view();
-    ASSERT_NE(v1, v2);
-    fl_select_browser_line(control->views, 1);
-    sel_View(nullptr, 0);
-    EXPECT_EQ(count(v1->data()), 2);
-    select_images({1, 2});
-    sel_Imdel(nullptr, 0);
-    EXPECT_EQ(count(current_group()), 0);
     EXPECT_EQ(count(v1->data()), 0);
     EXPECT_EQ(count(v2->data()), 0);
-}
-
-namespace {
-std::vector<MRCData*> g_gone;
-}
-
-TEST(ShellPanel, DeletionTellsEveryHolder) {
-    shell_reset();
-    static bool once = false;
-    if (!once) add_data_gone_hook([](MRCData* d) { g_gone.push_back(d); });
-    once = true;
-    g_gone.clear();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
-    MRCData* a = (MRCData*)current_group()->objectAt(0);
-    MRCData* b = (MRCData*)current_group()->objectAt(1);
-    select_images({1});
-    sel_Imdel(nullptr, 0);
-    EXPECT_EQ(g_gone, (std::vector<MRCData*>{a}));
+    EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, c}));
     fl_set_input(control->groupName, "");
     sel_Addgr(nullptr, 0);
     sel_Delgr(nullptr, 0);  // deletes "Default" with b in it
-    EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, b}));
+    EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, c, b}));
 }
 
 TEST(ShellPanel, GroupsAddRenameDelete) {
@@ -171,12 +159,12 @@ TEST(ShellPanel, GroupsAddRenameDelete) {
     fl_set_input(control->groupName, "Renamed");
     sel_Gtext(nullptr, 0);
     EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "Renamed");
-    add_to_group({make_data(16, 16, "g2")});
+    addImages({"g2"});
     select_images({1});
     // A second view on group 3 (behind the one deleted).
     fl_select_browser_line(control->groups, 3);
     sel_Group(nullptr, 0);
-    add_to_group({make_data(16, 16, "g3")});
+    addImages({"g3"});
     sel_Addview(nullptr, 0);
     select_images({1});
     DataWin* v3 = current_view();
@@ -199,9 +187,9 @@ TEST(ShellPanel, GroupsAddRenameDelete) {
     EXPECT_EQ(count(dataList), 1);
 }
 
-TEST(ShellPanel, ViewsAddSelectDelete) {
+TEST(ShellPanel, ViewsAddSelectResizeDelete) {
     shell_reset();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    addImages({"a", "b"});
     select_images({2});
     sel_Addview(nullptr, 0);
     ASSERT_EQ(count(viewList), 2);
@@ -209,12 +197,12 @@ TEST(ShellPanel, ViewsAddSelectDelete) {
     EXPECT_EQ(fl_get_browser(control->views), 2);
     EXPECT_EQ(current_view(), viewList->objectAt(1));
     select_images({1});
-    // Back to view 1: the panel shows what it shows.
-    fl_select_browser_line(control->views, 1);
-    sel_View(nullptr, 0);
+    // Back to view 1: the panel shows what it shows; a view that resized
+    // becomes the current one.
+    pickView(1);
     EXPECT_EQ(selectedLines(), (std::vector<int>{2}));
-    fl_select_browser_line(control->views, 2);
-    sel_View(nullptr, 0);
+    resize_callback((DataWin*)viewList->objectAt(1));
+    EXPECT_EQ(fl_get_browser(control->views), 2);
     EXPECT_EQ(selectedLines(), (std::vector<int>{1}));
     sel_Delview(nullptr, 0);
     EXPECT_EQ(count(viewList), 1);
@@ -248,21 +236,19 @@ TEST(ShellPanel, ZoomButtonsKeepTheCentre) {
     v_Zoom(nullptr, 1);  // 1/4x: the image fits, origin 0
     EXPECT_EQ(v->getXor(), 0);
     EXPECT_EQ(v->getYor(), 0);
-}
-
-TEST(ShellPanel, ZoomOnAFittingMosaicKeepsOriginZero) {
-    shell_reset();
-    add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b")});
-    sel_All(nullptr, 0);
+    // A mosaic that fits keeps origin 0 through 2x and back.
+    v_Zoom(nullptr, 3);
+    addImages({"a", "b"}, 64);
+    select_images({2, 3});
     v_Zoom(nullptr, 4);
     v_Zoom(nullptr, 3);
-    EXPECT_EQ(current_view()->getXor(), 0);
-    EXPECT_EQ(current_view()->getYor(), 0);
+    EXPECT_EQ(v->getXor(), 0);
+    EXPECT_EQ(v->getYor(), 0);
 }
 
 TEST(ShellPanel, PixelSizeEntries) {
     shell_reset();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    addImages({"a", "b"});
     sel_All(nullptr, 0);
     fl_set_input(control->mag, "50");
     fl_set_input(control->scanpix, "25");
@@ -279,15 +265,13 @@ TEST(ShellPanel, PixelSizeEntries) {
     // "Pixel (A)" 0 takes 10 x scanres / mag from the preferences.
     fl_set_input(control->scanres, "0");
     v_Scanres(nullptr, 0);
-    MRCData* d = (MRCData*)current_group()->objectAt(0);
-    EXPECT_NEAR(d->Pixres(), 10 * getenvf("scanres") / getenvf("mag"), 1e-4);
-    EXPECT_NEAR(d->Pixres(), 8.3333f, 1e-3);
+    EXPECT_NEAR(((MRCData*)current_group()->objectAt(0))->Pixres(), 8.3333f, 1e-3);
     EXPECT_STREQ(fl_get_input(control->mag), "30.00");  // 10 x 25 / 8.33
 }
 
 TEST(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
     shell_reset();
-    add_to_group({make_data(16, 16, "a")});
+    addImages({"a"});
     select_images({1});
     menu_run("Help", "Help");
     EXPECT_EQ(helpmode, 1);
@@ -302,20 +286,38 @@ TEST(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
     menu_run("File", "Quit");  // Quit in help mode does not quit
     menu_run("Tools", "Preferences");
     EXPECT_NE(help_text().find("Allows you to set a variety"), std::string::npos);
+    menu_run("File", "Print");
+    EXPECT_EQ(help_text(), help_wrap("Prints whatever is visible in the current view."));
+    EXPECT_TRUE(!ppanel || !ppanel->print->visible);
     sel_Addgr(nullptr, 0);
     EXPECT_EQ(count(dataList), 1);
     FD_HELP* first = helpPanel;
     menu_run("Help", "Help");  // twice: one window, text replaced
     EXPECT_EQ(helpPanel, first);
     EXPECT_NE(help_text().find("TARVIK V1.47"), std::string::npos);
-    help_dismiss(nullptr, 0);
-    EXPECT_EQ(helpmode, 0);
+    // The window manager's close ends help mode like "Dismiss", and never the program.
+    FL_FORM* f = helpPanel->HELP;
+    ASSERT_NE(f->close_callback, nullptr);
+    EXPECT_EQ(f->close_callback(f, f->close_data), FL_IGNORE);
+    for (int i = 0; i < 5 && helpPanel; i++) fl_check_forms();
     EXPECT_EQ(helpPanel, nullptr);
+    EXPECT_EQ(helpmode, 0);
+    for (FL_FORM* w : {current_view()->form->datawin, mpanel->mouse}) {
+        ASSERT_NE(w->close_callback, nullptr);
+        EXPECT_EQ(w->close_callback(w, w->close_data), FL_IGNORE);
+    }
+    EXPECT_EQ(count(viewList), 1);
     sel_Imdel(nullptr, 0);
     EXPECT_EQ(count(current_group()), 0);
+    // Nothing selected: the print panel still opens, and closes cleanly.
+    menu_run("File", "Print");
+    ASSERT_NE(ppanel, nullptr);
+    EXPECT_TRUE(ppanel->print->visible);
+    print_close(ppanel->cancel, 1);
+    EXPECT_EQ(control->control->deactivated, 0);
 }
 
-TEST(ShellPanel, HelpWrapping) {
+TEST(ShellPanel, HelpWrappingAndTheHomePageCommand) {
     EXPECT_EQ(help_wrap("Adds a new (empty) image group."), "Adds a new (empty) image group.");
     // The blank after column 36 turns into a line break.
     std::string t = "0123456789 0123456789 0123456789 0123456789 x";
@@ -323,9 +325,6 @@ TEST(ShellPanel, HelpWrapping) {
     std::string longWord(80, 'w');
     EXPECT_EQ(help_wrap(longWord + " tail"), longWord + "\ntail");
     EXPECT_EQ(help_wrap("short\n" + std::string(30, 'a') + " b"), "short\n" + std::string(30, 'a') + " b");
-}
-
-TEST(ShellPanel, HomePageCommandsQuoteTheUrl) {
     std::string url = "http://x/a'b;rm -rf ~";
     std::string c0 = help_browser_commands(url, 0), c2 = help_browser_commands(url, 2);
     EXPECT_NE(c0.find("netscape -remote 'openURL(http://x/a'\\''b;rm -rf ~,new-window)'"), std::string::npos) << c0;
@@ -357,14 +356,12 @@ TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
     EXPECT_NE(s.find("fftboxonly\t      0\n"), std::string::npos);
     dlg_push_form("OK", [](FL_FORM* f) {
         // The dialog's fields in creation order: five inputs, two check buttons.
-        FL_OBJECT* o = f->first;
         std::vector<FL_OBJECT*> inputs, checks;
-        for (; o; o = o->next) {
+        for (FL_OBJECT* o = f->first; o; o = o->next) {
             if (o->objclass == FL_INPUT) inputs.push_back(o);
             if (o->objclass == FL_CHECKBUTTON) checks.push_back(o);
         }
-        ASSERT_EQ(inputs.size(), 5u);
-        ASSERT_EQ(checks.size(), 2u);
+        ASSERT_EQ(inputs.size() * 10 + checks.size(), 52u);
         fl_set_input(inputs[3], "45 k");
         fl_set_button(checks[1], 1);
     });
@@ -380,10 +377,7 @@ TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
 
 TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     shell_reset();
-    struct {
-        FL_OBJECT* ob;
-        const char* items;
-    } menus[] = {
+    const std::pair<FL_OBJECT*, const char*> menus[] = {
         {control->fileMenu,
          "Open MRC|Open IMAGIC|Open SPIDER|Open PIF|Open ScansALot|Read List w Interleave|Open Picture%l|Save MRC|"
          "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit"},
@@ -400,9 +394,9 @@ TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     for (auto& m : menus) {
         // The toolkit holds exactly the items, in order (an item's text keeps its divider).
         std::string shown;
-        for (int i = 1; i <= fl_get_menu_maxitems(m.ob); i++)
-            shown += std::string(i > 1 ? "|" : "") + fl_get_menu_item_text(m.ob, i);
-        EXPECT_EQ(shown, m.items);
+        for (int i = 1; i <= fl_get_menu_maxitems(m.first); i++)
+            shown += std::string(i > 1 ? "|" : "") + fl_get_menu_item_text(m.first, i);
+        EXPECT_EQ(shown, m.second);
     }
     // Unknown labels and numbers outside a menu do nothing.
     EXPECT_EQ(menu_run("File", "Open Everything"), 0);
@@ -411,57 +405,9 @@ TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     EXPECT_TRUE(dlg_log().empty());
 }
 
-TEST(ShellPanel, WindowManagerCloseDoesNotEndTheProgram) {
-    shell_reset();
-    menu_run("Help", "Help");
-    ASSERT_NE(helpPanel, nullptr);
-    FL_FORM* f = helpPanel->HELP;
-    ASSERT_NE(f->close_callback, nullptr);
-    EXPECT_EQ(f->close_callback(f, f->close_data), FL_IGNORE);
-    for (int i = 0; i < 5 && helpPanel; i++) fl_check_forms();
-    EXPECT_EQ(helpPanel, nullptr);  // closed like "Dismiss"
-    EXPECT_EQ(helpmode, 0);
-    FL_FORM* vf = current_view()->form->datawin;
-    ASSERT_NE(vf->close_callback, nullptr);
-    EXPECT_EQ(vf->close_callback(vf, vf->close_data), FL_IGNORE);
-    FL_FORM* mf = mpanel->mouse;
-    ASSERT_NE(mf->close_callback, nullptr);
-    EXPECT_EQ(mf->close_callback(mf, mf->close_data), FL_IGNORE);
-    EXPECT_EQ(count(viewList), 1);
-}
-
-TEST(ShellPanel, PrintEntryOpensThePrintPanel) {
-    shell_reset();
-    menu_run("Help", "Help");
-    menu_run("File", "Print");
-    EXPECT_EQ(help_text(), help_wrap("Prints whatever is visible in the current view."));
-    help_dismiss(nullptr, 0);
-    // No data set selected: the panel still opens, and closes cleanly.
-    menu_run("File", "Print");
-    ASSERT_NE(ppanel, nullptr);
-    EXPECT_TRUE(ppanel->print->visible);
-    print_close(ppanel->cancel, 1);
-    EXPECT_EQ(control->control->deactivated, 0);
-}
-
-TEST(ShellPanel, ResizedViewBecomesCurrent) {
-    shell_reset();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
-    select_images({1});
-    sel_Addview(nullptr, 0);
-    select_images({2});
-    DataWin* v2 = current_view();
-    fl_select_browser_line(control->views, 1);
-    sel_View(nullptr, 0);
-    EXPECT_EQ(selectedLines(), (std::vector<int>{1}));
-    resize_callback(v2);
-    EXPECT_EQ(fl_get_browser(control->views), 2);
-    EXPECT_EQ(selectedLines(), (std::vector<int>{2}));
-}
-
 TEST(ShellPanel, ReleaseInTheImageListSelects) {
     shell_reset();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    addImages({"a", "b"});
     fl_deselect_browser(control->images);
     fl_select_browser_line(control->images, 2);
     imsel(control->images, FL_PUSH, 0, 0, 0, nullptr);
@@ -471,28 +417,10 @@ TEST(ShellPanel, ReleaseInTheImageListSelects) {
     EXPECT_STREQ(((MRCData*)current_view()->data()->objectAt(0))->Name(), "b");
 }
 
-TEST(ShellPanel, HistogramScaleFollowsTheFormula) {
-    shell_reset();
-    MRCData* d = make_data(64, 64, "a");
-    add_to_group({d});
-    select_images({1});
-    float mean = d->Mean(), mx = d->Max(), mn = d->Min();
-    fl_set_slider_value(control->scaleHist, 0.5);
-    v_Scalehist(nullptr, 0);
-    float f = std::exp((0.5f - 1) * 5);
-    float lo = mean - ((mx - mean) * 0.5f + 0.5f * (mean - mn)) * f, hi = mean + (mx - mean) * f;
-    double blo, bhi;
-    fl_get_slider_bounds(control->minGray, &blo, &bhi);
-    EXPECT_NEAR(blo, d->Histmin(), 1e-4);
-    EXPECT_NEAR(bhi, d->Histmax(), 1e-4);
-    EXPECT_NEAR(d->Histmin(), lo, 1e-3 * (hi - lo));
-    EXPECT_NEAR(d->Histmax(), hi, 1e-3 * (hi - lo));
-}
-
 TEST(ShellPanel, HistogramFiles) {
     shell_reset();
     std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
+    addImages({"a", "b"});
     sel_All(nullptr, 0);
     dlg_push_text("0, 96, " + dir + "/h");
     v_histfile(nullptr, 0);
@@ -504,4 +432,162 @@ TEST(ShellPanel, HistogramFiles) {
     dlg_push_text("not numbers");
     v_histfile(nullptr, 0);
     EXPECT_FALSE(exists(dir + "/not.01.dat"));
+}
+
+// ---- help mode through the real toolkit
+
+namespace {
+void deliver(Window w, XEvent& e) {
+    XSendEvent(fl_display, w, False, 0, &e);
+    XSync(fl_display, False);
+    // The toolkit hands on one queued event per check.
+    for (int i = 0; i < 8; i++) fl_check_forms();
+}
+
+// A press and release of a button at (fx, fy) of the object's box, the pointer
+// there too (sliders follow the pointer).
+void click(FL_OBJECT* o, double fx, double fy, unsigned button = Button1) {
+    Window w = o->form->window;
+    int x = o->x + (int)(fx * o->w), y = o->y + (int)(fy * o->h);
+    XWarpPointer(fl_display, None, w, 0, 0, 0, 0, x, y);
+    for (int type : {ButtonPress, ButtonRelease}) {
+        XEvent e{};
+        e.xbutton = {type, 0, True, fl_display, w, fl_root, 0, 0, x, y, 0, 0, 0, button, True};
+        e.xbutton.state = type == ButtonRelease ? Button1Mask << (button - 1) : 0;
+        deliver(w, e);
+    }
+}
+
+// Keys typed into a form's window ('\n' is Return).
+void type(FL_FORM* f, const std::string& keys) {
+    for (char c : keys)
+        for (int t : {KeyPress, KeyRelease}) {
+            XEvent e{};
+            unsigned code = XKeysymToKeycode(fl_display, c == '\n' ? XK_Return : (KeySym)c);
+            e.xkey = {t, 0, True, fl_display, f->window, fl_root, 0, 0, 0, 0, 0, 0, 0, code, True};
+            deliver(f->window, e);
+        }
+}
+
+std::string num(double v) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%.6g", v);
+    return b;
+}
+
+// The help text begins so (within the first line: the window breaks lines after column 36).
+bool shows(const std::string& start) {
+    return help_text().compare(0, start.size(), start) == 0;
+}
+
+FL_OBJECT *g_counter = nullptr, *g_plain = nullptr;
+
+// A window opened by some other part of the program, with a counter, and a
+// button without a callback as dialogs have.
+FL_FORM* counterWindow() {
+    FL_FORM* f = fl_bgn_form(FL_UP_BOX, 300, 60);
+    g_counter = fl_add_counter(FL_NORMAL_COUNTER, 10, 15, 180, 30, "");
+    g_plain = fl_add_button(FL_PUSH_BUTTON, 200, 15, 90, 30, "OK");
+    fl_set_counter_value(g_counter, 5);
+    fl_set_object_callback(
+        g_counter, [](FL_OBJECT*, long) { help_for("Counts things."); }, 0);
+    fl_end_form();
+    fl_set_form_position(f, 700, 700);
+    fl_show_form(f, FL_PLACE_POSITION, FL_FULLBORDER, "Later");
+    XSync(fl_display, False);
+    for (int i = 0; i < 10; i++) fl_check_forms();
+    return f;
+}
+}  // namespace
+
+TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
+    shell_reset();
+    add_to_group({make_data(600, 500, "a"), make_data(600, 500, "b")});
+    add_group("Second");
+    select_images({2});
+    FL_FORM* later = counterWindow();
+    FD_control* c = control;
+    FD_mouse* m = mpanel;
+    struct Case {
+        FL_OBJECT* ob;
+        double fx, fy;  // where the button goes down, within the object
+        unsigned button;
+        std::string keys;
+        std::function<std::string()> value;
+        std::string help;
+    };
+    auto slider = [](FL_OBJECT* o) { return [o] { return num(fl_get_slider_value(o)); }; };
+    const std::vector<Case> cases = {
+        {c->maxGray, 0.55, 0.5, Button1, "", slider(c->maxGray), "This sets the image density which"},
+        {c->zoom, 0.8, 0.5, Button1, "", slider(c->zoom), "Changes the zoom factor for the"},
+        {c->maxHist, 0.5, 0.85, Button1, "", slider(c->maxHist), "Rescales the y axis of the histogram."},
+        {c->pan, 0.6, 0.4, Button1, "",
+         [c] { return num(fl_get_positioner_xvalue(c->pan)) + "," + num(fl_get_positioner_yvalue(c->pan)); },
+         "This allows you to pan the"},
+        {c->scanres, 0.5, 0.5, Button1, "7\n",
+         [c] { return std::string(fl_get_input(c->scanres)) + " " + num(current_view()->firstdata()->Pixres()); },
+         "This is the pixel size of the"},
+        // Line 2 of the group list (lines are 16 pixels high).
+        {c->groups, 0.3, 24.0 / c->groups->h, Button1, "",
+         [c] { return testing::PrintToString(selected_lines(c->groups)) + std::to_string(fl_get_browser(c->groups)); },
+         "This contains a list of groups of"},
+        {m->liveChoice, 0.5, 0.5, Button3, "",
+         [m] { return std::to_string(fl_get_choice(m->liveChoice)) + " " + std::to_string(MMode.liveType); },
+         "Selects what type of plot to do in"},
+        {m->modeButton[DRAG], 0.5, 0.5, Button1, "",
+         [m] {
+             std::string s = std::to_string(MMode.mode) + ":";
+             for (FL_OBJECT* b : m->modeButton) s += std::to_string(fl_get_button(b));
+             return s;
+         },
+         "Selects 'DRAG' mouse mode for"},
+        {m->wvlt, 0.5, 0.5, Button1, "",
+         [m] { return std::to_string(fl_get_button(m->wvlt)) + std::to_string(MMode.waveletView); },
+         "This enables wavelet filtering on"},
+        {g_counter, 0.05, 0.5, Button1, "", [] { return num(fl_get_counter_value(g_counter)); }, "Counts things."},
+    };
+    for (const Case& k : cases) {
+        const std::string before = k.value();
+        menu_run("Help", "Help");
+        click(k.ob, k.fx, k.fy, k.button);
+        if (!k.keys.empty()) type(k.ob->form, k.keys);
+        EXPECT_EQ(k.value(), before) << k.help;
+        EXPECT_TRUE(shows(k.help)) << help_text();
+        help_dismiss(nullptr, 0);
+        click(k.ob, k.fx, k.fy, k.button);
+        if (!k.keys.empty()) type(k.ob->form, k.keys);
+        EXPECT_NE(k.value(), before) << k.help << ": the same events act outside help mode";
+    }
+    fl_hide_form(later);
+    fl_free_form(later);
+    // A window that opens while help mode is on is guarded as well.
+    menu_run("Help", "Help");
+    later = counterWindow();
+    for (int i = 0; i < 40; i++, usleep(10000)) fl_check_forms();
+    click(g_counter, 0.05, 0.5);
+    EXPECT_EQ(fl_get_counter_value(g_counter), 5);
+    EXPECT_TRUE(shows("Counts things."));
+    click(g_plain, 0.5, 0.5);  // nothing to answer with: it works as ever
+    EXPECT_EQ(fl_get_button(g_plain), 1);
+}
+
+TEST(ShellHelp, TheImageListAndAnInputThatHadTheFocusStayAsTheyWere) {
+    shell_reset();
+    add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b")});
+    select_images({2});
+    const std::string pixel = fl_get_input(control->scanres);
+    click(control->scanres, 0.5, 0.5);  // the focus is in "Pixel (A)" before help mode begins
+    menu_run("Help", "Help");
+    type(control->control, "3\n");
+    EXPECT_EQ(fl_get_input(control->scanres), pixel);
+    EXPECT_TRUE(shows("This is the pixel size of the"));
+    // The image list acts through its post-handler: a click on line 1 selects nothing.
+    click(control->images, 0.3, 0.05);
+    EXPECT_EQ(selectedLines(), std::vector<int>{2});
+    EXPECT_EQ(fl_get_browser(control->images), 2);
+    EXPECT_TRUE(shows("This is a list of images in the"));
+    click(helpPanel->dismiss, 0.5, 0.5);  // the help window takes its presses
+    EXPECT_EQ(helpmode, 0);
+    click(control->images, 0.3, 0.05);
+    EXPECT_NE(selectedLines(), std::vector<int>{2});
 }
