@@ -18,11 +18,13 @@
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/file_cmds.h"
+#include "app/fsel.h"
 #include "app/menus.h"
 #include "app/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
+#include "core/prefs.h"
 #include "display/datawin.h"
 #include "display/print.h"
 #include "tests/gui/shell_env.h"
@@ -453,4 +455,131 @@ TEST_F(ShellFiles, QuitSavesPreferencesAndExitsZero) {
     std::string env = read_file(home + "/.tvenv");
     EXPECT_NE(env.find("UC\t      1\n"), std::string::npos) << env;
     EXPECT_NE(env.find("privcmap\t      0\n"), std::string::npos);
+}
+
+// ---- the file selector: listing without a shell, path rules, clicks and typing
+
+namespace {
+int lineOf(const std::string& name) {
+    for (int i = 1; i <= fsel_lines(); i++)
+        if (fsel_line(i) == name) return i;
+    return -1;
+}
+
+std::string pathField() {
+    return fl_get_input(filesel->path);
+}
+
+// A folder with awkward names.
+std::string makeTree() {
+    std::string d = shell_tmpdir();
+    mkdir((d + "/sub dir").c_str(), 0700);
+    for (const char* n : {"image1.mrc", "image2.mrc", "a1.mrc", "with blank.mrc", "$(touch pwned);'q\".mrc", "@bold",
+                          ".hidden", "sub dir/inner.mrc"})
+        std::ofstream(d + "/" + n) << "x";
+    return d;
+}
+}  // namespace
+
+TEST(ShellFsel, ListingPathRulesShortcutsClicksAndTyping) {
+    fsel_init();
+    std::string d = makeTree();
+    std::vector<std::string> want = {
+        "$(touch pwned);'q\".mrc", "@bold", "a1.mrc", "image1.mrc", "image2.mrc", "sub dir/", "with blank.mrc"};
+    EXPECT_EQ(fsel_list_dir(d), want);
+    EXPECT_FALSE(exists(d + "/pwned"));
+    EXPECT_TRUE(fsel_list_dir(d + "/nonexistent").empty());
+    fsel_set_path((d + "/").c_str());
+    EXPECT_EQ(pathField(), d);  // shown and listed without the "/"
+    EXPECT_EQ(fsel_line(1), "..");
+    EXPECT_EQ(fsel_lines(), 8);
+    // The browser shows names as they are, '@' included.
+    EXPECT_STREQ(fl_get_browser_line(filesel->browser, lineOf("@bold")), "@bold");
+    // An inaccessible path is cut back to its longest accessible prefix; long paths are fine.
+    std::string longPath = d;
+    for (int i = 0; i < 300; i++) longPath += "/abcdefghijklmnopqrstuvwxyz";
+    for (const std::string& p : {d + "/no/such/dir", longPath, std::string("nowhere-at-all")}) {
+        fsel_set_path(p.c_str());
+        EXPECT_EQ(pathField(), p[0] == '/' ? d : "/");
+    }
+    fsel_button(filesel->home, 0);
+    EXPECT_EQ(pathField(), getenv("HOME"));
+    fsel_set_path(d.c_str());
+    fsel_button(filesel->usrSet[1], 8);  // ">" beside U2
+    EXPECT_STREQ(getenv2d("usr_dir_2", ""), d.c_str());
+    fsel_button(filesel->tmp, 2);
+    EXPECT_EQ(pathField(), "/tmp");
+    fsel_button(filesel->usr[1], 5);
+    EXPECT_EQ(pathField(), d);
+    // Double clicks: a folder is entered, ".." goes up, a file is accepted like OK.
+    fsel_single = 1;
+    fl_select_browser_line(filesel->browser, lineOf("sub dir/"));
+    fsel_dbl(nullptr, 0);
+    EXPECT_EQ(pathField(), d + "/sub dir");
+    EXPECT_EQ(fsel_line(2), "inner.mrc");
+    fl_select_browser_line(filesel->browser, 1);
+    fsel_dbl(nullptr, 0);
+    EXPECT_EQ(pathField(), d);
+    fl_select_browser_line(filesel->browser, lineOf("with blank.mrc"));
+    fsel_dbl(nullptr, 0);
+    EXPECT_EQ(fsel_accepted(), 1);
+    EXPECT_EQ(std::string(fsel_get_path()) + "/" + fsel_get_name(), d + "/with blank.mrc");
+    while (fl_check_forms()) {  // drain the OK the double click queued
+    }
+    // Typing in multiple mode selects by prefix; "All" never takes "..".
+    fsel_single = 0;
+    fl_set_input(filesel->file, "im");
+    fsel_file(nullptr, 0);
+    EXPECT_EQ(selected_lines(filesel->browser), (std::vector<int>{lineOf("image1.mrc"), lineOf("image2.mrc")}));
+    EXPECT_EQ(fsel_names(), (std::vector<std::string>{"image1.mrc", "image2.mrc"}));
+    List* l = fsel_get_names();
+    EXPECT_EQ(l->count(), 2);
+    for (int i = 0; i < l->count(); i++) free(l->objectAt(i));
+    delete l;
+    fsel_button(filesel->all, 10);
+    std::vector<int> all = selected_lines(filesel->browser);
+    EXPECT_EQ(all.size() + 1, (size_t)fsel_lines());
+    EXPECT_EQ(all.empty() ? 0 : all.front(), 2);
+    fsel_button(filesel->none, 11);
+    EXPECT_TRUE(selected_lines(filesel->browser).empty());
+    // Single mode: exact match, and "All" picks line 1.
+    fsel_single = 1;
+    fl_set_input(filesel->file, "a1.mrc");
+    fsel_file(nullptr, 0);
+    EXPECT_EQ(selected_lines(filesel->browser), std::vector<int>{lineOf("a1.mrc")});
+    fsel_button(filesel->all, 10);
+    EXPECT_EQ(selected_lines(filesel->browser), std::vector<int>{1});
+}
+
+// The real modal loop, answered from a timer inside it.
+TEST(ShellFsel, ModalRunsReturnTheChoice) {
+    fsel_init();
+    std::string d = makeTree();
+    fsel_set_path(d.c_str());
+    dlg_set_scripted(false);
+    auto answer = [](void (*fn)(int, void*)) { fl_add_timeout(30, fn, nullptr); };
+    answer([](int, void*) {
+        fl_set_input(filesel->file, "with blank.mrc");
+        fl_trigger_object(filesel->ok);
+    });
+    std::string p;
+    EXPECT_TRUE(dlg_file_single(&p));
+    EXPECT_EQ(p, d + "/with blank.mrc");
+    EXPECT_STREQ(getenv2d("last_dir", ""), d.c_str());
+    EXPECT_FALSE(filesel->fsel->visible);
+    EXPECT_EQ(control->control->deactivated, 0);
+    answer([](int, void*) {
+        fl_set_input(filesel->file, "im");
+        fsel_file(nullptr, 0);
+        fl_trigger_object(filesel->ok);
+    });
+    std::vector<std::string> many;
+    EXPECT_TRUE(dlg_file_multiple(&many));
+    EXPECT_EQ(many, (std::vector<std::string>{d + "/image1.mrc", d + "/image2.mrc"}));
+    setenv2("last_dir", "/");
+    answer([](int, void*) { fl_trigger_object(filesel->cancel); });
+    EXPECT_FALSE(dlg_file_single(&p));
+    EXPECT_STREQ(getenv2d("last_dir", ""), "/");  // Cancel changes no preference
+    dlg_set_scripted(true);
+    EXPECT_EQ(control->control->deactivated, 0);
 }
