@@ -69,26 +69,46 @@ protected:
     void TearDown() override { std::filesystem::current_path(cwd); }
 };
 
-TEST_F(ShellFiles, ThirdPartyFilesOpenIntoTheCurrentGroup) {
+TEST_F(ShellFiles, EveryOpenEntryReadsIntoTheCurrentGroupOrSaysWhy) {
     const struct {
         const char* item;
-        std::vector<std::string> files;
-        int atLeast;  // the GIF needs the netpbm converters
+        std::string missing, reason;     // dir + "/none" + missing; '@' stands for dir + "/none"
+        std::vector<std::string> files;  // under tests/data
+        int atLeast;                     // the GIF needs the netpbm converters
         const char* last;
     } rows[] = {
-        {"Open MRC", {"/mrc/mode0_le.mrc", "/mrc/mode1_be.mrc", "/mrc/mode2_le.mrc.gz"}, 3, "mode2_le.mrc.gz"},
-        {"Open SPIDER", {"/spider/img_64x48.spi"}, 1, "img_64x48.spi"},
-        {"Open Picture", {"/netpbm/pattern_u8_64x48.pgm", "/netpbm/pattern_u8_64x48.gif"}, 1, nullptr},
-        {"Open IMAGIC", {"/selfmade/img_64x48_le.hed"}, 1, "img_64x48_le.img"},
+        {"Open MRC",
+         ".mrc",
+         "Cannot open file",
+         {"mrc/mode0_le.mrc", "mrc/mode1_be.mrc", "mrc/mode2_le.mrc.gz"},
+         3,
+         "mode2_le.mrc.gz"},
+        {"Open SPIDER", ".spi", "Cannot open file", {"spider/img_64x48.spi"}, 1, "img_64x48.spi"},
+        {"Open Picture",
+         ".pgm",
+         "Cannot open file @.pgm",
+         {"netpbm/pattern_u8_64x48.pgm", "netpbm/pattern_u8_64x48.gif"},
+         1,
+         nullptr},
+        {"Open IMAGIC", ".hed", "ERROR: cannot open @.hed", {"selfmade/img_64x48_le.hed"}, 1, "img_64x48_le.img"},
+        {"Open PIF", ".pif", "ERROR: cannot open @.pif", {}, 0, nullptr},
+        {"Open ScansALot", ".HDR", "Cannot open @.hdr", {}, 0, nullptr},
     };
     for (auto& r : rows) {
         shell_reset();
+        std::string none = dir + "/none", missing = none + r.missing, reason = r.reason;
+        if (size_t pos = reason.find('@'); pos != std::string::npos) reason.replace(pos, 1, none);
+        file_cmd(r.item, {missing});
+        EXPECT_EQ(dlg_logged("message:"), std::vector<std::string>{box(missing, reason)}) << r.item;
+        EXPECT_EQ(count(current_group()), 0) << r.item;
+        EXPECT_EQ(busy_depth(), 0);
         std::vector<std::string> files;
-        for (auto& f : r.files) files.push_back(kData + f);
+        for (auto& f : r.files) files.push_back(kData + "/" + f);
         file_cmd(r.item, files);
         EXPECT_EQ(count(dataList), 1) << r.item;  // single images join the group
-        ASSERT_GE(count(current_group()), r.atLeast) << r.item;
         for (int i = 0; i < count(current_group()); i++) EXPECT_EQ(at(i)->xSize() * 1000 + at(i)->ySize(), 64048);
+        ASSERT_GE(count(current_group()), r.atLeast) << r.item;
+        if (r.files.empty()) continue;
         const char* last = at(count(current_group()) - 1)->Name();
         EXPECT_STREQ(last, r.last ? r.last : last);
     }
@@ -117,12 +137,10 @@ TEST_F(ShellFiles, EveryFileThatCannotBeOpenedGetsAMessageBoxWithTheReadersReaso
         {"truncated.mrc", whole.substr(0, 1024 + 16 * 4 * 5), "Incomplete data read 0/12 blocks"},
     };
     std::vector<std::string> files = {good1}, want;
+    mkdir((dir + "/folder.mrc").c_str(), 0700);
     for (auto& b : bad) {
         std::string p = dir + "/" + b.name;
-        if (b.name == "folder.mrc")
-            mkdir(p.c_str(), 0700);
-        else if (b.name != "missing.mrc")
-            std::ofstream(p, std::ios::binary) << b.bytes;
+        if (b.name != "missing.mrc" && b.name != "folder.mrc") std::ofstream(p, std::ios::binary) << b.bytes;
         files.push_back(p);
         want.push_back(box(p, b.reason));
     }
@@ -149,28 +167,7 @@ TEST_F(ShellFiles, EveryFileThatCannotBeOpenedGetsAMessageBoxWithTheReadersReaso
     EXPECT_EQ(control->control->deactivated, 0);  // the panel is usable again
 }
 
-TEST_F(ShellFiles, EveryOtherOpenEntrySaysWhy) {
-    const std::string none = dir + "/none";
-    const struct {
-        const char* item;
-        std::string file, reason;
-    } entries[] = {
-        {"Open SPIDER", none + ".spi", "Cannot open file"},
-        {"Open IMAGIC", none + ".hed", "ERROR: cannot open " + none + ".hed"},
-        {"Open PIF", none + ".pif", "ERROR: cannot open " + none + ".pif"},
-        {"Open ScansALot", none + ".HDR", "Cannot open " + none + ".hdr"},
-        {"Open Picture", none + ".pgm", "Cannot open file " + none + ".pgm"},
-    };
-    for (auto& e : entries) {
-        dlg_clear();
-        file_cmd(e.item, {e.file});
-        EXPECT_EQ(dlg_logged("message:"), std::vector<std::string>{box(e.file, e.reason)}) << e.item;
-        EXPECT_EQ(count(current_group()) + count(dataList), 1) << e.item;
-        EXPECT_EQ(busy_depth(), 0);
-    }
-}
-
-TEST_F(ShellFiles, CommandLineFilesOpenIntoDefaultAndTheFirstIsShown) {
+TEST_F(ShellFiles, CommandLineFilesOpenAsTheFileMenuWould) {
     std::string a = dir + "/first image.mrc", b = dir + "/second.mrc", bad = dir + "/nothing.mrc";
     write_mrc(a, 40, 30);
     write_mrc(b, 20, 20);
@@ -178,24 +175,23 @@ TEST_F(ShellFiles, CommandLineFilesOpenIntoDefaultAndTheFirstIsShown) {
     EXPECT_EQ(open_startup_files(3, av), 2);
     EXPECT_EQ(dlg_logged("message:"), std::vector<std::string>{box(bad, "Cannot open file")});
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"first image.mrc", "second.mrc"}));
-    EXPECT_EQ(selected_lines(control->images), std::vector<int>{1});
-    ASSERT_EQ(count(current_view()->data()), 1);
+    EXPECT_EQ(selected_lines(control->images), std::vector<int>{1});  // the first is shown
+    EXPECT_EQ(count(current_view()->data()), 1);
     EXPECT_EQ(current_view()->firstdata(), at(0));
-}
-
-TEST_F(ShellFiles, CommandLineNamesStacksAsTheFileMenuDoes) {
-    MRCData* a = make_data(20, 10, "a");
-    ASSERT_EQ(a->appendImagic((dir + "/one.hed").c_str()), 1);
-    ASSERT_EQ(a->appendPIF((dir + "/two.pif").c_str()), 1);
-    ASSERT_EQ(a->appendPIF((dir + "/two.pif").c_str()), 1);
-    delete a;
+    // Stacks named by paths without a '/' are named as the File menu names them.
+    MRCData* d = make_data(20, 10, "d");
+    ASSERT_EQ(d->appendImagic((dir + "/one.hed").c_str()), 1);
+    ASSERT_EQ(d->appendPIF((dir + "/two.pif").c_str()), 1);
+    ASSERT_EQ(d->appendPIF((dir + "/two.pif").c_str()), 1);
+    delete d;
     writeStack(dir + "/three.mrcs", 10, 8, 3, 2.0f);
     ASSERT_EQ(chdir(dir.c_str()), 0);
     std::string names[] = {"one.hed", "two.pif", "three.mrcs"};
-    char* av[] = {&names[0][0], &names[1][0], &names[2][0]};
-    EXPECT_EQ(open_startup_files(3, av), 6);
+    char* rel[] = {&names[0][0], &names[1][0], &names[2][0]};
+    EXPECT_EQ(open_startup_files(3, rel), 6);
     ASSERT_EQ(count(dataList), 3);
-    EXPECT_EQ(group_names((List*)dataList->objectAt(0)), std::vector<std::string>{"one.img"});
+    EXPECT_EQ(group_names((List*)dataList->objectAt(0)),
+              (std::vector<std::string>{"first image.mrc", "second.mrc", "one.img"}));
     EXPECT_EQ(group_names((List*)dataList->objectAt(1)), (std::vector<std::string>{"two.pif", "two.pif"}));
     EXPECT_EQ(group_names((List*)dataList->objectAt(2)),
               (std::vector<std::string>{"three.mrcs:1", "three.mrcs:2", "three.mrcs:3"}));
@@ -307,6 +303,24 @@ TEST_F(ShellFiles, SaveMrcNamesFilesByTypeAndNumber) {
     ASSERT_EQ(back.readMRCData((dir + "/set.002.img").c_str()), 1);
     EXPECT_EQ(back.xSize(), 32);
     EXPECT_EQ(dlg_logged("choice:").size(), 0u);
+    // "Save Short MRC": "Maybe" cancels, "Yes" rescales to 16-bit values.
+    select_images({1});
+    dlg_push_button(3);
+    menu_run("File", "Save Short MRC");
+    EXPECT_EQ(dlg_pending(), 0);
+    EXPECT_EQ(
+        dlg_logged("choice:"),
+        std::vector<std::string>{"choice: |Should I rescale the image to minimize information loss ?| [Yes|No|Maybe]"});
+    dlg_push_button(1);
+    file_cmd("Save Short MRC", {dir + "/s.mrc"});
+    EXPECT_EQ(read_file(dir + "/s.img").size(), 1024u + 2 * 32 * 32);
+    // No complex SPIDER files.
+    select_images({2});
+    testing::internal::CaptureStdout();
+    file_cmd("Save SPIDER", {dir + "/c"});
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
+    EXPECT_FALSE(exists(dir + "/c.DAT"));
     // Nothing selected: no entry saves or asks anything.
     size_t asked = dlg_log().size();
     select_images({});
@@ -374,20 +388,6 @@ TEST_F(ShellFiles, ClipsUseDefaultFilespecs) {
     EXPECT_TRUE(exists(dir + "/n.002.tnf"));
 }
 
-TEST_F(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
-    add_to_group({make_data(16, 16, "a")});
-    select_images({1});
-    dlg_push_button(3);  // "Maybe"
-    menu_run("File", "Save Short MRC");
-    EXPECT_EQ(dlg_pending(), 0);
-    EXPECT_EQ(dlg_log(), std::vector<std::string>{
-                             "choice: |Should I rescale the image to minimize information loss ?| [Yes|No|Maybe]"});
-    dlg_push_button(1);
-    dlg_push_files({dir + "/s.mrc"});
-    menu_run("File", "Save Short MRC");
-    EXPECT_EQ(read_file(dir + "/s.img").size(), 1024u + 2 * 16 * 16);  // 16-bit values
-}
-
 TEST_F(ShellFiles, SaveNewExtension) {
     std::string src = dir + "/v1.0/one.img";
     add_to_group({make_data(16, 16, "one", src.c_str()), make_data(16, 16, "two", (dir + "/two").c_str())});
@@ -402,17 +402,6 @@ TEST_F(ShellFiles, SaveNewExtension) {
     dlg_push_text("");
     menu_run("File", "Save MRC new ext");
     EXPECT_EQ(dlg_unexpected(), 0);
-}
-
-TEST_F(ShellFiles, ComplexSpiderRefused) {
-    add_to_group({make_complex(16, 16, "c")});
-    select_images({1});
-    testing::internal::CaptureStdout();
-    file_cmd("Save SPIDER", {dir + "/c"});
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
-    EXPECT_FALSE(exists(dir + "/c.DAT"));
-    EXPECT_EQ(busy_depth(), 0);
 }
 
 TEST_F(ShellFiles, ReadListWithInterleave) {

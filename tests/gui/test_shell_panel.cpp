@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,9 +48,21 @@ void pickView(int line) {
 std::vector<MRCData*> g_gone;
 }  // namespace
 
-TEST(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
-    shell_reset();
+// Every test starts from the start-up state.
+class ShellPanel : public testing::Test {
+protected:
+    void SetUp() override { shell_reset(); }
+};
+using ShellHelp = ShellPanel;
+
+TEST_F(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
     add_to_group({make_data(64, 64, "a"), make_data(128, 128, "b"), make_data(64, 64, "c")});
+    // A release in the image list selects; a press does not.
+    fl_select_browser_line(control->images, 2);
+    imsel(control->images, FL_PUSH, 0, 0, 0, nullptr);
+    EXPECT_EQ(current_view()->data(), nullptr);
+    imsel(control->images, FL_RELEASE, 0, 0, 0, nullptr);
+    EXPECT_EQ(current_view()->firstdata(), current_group()->objectAt(1));
     select_images({2, 1, 3});  // line 3 (64 x 64) clicked last
     EXPECT_EQ(selectedLines(), (std::vector<int>{1, 3}));
     DataWin* v = current_view();
@@ -61,8 +73,7 @@ TEST(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
     EXPECT_EQ(count(v->data()), 1);
 }
 
-TEST(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
-    shell_reset();
+TEST_F(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
     MRCData* d = make_data(64, 64, "a");
     d->setMag(50);
     d->setPixres(5);
@@ -95,8 +106,7 @@ TEST(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
     EXPECT_NEAR(hi, d->Histmax(), 1e-4);
 }
 
-TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
-    shell_reset();
+TEST_F(ShellPanel, NumberButtonPagesThroughTheGroup) {
     std::vector<MRCData*> ds;
     for (int i = 0; i < 25; i++) ds.push_back(make_data(8, 8, ("p" + std::to_string(i)).c_str()));
     add_to_group(ds);
@@ -110,8 +120,7 @@ TEST(ShellPanel, NumberButtonPagesThroughTheGroup) {
 
 // All, None; DEL forgets the images in every view and tells every holder,
 // and so does deleting a group.
-TEST(ShellPanel, AllNoneAndDeleteTellEveryHolder) {
-    shell_reset();
+TEST_F(ShellPanel, AllNoneAndDeleteTellEveryHolder) {
     add_data_gone_hook([](MRCData* d) { g_gone.push_back(d); });
     addImages({"a", "b", "c"});
     MRCData *a = (MRCData*)current_group()->objectAt(0), *b = (MRCData*)current_group()->objectAt(1),
@@ -142,8 +151,7 @@ TEST(ShellPanel, AllNoneAndDeleteTellEveryHolder) {
     EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, c, b}));
 }
 
-TEST(ShellPanel, GroupsAddRenameDelete) {
-    shell_reset();
+TEST_F(ShellPanel, GroupsAddRenameDelete) {
     fl_set_input(control->groupName, "");
     sel_Addgr(nullptr, 0);
     EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "New group");
@@ -187,8 +195,7 @@ TEST(ShellPanel, GroupsAddRenameDelete) {
     EXPECT_EQ(count(dataList), 1);
 }
 
-TEST(ShellPanel, ViewsAddSelectResizeDelete) {
-    shell_reset();
+TEST_F(ShellPanel, ViewsAddSelectResizeDelete) {
     addImages({"a", "b"});
     select_images({2});
     sel_Addview(nullptr, 0);
@@ -212,8 +219,7 @@ TEST(ShellPanel, ViewsAddSelectResizeDelete) {
     EXPECT_EQ(count(viewList), 1);
 }
 
-TEST(ShellPanel, ZoomButtonsKeepTheCentre) {
-    shell_reset();
+TEST_F(ShellPanel, ZoomButtonsKeepTheCentre) {
     add_to_group({make_data(1024, 1024, "big")});
     select_images({1});
     DataWin* v = current_view();
@@ -246,8 +252,7 @@ TEST(ShellPanel, ZoomButtonsKeepTheCentre) {
     EXPECT_EQ(v->getYor(), 0);
 }
 
-TEST(ShellPanel, PixelSizeEntries) {
-    shell_reset();
+TEST_F(ShellPanel, PixelSizeEntries) {
     addImages({"a", "b"});
     sel_All(nullptr, 0);
     fl_set_input(control->mag, "50");
@@ -269,8 +274,7 @@ TEST(ShellPanel, PixelSizeEntries) {
     EXPECT_STREQ(fl_get_input(control->mag), "30.00");  // 10 x 25 / 8.33
 }
 
-TEST(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
-    shell_reset();
+TEST_F(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
     addImages({"a"});
     select_images({1});
     menu_run("Help", "Help");
@@ -317,7 +321,7 @@ TEST(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
     EXPECT_EQ(control->control->deactivated, 0);
 }
 
-TEST(ShellPanel, HelpWrappingAndTheHomePageCommand) {
+TEST_F(ShellPanel, HelpWrappingAndTheHomePageCommand) {
     EXPECT_EQ(help_wrap("Adds a new (empty) image group."), "Adds a new (empty) image group.");
     // The blank after column 36 turns into a line break.
     std::string t = "0123456789 0123456789 0123456789 0123456789 x";
@@ -331,8 +335,7 @@ TEST(ShellPanel, HelpWrappingAndTheHomePageCommand) {
     EXPECT_NE(c2.find("xdg-open 'http://x/a'\\''b;rm -rf ~'"), std::string::npos) << c2;
 }
 
-TEST(ShellPanel, BusyNests) {
-    shell_reset();
+TEST_F(ShellPanel, BusyNests) {
     busy(1);
     busy(1);
     busy(0);
@@ -344,8 +347,7 @@ TEST(ShellPanel, BusyNests) {
     EXPECT_EQ(busy_depth(), 0);
 }
 
-TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
-    shell_reset();
+TEST_F(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
     std::string env = std::string(getenv("HOME")) + "/.tvenv";
     unlink(env.c_str());
     dlg_push_form("Cancel", [](FL_FORM*) {});
@@ -375,8 +377,7 @@ TEST(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
     setenvf("privcmap", 0);
 }
 
-TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
-    shell_reset();
+TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     const std::pair<FL_OBJECT*, const char*> menus[] = {
         {control->fileMenu,
          "Open MRC|Open IMAGIC|Open SPIDER|Open PIF|Open ScansALot|Read List w Interleave|Open Picture%l|Save MRC|"
@@ -405,20 +406,7 @@ TEST(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     EXPECT_TRUE(dlg_log().empty());
 }
 
-TEST(ShellPanel, ReleaseInTheImageListSelects) {
-    shell_reset();
-    addImages({"a", "b"});
-    fl_deselect_browser(control->images);
-    fl_select_browser_line(control->images, 2);
-    imsel(control->images, FL_PUSH, 0, 0, 0, nullptr);
-    EXPECT_EQ(current_view()->data(), nullptr);  // only the release acts
-    imsel(control->images, FL_RELEASE, 0, 0, 0, nullptr);
-    ASSERT_EQ(count(current_view()->data()), 1);
-    EXPECT_STREQ(((MRCData*)current_view()->data()->objectAt(0))->Name(), "b");
-}
-
-TEST(ShellPanel, HistogramFiles) {
-    shell_reset();
+TEST_F(ShellPanel, HistogramFiles) {
     std::string dir = shell_tmpdir();
     addImages({"a", "b"});
     sel_All(nullptr, 0);
@@ -469,18 +457,28 @@ void type(FL_FORM* f, const std::string& keys) {
         }
 }
 
-std::string num(double v) {
-    char b[64];
-    std::snprintf(b, sizeof b, "%.6g", v);
-    return b;
-}
-
 // The help text begins so (within the first line: the window breaks lines after column 36).
 bool shows(const std::string& start) {
     return help_text().compare(0, start.size(), start) == 0;
 }
 
 FL_OBJECT *g_counter = nullptr, *g_plain = nullptr;
+
+// Every control the help-mode test touches, and what the program took from them.
+std::string everything() {
+    FD_control* c = control;
+    MRCData* d = current_view()->firstdata();
+    std::ostringstream s;
+    s << fl_get_slider_value(c->maxGray) << " " << fl_get_slider_value(c->zoom) << " "
+      << fl_get_slider_value(c->maxHist) << " " << fl_get_positioner_xvalue(c->pan) << ","
+      << fl_get_positioner_yvalue(c->pan) << " " << fl_get_input(c->scanres) << " " << (d ? d->Pixres() : 0) << " "
+      << testing::PrintToString(selected_lines(c->images)) << fl_get_browser(c->images) << " "
+      << testing::PrintToString(selected_lines(c->groups)) << fl_get_browser(c->groups) << " "
+      << fl_get_choice(mpanel->liveChoice) << MMode.liveType << " " << MMode.mode << fl_get_button(mpanel->wvlt)
+      << MMode.waveletView << " " << fl_get_counter_value(g_counter) << " ";
+    for (FL_OBJECT* b : mpanel->modeButton) s << fl_get_button(b);
+    return s.str();
+}
 
 // A window opened by some other part of the program, with a counter, and a
 // button without a callback as dialogs have.
@@ -500,63 +498,44 @@ FL_FORM* counterWindow() {
 }
 }  // namespace
 
-TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
-    shell_reset();
+TEST_F(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
     add_to_group({make_data(600, 500, "a"), make_data(600, 500, "b")});
     add_group("Second");
     select_images({2});
     FL_FORM* later = counterWindow();
     FD_control* c = control;
     FD_mouse* m = mpanel;
-    struct Case {
+    const struct {
         FL_OBJECT* ob;
         double fx, fy;  // where the button goes down, within the object
         unsigned button;
-        std::string keys;
-        std::function<std::string()> value;
-        std::string help;
-    };
-    auto slider = [](FL_OBJECT* o) { return [o] { return num(fl_get_slider_value(o)); }; };
-    const std::vector<Case> cases = {
-        {c->maxGray, 0.55, 0.5, Button1, "", slider(c->maxGray), "This sets the image density which"},
-        {c->zoom, 0.8, 0.5, Button1, "", slider(c->zoom), "Changes the zoom factor for the"},
-        {c->maxHist, 0.5, 0.85, Button1, "", slider(c->maxHist), "Rescales the y axis of the histogram."},
-        {c->pan, 0.6, 0.4, Button1, "",
-         [c] { return num(fl_get_positioner_xvalue(c->pan)) + "," + num(fl_get_positioner_yvalue(c->pan)); },
-         "This allows you to pan the"},
-        {c->scanres, 0.5, 0.5, Button1, "7\n",
-         [c] { return std::string(fl_get_input(c->scanres)) + " " + num(current_view()->firstdata()->Pixres()); },
-         "This is the pixel size of the"},
+        std::string keys, help;
+    } cases[] = {
+        {c->maxGray, 0.55, 0.5, Button1, "", "This sets the image density which"},
+        {c->zoom, 0.8, 0.5, Button1, "", "Changes the zoom factor for the"},
+        {c->maxHist, 0.5, 0.85, Button1, "", "Rescales the y axis of the histogram."},
+        {c->pan, 0.6, 0.4, Button1, "", "This allows you to pan the"},
+        {c->scanres, 0.5, 0.5, Button1, "7\n", "This is the pixel size of the"},
+        // The image list acts through its post-handler: a click on line 1 selects nothing.
+        {c->images, 0.3, 0.05, Button1, "", "This is a list of images in the"},
         // Line 2 of the group list (lines are 16 pixels high).
-        {c->groups, 0.3, 24.0 / c->groups->h, Button1, "",
-         [c] { return testing::PrintToString(selected_lines(c->groups)) + std::to_string(fl_get_browser(c->groups)); },
-         "This contains a list of groups of"},
-        {m->liveChoice, 0.5, 0.5, Button3, "",
-         [m] { return std::to_string(fl_get_choice(m->liveChoice)) + " " + std::to_string(MMode.liveType); },
-         "Selects what type of plot to do in"},
-        {m->modeButton[DRAG], 0.5, 0.5, Button1, "",
-         [m] {
-             std::string s = std::to_string(MMode.mode) + ":";
-             for (FL_OBJECT* b : m->modeButton) s += std::to_string(fl_get_button(b));
-             return s;
-         },
-         "Selects 'DRAG' mouse mode for"},
-        {m->wvlt, 0.5, 0.5, Button1, "",
-         [m] { return std::to_string(fl_get_button(m->wvlt)) + std::to_string(MMode.waveletView); },
-         "This enables wavelet filtering on"},
-        {g_counter, 0.05, 0.5, Button1, "", [] { return num(fl_get_counter_value(g_counter)); }, "Counts things."},
+        {c->groups, 0.3, 24.0 / c->groups->h, Button1, "", "This contains a list of groups of"},
+        {m->liveChoice, 0.5, 0.5, Button3, "", "Selects what type of plot to do in"},
+        {m->modeButton[DRAG], 0.5, 0.5, Button1, "", "Selects 'DRAG' mouse mode for"},
+        {m->wvlt, 0.5, 0.5, Button1, "", "This enables wavelet filtering on"},
+        {g_counter, 0.05, 0.5, Button1, "", "Counts things."},
     };
-    for (const Case& k : cases) {
-        const std::string before = k.value();
+    for (auto& k : cases) {
+        const std::string before = everything();
         menu_run("Help", "Help");
         click(k.ob, k.fx, k.fy, k.button);
         if (!k.keys.empty()) type(k.ob->form, k.keys);
-        EXPECT_EQ(k.value(), before) << k.help;
+        EXPECT_EQ(everything(), before) << k.help;
         EXPECT_TRUE(shows(k.help)) << help_text();
         help_dismiss(nullptr, 0);
         click(k.ob, k.fx, k.fy, k.button);
         if (!k.keys.empty()) type(k.ob->form, k.keys);
-        EXPECT_NE(k.value(), before) << k.help << ": the same events act outside help mode";
+        EXPECT_NE(everything(), before) << k.help << ": the same events act outside help mode";
     }
     fl_hide_form(later);
     fl_free_form(later);
@@ -569,25 +548,14 @@ TEST(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
     EXPECT_TRUE(shows("Counts things."));
     click(g_plain, 0.5, 0.5);  // nothing to answer with: it works as ever
     EXPECT_EQ(fl_get_button(g_plain), 1);
-}
-
-TEST(ShellHelp, TheImageListAndAnInputThatHadTheFocusStayAsTheyWere) {
-    shell_reset();
-    add_to_group({make_data(64, 64, "a"), make_data(64, 64, "b")});
-    select_images({2});
+    // An input that had the focus before help mode began takes no keys.
+    help_dismiss(nullptr, 0);
     const std::string pixel = fl_get_input(control->scanres);
-    click(control->scanres, 0.5, 0.5);  // the focus is in "Pixel (A)" before help mode begins
+    click(control->scanres, 0.5, 0.5);
     menu_run("Help", "Help");
     type(control->control, "3\n");
     EXPECT_EQ(fl_get_input(control->scanres), pixel);
     EXPECT_TRUE(shows("This is the pixel size of the"));
-    // The image list acts through its post-handler: a click on line 1 selects nothing.
-    click(control->images, 0.3, 0.05);
-    EXPECT_EQ(selectedLines(), std::vector<int>{2});
-    EXPECT_EQ(fl_get_browser(control->images), 2);
-    EXPECT_TRUE(shows("This is a list of images in the"));
     click(helpPanel->dismiss, 0.5, 0.5);  // the help window takes its presses
     EXPECT_EQ(helpmode, 0);
-    click(control->images, 0.3, 0.05);
-    EXPECT_NE(selectedLines(), std::vector<int>{2});
 }
