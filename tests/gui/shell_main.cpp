@@ -9,11 +9,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "app/control.h"
 #include "app/dialogs.h"
-#include "app/fsel.h"
 #include "app/help.h"
 #include "app/menus.h"
 #include "app/startup.h"
@@ -25,17 +25,14 @@
 #include "tests/gui/shell_env.h"
 
 namespace {
-std::string g_tmp;
 int g_tmpN = 0;
 std::string g_root;
 }  // namespace
 
 std::string shell_tmpdir() {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "/t%03d", ++g_tmpN);
-    g_tmp = g_root + buf;
-    mkdir(g_tmp.c_str(), 0700);
-    return g_tmp;
+    std::string d = g_root + "/t" + std::to_string(++g_tmpN);
+    mkdir(d.c_str(), 0700);
+    return d;
 }
 
 MRCData* make_data(int nx, int ny, const char* name, const char* file, float base) {
@@ -85,9 +82,8 @@ bool exists(const std::string& path) {
 }
 
 void write_mrc(const std::string& path, int nx, int ny, float base) {
-    MRCData* d = make_data(nx, ny, "w", nullptr, base);
-    ASSERT_EQ(d->writeMRCData(path.c_str(), 0), 1);
-    delete d;
+    std::unique_ptr<MRCData> d(make_data(nx, ny, "w", nullptr, base));
+    EXPECT_EQ(d->writeMRCData(path.c_str(), 0), 1) << path;
 }
 
 std::vector<std::string> group_names(List* g) {

@@ -281,7 +281,9 @@ TEST_F(ShellFiles, WrittenFilesComeBackThroughTheirOwnOpenEntries) {
 }
 
 TEST_F(ShellFiles, SaveMrcNamesFilesByTypeAndNumber) {
-    add_to_group({make_data(32, 32, "r"), make_complex(30, 32, "c"), make_data(32, 32, "Clip x")});
+    std::string one = dir + "/v1.0/one.img", two = dir + "/two";
+    add_to_group(
+        {make_data(32, 32, "r", one.c_str()), make_complex(30, 32, "c"), make_data(32, 32, "Clip x", two.c_str())});
     const struct {
         std::vector<int> lines;
         const char* chosen;
@@ -321,6 +323,17 @@ TEST_F(ShellFiles, SaveMrcNamesFilesByTypeAndNumber) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
     EXPECT_FALSE(exists(dir + "/c.DAT"));
+    // "Save MRC new ext": the file names with a new extension; the folder's '.' is none.
+    ASSERT_EQ(mkdir((dir + "/v1.0").c_str(), 0700), 0);
+    select_images({1, 3});
+    dlg_push_text("mrc");
+    menu_run("File", "Save MRC new ext");
+    EXPECT_TRUE(exists(dir + "/v1.0/one.mrc"));
+    EXPECT_TRUE(exists(dir + "/two.mrc"));
+    dlg_push_cancel();
+    menu_run("File", "Save MRC new ext");
+    dlg_push_text("");
+    menu_run("File", "Save MRC new ext");
     // Nothing selected: no entry saves or asks anything.
     size_t asked = dlg_log().size();
     select_images({});
@@ -386,22 +399,6 @@ TEST_F(ShellFiles, ClipsUseDefaultFilespecs) {
     menu_run("File", "Save MRC");
     EXPECT_TRUE(exists(dir + "/n.000.img"));
     EXPECT_TRUE(exists(dir + "/n.002.tnf"));
-}
-
-TEST_F(ShellFiles, SaveNewExtension) {
-    std::string src = dir + "/v1.0/one.img";
-    add_to_group({make_data(16, 16, "one", src.c_str()), make_data(16, 16, "two", (dir + "/two").c_str())});
-    ASSERT_EQ(mkdir((dir + "/v1.0").c_str(), 0700), 0);
-    sel_All(nullptr, 0);
-    dlg_push_text("mrc");
-    menu_run("File", "Save MRC new ext");
-    EXPECT_TRUE(exists(dir + "/v1.0/one.mrc"));
-    EXPECT_TRUE(exists(dir + "/two.mrc"));  // the folder's '.' is no extension
-    dlg_push_cancel();
-    menu_run("File", "Save MRC new ext");
-    dlg_push_text("");
-    menu_run("File", "Save MRC new ext");
-    EXPECT_EQ(dlg_unexpected(), 0);
 }
 
 TEST_F(ShellFiles, ReadListWithInterleave) {
@@ -546,27 +543,33 @@ TEST(ShellFsel, ModalRunsReturnTheChoice) {
     std::string d = makeTree();
     fsel_set_path(d.c_str());
     dlg_set_scripted(false);
-    auto answer = [](void (*fn)(int, void*)) { fl_add_timeout(30, fn, nullptr); };
-    answer([](int, void*) {
-        fl_set_input(filesel->file, "with blank.mrc");
-        fl_trigger_object(filesel->ok);
-    });
+    // Each run is answered from a timer inside the modal loop: the "File:"
+    // text as typed, then OK, or Cancel when there is none.
+    static std::string typed;
+    auto answer = [](const std::string& t) {
+        typed = t;
+        fl_add_timeout(
+            30,
+            [](int, void*) {
+                fl_set_input(filesel->file, typed.c_str());
+                fsel_file(nullptr, 0);
+                fl_trigger_object(typed.empty() ? filesel->cancel : filesel->ok);
+            },
+            nullptr);
+    };
     std::string p;
+    answer("with blank.mrc");
     EXPECT_TRUE(dlg_file_single(&p));
     EXPECT_EQ(p, d + "/with blank.mrc");
     EXPECT_STREQ(getenv2d("last_dir", ""), d.c_str());
     EXPECT_FALSE(filesel->fsel->visible);
     EXPECT_EQ(control->control->deactivated, 0);
-    answer([](int, void*) {
-        fl_set_input(filesel->file, "im");
-        fsel_file(nullptr, 0);
-        fl_trigger_object(filesel->ok);
-    });
     std::vector<std::string> many;
+    answer("im");
     EXPECT_TRUE(dlg_file_multiple(&many));
     EXPECT_EQ(many, (std::vector<std::string>{d + "/image1.mrc", d + "/image2.mrc"}));
     setenv2("last_dir", "/");
-    answer([](int, void*) { fl_trigger_object(filesel->cancel); });
+    answer("");
     EXPECT_FALSE(dlg_file_single(&p));
     EXPECT_STREQ(getenv2d("last_dir", ""), "/");  // Cancel changes no preference
     dlg_set_scripted(true);

@@ -51,10 +51,8 @@ bool serverHasPseudoColor() {
 
 TEST(ShellStartup, PanelsGroupFirstViewPreferencesAndVisual) {
     shell_reset();
-    ASSERT_NE(control, nullptr);
     EXPECT_TRUE(control->control->visible);
     EXPECT_EQ(windowName(control->control->window), "Control");
-    ASSERT_NE(mpanel, nullptr);
     EXPECT_TRUE(mpanel->mouse->visible);
     EXPECT_EQ(windowName(mpanel->mouse->window), "Mouse");
     ASSERT_EQ(count(viewList), 1);
@@ -88,23 +86,6 @@ TEST(ShellStartup, PanelsGroupFirstViewPreferencesAndVisual) {
         EXPECT_EQ(fl_state[fl_vmode].depth, DefaultDepth(dpy, DefaultScreen(dpy)));
         EXPECT_EQ(fl_state[fl_vmode].xvinfo->visualid, XVisualIDFromVisual(DefaultVisual(dpy, DefaultScreen(dpy))));
     }
-}
-
-TEST(ShellStartup, PrivatePreferenceAddsPrivate) {
-    Display* d = XOpenDisplay(nullptr);
-    ASSERT_NE(d, nullptr);
-    VisualPlan on = plan_visual(d, true), off = plan_visual(d, false);
-    if (on.pseudoColor) {
-        EXPECT_EQ(on.args.back(), "-private");
-        EXPECT_EQ(on.args.size(), 5u);
-        // The workbench itself has taken the cells by now, so without the
-        // preference the plan goes private only because the map is full.
-        EXPECT_EQ(off.args.size() == 5u, off.forcedPrivate);
-    } else {
-        EXPECT_FALSE(hasArg(on.args, "-private"));
-        EXPECT_EQ(on.args, off.args);
-    }
-    XCloseDisplay(d);
 }
 
 // The free-cell count gives every cell back. A second client holds every free
