@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -141,6 +142,7 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/tarvik_gui_XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     g_root = tmpl;
+    std::error_code gone;
     std::string home = g_root + "/home";
     mkdir(home.c_str(), 0700);
     if (const char* h = std::getenv("TARVIK_CHILD_HOME")) home = h;
@@ -150,13 +152,10 @@ int main(int argc, char** argv) {
         // to a client that holds every free cell, or with preferences set).
         if (!startup_toolkit(argc, argv) || !startup_workbench()) return 3;
         XSync(dpy, False);
-        FILE* f = std::fopen((home + "/args.txt").c_str(), "w");
-        if (f) {
-            for (auto& a : toolkit_args()) std::fprintf(f, "%s\n", a.c_str());
-            std::fprintf(f, "depth %d\n", fl_state[fl_vmode].depth);
-            std::fclose(f);
-        }
-        std::system(("rm -rf '" + g_root + "'").c_str());
+        std::ofstream f(home + "/args.txt");
+        for (auto& a : toolkit_args()) f << a << "\n";
+        f << "depth " << fl_state[fl_vmode].depth << "\n";
+        std::filesystem::remove_all(g_root, gone);
         return count(viewList) == 1 ? 0 : 4;
     }
     // Listing the tests (ctest's discovery) needs no display.
@@ -170,13 +169,13 @@ int main(int argc, char** argv) {
         if (!startup_toolkit(1, fake) || !startup_workbench()) {
             std::fprintf(stderr, "tarvik_gui_tests: the workbench did not start on DISPLAY=%s\n",
                          std::getenv("DISPLAY"));
-            std::system(("rm -rf '" + g_root + "'").c_str());
+            std::filesystem::remove_all(g_root, gone);
             return 1;
         }
         dlg_set_scripted(true);
     }
     int r = RUN_ALL_TESTS();
-    std::string rm = "rm -rf '" + g_root + "'";
-    if (std::system(rm.c_str()) != 0) std::printf("could not remove %s\n", g_root.c_str());
+    std::filesystem::remove_all(g_root, gone);
+    if (gone) std::printf("could not remove %s\n", g_root.c_str());
     return r;
 }
