@@ -11,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <string>
 
 #include "app/control.h"
 #include "app/dialogs.h"
@@ -48,10 +47,8 @@ MRCData* make_data(int nx, int ny, const char* name, const char* file, float bas
 
 MRCData* make_complex(int nx, int ny, const char* name) {
     std::vector<float> v((size_t)(nx + 2) * ny, 1.0f);
-    MRCData* d = new MRCData();
+    MRCData* d = make_data(1, 1, name);
     d->setComplData(v.data(), nx + 2, ny, 1);
-    d->setName(name);
-    d->setFile(name);
     return d;
 }
 

@@ -17,12 +17,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "app/control.h"
 #include "app/dialogs.h"
-#include "app/file_cmds.h"
 #include "app/help.h"
 #include "app/menus.h"
 #include "app/startup.h"
@@ -37,9 +34,6 @@
 #include "tests/gui/shell_env.h"
 
 namespace {
-std::vector<int> selectedLines() {
-    return selected_lines(control->images);
-}
 std::vector<int> range(int a, int b) {
     std::vector<int> v;
     for (int i = a; i <= b; i++) v.push_back(i);
@@ -49,14 +43,6 @@ void addImages(std::vector<const char*> names, int n = 16) {
     std::vector<MRCData*> ds;
     for (const char* s : names) ds.push_back(make_data(n, n, s));
     add_to_group(ds);
-}
-void pickGroup(int line) {
-    fl_select_browser_line(control->groups, line);
-    sel_Group(nullptr, 0);
-}
-void pickView(int line) {
-    fl_select_browser_line(control->views, line);
-    sel_View(nullptr, 0);
 }
 std::vector<MRCData*> g_gone;
 }  // namespace
@@ -77,12 +63,12 @@ TEST_F(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
     imsel(control->images, FL_RELEASE, 0, 0, 0, nullptr);
     EXPECT_EQ(current_view()->firstdata(), current_group()->objectAt(1));
     select_images({2, 1, 3});  // line 3 (64 x 64) clicked last
-    EXPECT_EQ(selectedLines(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(selected_lines(control->images), (std::vector<int>{1, 3}));
     DataWin* v = current_view();
     ASSERT_EQ(count(v->data()), 2);
     EXPECT_STREQ(((MRCData*)v->data()->objectAt(1))->Name(), "c");
     select_images({1, 3, 2});  // now the 128 x 128 one decides
-    EXPECT_EQ(selectedLines(), (std::vector<int>{2}));
+    EXPECT_EQ(selected_lines(control->images), (std::vector<int>{2}));
     EXPECT_EQ(count(v->data()), 1);
 }
 
@@ -120,13 +106,11 @@ TEST_F(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
 }
 
 TEST_F(ShellPanel, NumberButtonPagesThroughTheGroup) {
-    std::vector<MRCData*> ds;
-    for (int i = 0; i < 25; i++) ds.push_back(make_data(8, 8, ("p" + std::to_string(i)).c_str()));
-    add_to_group(ds);
+    addImages(std::vector<const char*>(25, "p"), 8);
     fl_deselect_browser(control->images);
     for (auto want : {range(1, 10), range(11, 20), range(21, 25), range(1, 10)}) {
         sel_Numdo(nullptr, 0);
-        EXPECT_EQ(selectedLines(), want);
+        EXPECT_EQ(selected_lines(control->images), want);
         EXPECT_EQ(count(current_view()->data()), (int)want.size());
     }
 }
@@ -139,10 +123,10 @@ TEST_F(ShellPanel, SelectionViewsAndDeletion) {
     MRCData *a = (MRCData*)current_group()->objectAt(0), *b = (MRCData*)current_group()->objectAt(1),
             *c = (MRCData*)current_group()->objectAt(2);
     sel_All(nullptr, 0);
-    EXPECT_EQ(selectedLines(), range(1, 3));
+    EXPECT_EQ(selected_lines(control->images), range(1, 3));
     EXPECT_EQ(count(current_view()->data()), 3);
     sel_None(nullptr, 0);
-    EXPECT_TRUE(selectedLines().empty());
+    EXPECT_TRUE(selected_lines(control->images).empty());
     EXPECT_EQ(current_view()->data(), nullptr);
     select_images({1, 3});
     DataWin* v1 = current_view();
@@ -155,12 +139,14 @@ TEST_F(ShellPanel, SelectionViewsAndDeletion) {
     select_images({1});  // view 2 shows a, view 1 a and c
     // Back to view 1: the panel shows what it shows; a view that resized
     // becomes the current one.
-    pickView(1);
-    EXPECT_EQ(selectedLines(), (std::vector<int>{1, 3}));
+    fl_select_browser_line(control->views, 1);
+    sel_View(nullptr, 0);
+    EXPECT_EQ(selected_lines(control->images), (std::vector<int>{1, 3}));
     resize_callback(v2);
     EXPECT_EQ(fl_get_browser(control->views), 2);
-    EXPECT_EQ(selectedLines(), std::vector<int>{1});
-    pickView(1);
+    EXPECT_EQ(selected_lines(control->images), std::vector<int>{1});
+    fl_select_browser_line(control->views, 1);
+    sel_View(nullptr, 0);
     sel_Imdel(nullptr, 0);
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"b"}));
     EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. b 16x16");
@@ -189,7 +175,8 @@ TEST_F(ShellPanel, GroupsAddRenameDelete) {
     sel_Addgr(nullptr, 0);
     EXPECT_STREQ(fl_get_browser_line(control->groups, 3), "Particles");
     EXPECT_EQ(count(dataList), 3);
-    pickGroup(2);
+    fl_select_browser_line(control->groups, 2);
+    sel_Group(nullptr, 0);
     EXPECT_STREQ(fl_get_input(control->groupName), "New group");
     EXPECT_EQ(current_view()->Group(), 2);
     fl_set_input(control->groupName, "Renamed");
@@ -198,7 +185,8 @@ TEST_F(ShellPanel, GroupsAddRenameDelete) {
     addImages({"g2"});
     select_images({1});
     // A second view on group 3 (behind the one deleted).
-    pickGroup(3);
+    fl_select_browser_line(control->groups, 3);
+    sel_Group(nullptr, 0);
     addImages({"g3"});
     sel_Addview(nullptr, 0);
     select_images({1});
@@ -216,8 +204,6 @@ TEST_F(ShellPanel, GroupsAddRenameDelete) {
     fl_select_browser_line(control->groups, 2);
     sel_Delgr(nullptr, 0);
     fl_select_browser_line(control->groups, 1);
-    sel_Delgr(nullptr, 0);
-    EXPECT_EQ(count(dataList), 1);
     sel_Delgr(nullptr, 0);
     EXPECT_EQ(count(dataList), 1);
 }
@@ -262,11 +248,8 @@ TEST_F(ShellPanel, PixelSizeEntriesAndHistogramFiles) {
     fl_set_input(control->scanpix, "25");
     v_Scanpix(nullptr, 0);
     EXPECT_STREQ(fl_get_input(control->scanres), "5.00");
-    for (int i = 0; i < 2; i++) {
-        MRCData* d = (MRCData*)current_group()->objectAt(i);
-        EXPECT_FLOAT_EQ(d->Pixres(), 5);
-        EXPECT_FLOAT_EQ(d->Mag(), 50);
-    }
+    for (MRCData* d : {(MRCData*)current_group()->objectAt(0), (MRCData*)current_group()->objectAt(1)})
+        EXPECT_EQ(std::make_pair(d->Pixres(), d->Mag()), std::make_pair(5.0f, 50.0f));
     fl_set_input(control->mag, "100");
     v_Mag(nullptr, 0);
     EXPECT_STREQ(fl_get_input(control->scanres), "2.50");
@@ -339,8 +322,8 @@ TEST_F(ShellPanel, HelpModeShowsTextsInsteadOfActing) {
 TEST_F(ShellPanel, HelpWrappingAndTheHomePageCommand) {
     EXPECT_EQ(help_wrap("Adds a new (empty) image group."), "Adds a new (empty) image group.");
     // The blank after column 36 turns into a line break.
-    std::string t = "0123456789 0123456789 0123456789 0123456789 x";
-    EXPECT_EQ(help_wrap(t), "0123456789 0123456789 0123456789 0123456789\nx");
+    EXPECT_EQ(help_wrap("0123456789 0123456789 0123456789 0123456789 x"),
+              "0123456789 0123456789 0123456789 0123456789\nx");
     std::string longWord(80, 'w');
     EXPECT_EQ(help_wrap(longWord + " tail"), longWord + "\ntail");
     EXPECT_EQ(help_wrap("short\n" + std::string(30, 'a') + " b"), "short\n" + std::string(30, 'a') + " b");
@@ -366,9 +349,8 @@ TEST_F(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
     dlg_push_form("Cancel", [](FL_FORM*) {});
     menu_run("Tools", "Preferences");
     std::string s = read_file(env);
-    EXPECT_NE(s.find("chromab\t    5.6\n"), std::string::npos) << s;
-    EXPECT_NE(s.find("voltage\t    100\n"), std::string::npos);
-    EXPECT_NE(s.find("fftboxonly\t      0\n"), std::string::npos);
+    for (const char* line : {"chromab\t    5.6\n", "voltage\t    100\n", "fftboxonly\t      0\n"})
+        EXPECT_NE(s.find(line), std::string::npos) << s;
     dlg_push_form("OK", [](FL_FORM* f) {
         // The dialog's fields in creation order: five inputs, two check buttons.
         std::vector<FL_OBJECT*> inputs, checks;
@@ -454,11 +436,6 @@ void type(FL_FORM* f, const std::string& keys) {
         }
 }
 
-// The help text begins so (within the first line: the window breaks lines after column 36).
-bool shows(const std::string& start) {
-    return help_text().compare(0, start.size(), start) == 0;
-}
-
 FL_OBJECT *g_counter = nullptr, *g_plain = nullptr;
 
 // Every control the help-mode test touches, and what the program took from them.
@@ -528,7 +505,7 @@ TEST_F(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
         click(k.ob, k.fx, k.fy, k.button);
         if (!k.keys.empty()) type(k.ob->form, k.keys);
         EXPECT_EQ(everything(), before) << k.help;
-        EXPECT_TRUE(shows(k.help)) << help_text();
+        EXPECT_EQ(help_text().rfind(k.help, 0), 0u) << help_text();
         help_dismiss(nullptr, 0);
         click(k.ob, k.fx, k.fy, k.button);
         if (!k.keys.empty()) type(k.ob->form, k.keys);
@@ -542,7 +519,7 @@ TEST_F(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
     for (int i = 0; i < 40; i++, usleep(10000)) fl_check_forms();
     click(g_counter, 0.05, 0.5);
     EXPECT_EQ(fl_get_counter_value(g_counter), 5);
-    EXPECT_TRUE(shows("Counts things."));
+    EXPECT_EQ(help_text().rfind("Counts things.", 0), 0u);
     click(g_plain, 0.5, 0.5);  // nothing to answer with: it works as ever
     EXPECT_EQ(fl_get_button(g_plain), 1);
     // An input that had the focus before help mode began takes no keys.
@@ -552,7 +529,7 @@ TEST_F(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
     menu_run("Help", "Help");
     type(control->control, "3\n");
     EXPECT_EQ(fl_get_input(control->scanres), pixel);
-    EXPECT_TRUE(shows("This is the pixel size of the"));
+    EXPECT_EQ(help_text().rfind("This is the pixel size of the", 0), 0u);
     click(helpPanel->dismiss, 0.5, 0.5);  // the help window takes its presses
     EXPECT_EQ(helpmode, 0);
 }
@@ -562,14 +539,10 @@ TEST_F(ShellHelp, HelpModeLeavesEveryKindOfControlAsItWas) {
 namespace {
 std::string windowName(Window w) {
     char* n = nullptr;
-    std::string s;
-    if (XFetchName(dpy, w, &n) && n) s = n;
+    XFetchName(dpy, w, &n);
+    std::string s = n ? n : "";
     if (n) XFree(n);
     return s;
-}
-
-bool hasArg(const std::vector<std::string>& a, const char* s) {
-    return std::find(a.begin(), a.end(), s) != a.end();
 }
 
 // Runs the workbench's start-up in a process of its own with that HOME (the
@@ -613,13 +586,13 @@ TEST(ShellStartup, PanelsGroupFirstViewPreferencesAndVisual) {
     // The toolkit's arguments follow the server.
     const auto& a = toolkit_args();
     ASSERT_FALSE(a.empty());
-    EXPECT_FALSE(hasArg(a, "-private"));  // fresh server, "privcmap" 0
+    EXPECT_EQ(std::count(a.begin(), a.end(), "-private"), 0);  // fresh server, "privcmap" 0
     if (serverHasPseudoColor()) {
         EXPECT_EQ(std::vector<std::string>(a.begin() + 1, a.end()),
                   (std::vector<std::string>{"-visual", "PseudoColor", "-depth", "8"}));
         EXPECT_EQ(fl_state[fl_vmode].depth, 8);
     } else {
-        EXPECT_FALSE(hasArg(a, "PseudoColor"));
+        EXPECT_EQ(std::count(a.begin(), a.end(), "PseudoColor"), 0);
         // The ordinary visual of the server, not a 32-bit ARGB one.
         EXPECT_EQ(fl_state[fl_vmode].depth, DefaultDepth(dpy, DefaultScreen(dpy)));
         EXPECT_EQ(fl_state[fl_vmode].xvinfo->visualid, XVisualIDFromVisual(DefaultVisual(dpy, DefaultScreen(dpy))));
@@ -634,13 +607,12 @@ TEST(ShellStartup, FullColormapDoesNotHang) {
         GTEST_SKIP() << "needs an 8-bit PseudoColor default visual";
     Display* hog = XOpenDisplay(nullptr);
     ASSERT_NE(hog, nullptr);
-    XVisualInfo vi;
-    ASSERT_TRUE(XMatchVisualInfo(hog, DefaultScreen(hog), 8, PseudoColor, &vi));
-    Colormap fresh = XCreateColormap(hog, RootWindow(hog, DefaultScreen(hog)), vi.visual, AllocNone);
+    int scr = DefaultScreen(hog);
+    Colormap fresh = XCreateColormap(hog, RootWindow(hog, scr), DefaultVisual(hog, scr), AllocNone);
     EXPECT_EQ(count_free_cells(hog, fresh), 256);
     EXPECT_EQ(count_free_cells(hog, fresh), 256);
     XFreeColormap(hog, fresh);
-    Colormap cm = DefaultColormap(hog, DefaultScreen(hog));
+    Colormap cm = DefaultColormap(hog, scr);
     unsigned long px[256];
     int held = 0;
     while (held < 256 && XAllocColorCells(hog, cm, False, nullptr, 0, &px[held], 1)) held++;
