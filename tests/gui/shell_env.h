@@ -28,8 +28,14 @@ void add_to_group(const std::vector<MRCData*>& ds);
 // Selects exactly these 1-based image lines (the last one is the one clicked
 // last) and runs the image selection.
 void select_images(const std::vector<int>& lines);
+// The selected lines of a browser.
+std::vector<int> selected_lines(FL_OBJECT* browser);
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
 void write_mrc(const std::string& path, int nx, int ny, float base = 0);
 // Names of the data sets of a group, in order.
 std::vector<std::string> group_names(List* g);
+// Queues the file selection, then the buttons, and runs the File menu entry.
+void file_cmd(const char* item, const std::vector<std::string>& files, const std::vector<int>& buttons = {});
+// The dialog log's entries of one kind ("message:", "choice:", ...).
+std::vector<std::string> dlg_logged(const std::string& kind);

@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 
 #include "app/control.h"
 #include "app/dialogs.h"
-#include "app/fsel.h"
 #include "app/help.h"
+#include "app/menus.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "app/viewlink.h"
@@ -22,17 +25,14 @@
 #include "tests/gui/shell_env.h"
 
 namespace {
-std::string g_tmp;
 int g_tmpN = 0;
 std::string g_root;
 }  // namespace
 
 std::string shell_tmpdir() {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "/t%03d", ++g_tmpN);
-    g_tmp = g_root + buf;
-    mkdir(g_tmp.c_str(), 0700);
-    return g_tmp;
+    std::string d = g_root + "/t" + std::to_string(++g_tmpN);
+    mkdir(d.c_str(), 0700);
+    return d;
 }
 
 MRCData* make_data(int nx, int ny, const char* name, const char* file, float base) {
@@ -47,10 +47,8 @@ MRCData* make_data(int nx, int ny, const char* name, const char* file, float bas
 
 MRCData* make_complex(int nx, int ny, const char* name) {
     std::vector<float> v((size_t)(nx + 2) * ny, 1.0f);
-    MRCData* d = new MRCData();
+    MRCData* d = make_data(1, 1, name);
     d->setComplData(v.data(), nx + 2, ny, 1);
-    d->setName(name);
-    d->setFile(name);
     return d;
 }
 
@@ -65,15 +63,16 @@ void select_images(const std::vector<int>& lines) {
     sel_Image(nullptr, 0);
 }
 
+std::vector<int> selected_lines(FL_OBJECT* browser) {
+    std::vector<int> out;
+    for (int i = 1; i <= fl_get_browser_maxline(browser); i++)
+        if (fl_isselected_browser_line(browser, i)) out.push_back(i);
+    return out;
+}
+
 std::string read_file(const std::string& path) {
-    std::string s;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool exists(const std::string& path) {
@@ -81,14 +80,26 @@ bool exists(const std::string& path) {
 }
 
 void write_mrc(const std::string& path, int nx, int ny, float base) {
-    MRCData* d = make_data(nx, ny, "w", nullptr, base);
-    ASSERT_EQ(d->writeMRCData(path.c_str(), 0), 1);
-    delete d;
+    std::unique_ptr<MRCData> d(make_data(nx, ny, "w", nullptr, base));
+    EXPECT_EQ(d->writeMRCData(path.c_str(), 0), 1) << path;
 }
 
 std::vector<std::string> group_names(List* g) {
     std::vector<std::string> out;
     for (int i = 0; i < count(g); i++) out.push_back(((MRCData*)g->objectAt(i))->Name());
+    return out;
+}
+
+void file_cmd(const char* item, const std::vector<std::string>& files, const std::vector<int>& buttons) {
+    dlg_push_files(files);
+    for (int b : buttons) dlg_push_button(b);
+    menu_run("File", item);
+}
+
+std::vector<std::string> dlg_logged(const std::string& kind) {
+    std::vector<std::string> out;
+    for (auto& s : dlg_log())
+        if (s.rfind(kind, 0) == 0) out.push_back(s);
     return out;
 }
 
@@ -128,6 +139,7 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/tarvik_gui_XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     g_root = tmpl;
+    std::error_code gone;
     std::string home = g_root + "/home";
     mkdir(home.c_str(), 0700);
     if (const char* h = std::getenv("TARVIK_CHILD_HOME")) home = h;
@@ -137,13 +149,10 @@ int main(int argc, char** argv) {
         // to a client that holds every free cell, or with preferences set).
         if (!startup_toolkit(argc, argv) || !startup_workbench()) return 3;
         XSync(dpy, False);
-        FILE* f = std::fopen((home + "/args.txt").c_str(), "w");
-        if (f) {
-            for (auto& a : toolkit_args()) std::fprintf(f, "%s\n", a.c_str());
-            std::fprintf(f, "depth %d\n", fl_state[fl_vmode].depth);
-            std::fclose(f);
-        }
-        std::system(("rm -rf '" + g_root + "'").c_str());
+        std::ofstream f(home + "/args.txt");
+        for (auto& a : toolkit_args()) f << a << "\n";
+        f << "depth " << fl_state[fl_vmode].depth << "\n";
+        std::filesystem::remove_all(g_root, gone);
         return count(viewList) == 1 ? 0 : 4;
     }
     // Listing the tests (ctest's discovery) needs no display.
@@ -157,13 +166,13 @@ int main(int argc, char** argv) {
         if (!startup_toolkit(1, fake) || !startup_workbench()) {
             std::fprintf(stderr, "tarvik_gui_tests: the workbench did not start on DISPLAY=%s\n",
                          std::getenv("DISPLAY"));
-            std::system(("rm -rf '" + g_root + "'").c_str());
+            std::filesystem::remove_all(g_root, gone);
             return 1;
         }
         dlg_set_scripted(true);
     }
     int r = RUN_ALL_TESTS();
-    std::string rm = "rm -rf '" + g_root + "'";
-    if (std::system(rm.c_str()) != 0) std::printf("could not remove %s\n", g_root.c_str());
+    std::filesystem::remove_all(g_root, gone);
+    if (gone) std::printf("could not remove %s\n", g_root.c_str());
     return r;
 }

@@ -1,205 +1,396 @@
-// File menu: opening through the queued file selection, the naming rules and
-// overwrite answers of the save commands, list reading with interleave.
+// File menu: every format opened through the queued file selection, a message
+// box for every file that cannot be opened (the readers' own lines still on
+// standard output), MRC particle stacks as groups, the pixel size a file
+// records, files named on the command line, the naming rules and overwrite
+// answers of the save commands, list reading with interleave.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "app/control.h"
 #include "app/dialogs.h"
 #include "app/file_cmds.h"
+#include "app/fsel.h"
 #include "app/menus.h"
 #include "app/state.h"
-#include "app/viewlink.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
+#include "core/prefs.h"
+#include "display/datawin.h"
+#include "display/print.h"
 #include "tests/gui/shell_env.h"
 
 namespace {
-struct Cwd {
-    std::string old;
-    explicit Cwd(const std::string& d) {
-        char b[4096];
-        old = getcwd(b, sizeof b) ? b : "/";
-        EXPECT_EQ(chdir(d.c_str()), 0);
-    }
-    ~Cwd() { (void)!chdir(old.c_str()); }
-};
+const std::string kData = TARVIK_TEST_DATA;
 
-// Count of choice dialogs asked so far.
-int choices() {
-    int n = 0;
-    for (auto& s : dlg_log())
-        if (s.rfind("choice:", 0) == 0) n++;
-    return n;
+MRCData* at(int i) {
+    return (MRCData*)current_group()->objectAt(i);
 }
 
-void selectAll() {
-    sel_All(nullptr, 0);
+std::string box(const std::string& file, const std::string& reason) {
+    return "message: Could not open|" + file + "|" + reason;
+}
+
+// An MRC2014 file as RELION writes particle stacks: space group 0, mz 1, the
+// pixel size in the cell; section k holds k * 1000 + y * nx + x.
+void writeStack(const std::string& path, int nx, int ny, int nz, float pixel) {
+    int32_t h[256] = {nx, ny, nz, 2, 0, 0, 0, nx, ny, 1};
+    float cell[] = {nx * pixel, ny * pixel, pixel, 90, 90, 90};
+    std::memcpy(&h[10], cell, sizeof cell);
+    h[16] = 1, h[17] = 2, h[18] = 3;
+    std::memcpy(&h[52], "MAP DD\0\0", 8);
+    std::vector<float> v((size_t)nx * ny * nz);
+    for (size_t i = 0; i < v.size(); i++) v[i] = (float)(i / ((size_t)nx * ny) * 1000 + i % ((size_t)nx * ny));
+    std::ofstream o(path, std::ios::binary);
+    o.write((const char*)h, sizeof h);
+    o.write((const char*)v.data(), (std::streamsize)(v.size() * 4));
 }
 }  // namespace
 
-TEST(ShellFiles, OpenMrcThroughTheMenuNamesWithBlanksAndShellCharacters) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    std::string a = dir + "/a b.mrc", b = dir + "/x'$(touch boom).mrc", bad = dir + "/bad.mrc";
-    write_mrc(a, 64, 48);
-    write_mrc(b, 32, 32);
-    std::ofstream(bad) << "not an image";
-    dlg_push_files({a, bad, b});
-    menu_run("File", "Open MRC");
+// Every test starts from the start-up state with a fresh folder, in the
+// working folder it found.
+class ShellFiles : public testing::Test {
+protected:
+    std::string dir;
+    std::filesystem::path cwd = std::filesystem::current_path();
+    void SetUp() override {
+        shell_reset();
+        dir = shell_tmpdir();
+    }
+    void TearDown() override { std::filesystem::current_path(cwd); }
+};
+
+TEST_F(ShellFiles, EveryOpenEntryReadsIntoTheCurrentGroupOrSaysWhy) {
+    const struct {
+        const char* item;
+        std::string missing, reason;     // dir + "/none" + missing; '@' stands for dir + "/none"
+        std::vector<std::string> files;  // under tests/data
+        int atLeast;                     // the GIF needs the netpbm converters
+        const char* last;
+    } rows[] = {
+        {"Open MRC",
+         ".mrc",
+         "Cannot open file",
+         {"mrc/mode0_le.mrc", "mrc/mode1_be.mrc", "mrc/mode2_le.mrc.gz"},
+         3,
+         "mode2_le.mrc.gz"},
+        {"Open SPIDER", ".spi", "Cannot open file", {"spider/img_64x48.spi"}, 1, "img_64x48.spi"},
+        {"Open Picture",
+         ".pgm",
+         "Cannot open file @.pgm",
+         {"netpbm/pattern_u8_64x48.pgm", "netpbm/pattern_u8_64x48.gif"},
+         1,
+         nullptr},
+        {"Open IMAGIC", ".hed", "ERROR: cannot open @.hed", {"selfmade/img_64x48_le.hed"}, 1, "img_64x48_le.img"},
+        {"Open PIF", ".pif", "ERROR: cannot open @.pif", {}, 0, nullptr},
+        {"Open ScansALot", ".HDR", "Cannot open @.hdr", {}, 0, nullptr},
+    };
+    for (auto& r : rows) {
+        shell_reset();
+        std::string none = dir + "/none", missing = none + r.missing, reason = r.reason;
+        if (size_t pos = reason.find('@'); pos != std::string::npos) reason.replace(pos, 1, none);
+        file_cmd(r.item, {missing});
+        EXPECT_EQ(dlg_logged("message:"), std::vector<std::string>{box(missing, reason)}) << r.item;
+        EXPECT_EQ(count(current_group()), 0) << r.item;
+        EXPECT_EQ(busy_depth(), 0);
+        std::vector<std::string> files;
+        for (auto& f : r.files) files.push_back(kData + "/" + f);
+        file_cmd(r.item, files);
+        EXPECT_EQ(count(dataList), 1) << r.item;  // single images join the group
+        for (int i = 0; i < count(current_group()); i++) EXPECT_EQ(at(i)->xSize() * 1000 + at(i)->ySize(), 64048);
+        ASSERT_GE(count(current_group()), r.atLeast) << r.item;
+        if (r.files.empty()) continue;
+        const char* last = at(count(current_group()) - 1)->Name();
+        EXPECT_STREQ(last, r.last ? r.last : last);
+    }
+}
+
+TEST_F(ShellFiles, EveryFileThatCannotBeOpenedGetsAMessageBoxWithTheReadersReason) {
+    std::string good1 = dir + "/a b.mrc", good2 = dir + "/x'$(touch boom).mrc";
+    write_mrc(good1, 16, 12);
+    write_mrc(good2, 8, 8);
+    std::string whole = read_file(good1);
+    // A header that claims 2000 x 1000 floats in front of 100 bytes.
+    std::string lying = whole.substr(0, 1024) + std::string(100, '\0');
+    int32_t big[] = {2000, 1000};
+    std::memcpy(&lying[0], big, 8);
+    std::string text;
+    for (int i = 0; i < 100; i++) text += "hello world\n";
+    const struct {
+        std::string name, bytes, reason;
+    } bad[] = {
+        {"missing.mrc", "", "Cannot open file"},
+        {"folder.mrc", "", "Is a directory"},
+        {"empty.mrc", "", "The file is empty"},
+        {"short.mrc", whole.substr(0, 500), "No complete header could be read"},
+        {"text.mrc", text, "This appears to be a 3d file. I only read 2d files."},
+        {"lying.mrc", lying, "Incomplete data read 0/1000 blocks"},
+        {"truncated.mrc", whole.substr(0, 1024 + 16 * 4 * 5), "Incomplete data read 0/12 blocks"},
+    };
+    std::vector<std::string> files = {good1}, want;
+    mkdir((dir + "/folder.mrc").c_str(), 0700);
+    for (auto& b : bad) {
+        std::string p = dir + "/" + b.name;
+        if (b.name != "missing.mrc" && b.name != "folder.mrc") std::ofstream(p, std::ios::binary) << b.bytes;
+        files.push_back(p);
+        want.push_back(box(p, b.reason));
+    }
+    files.push_back(good2);
+    file_cmd("Open MRC", {});  // a cancelled selection opens nothing
+    testing::internal::CaptureStdout();
+    file_cmd("Open MRC", files);
+    std::string out = testing::internal::GetCapturedStdout();
+    // The readers' lines reach standard output as they were printed.
+    EXPECT_NE(out.find("Cannot open file\n"), std::string::npos);
+    EXPECT_NE(out.find(dir + "/lying.mrc is a   2000x1000 2D float MRC File\nIncomplete data read 0/1000 blocks\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(dlg_logged("message:"), want);
     EXPECT_EQ(dlg_unexpected(), 0);
-    List* g = current_group();
-    ASSERT_EQ(count(g), 2);  // the unreadable file leaves nothing behind
-    EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. a b.mrc 64x48");
-    EXPECT_STREQ(fl_get_browser_line(control->images, 2), "2. x'$(touch boom).mrc 32x32");
+    // The open went on past every failure; names with blanks and quotes are no
+    // shell words.
+    EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. a b.mrc 16x12");
+    EXPECT_STREQ(fl_get_browser_line(control->images, 2), "2. x'$(touch boom).mrc 8x8");
+    EXPECT_EQ(count(current_group()), 2);
     EXPECT_FALSE(exists(dir + "/boom"));
-    EXPECT_EQ(((MRCData*)g->objectAt(1))->Seqno(), 2);
+    EXPECT_EQ(at(1)->Seqno(), 2);
     EXPECT_EQ(busy_depth(), 0);
     EXPECT_EQ(control->control->deactivated, 0);  // the panel is usable again
 }
 
-TEST(ShellFiles, CancelledSelectionOpensNothing) {
-    shell_reset();
-    dlg_push_files({});
-    menu_run("File", "Open MRC");
-    EXPECT_EQ(count(current_group()), 0);
-    EXPECT_EQ(dlg_pending(), 0);
+TEST_F(ShellFiles, CommandLineFilesOpenAsTheFileMenuWould) {
+    std::string a = dir + "/first image.mrc", b = dir + "/second.mrc", bad = dir + "/nothing.mrc";
+    write_mrc(a, 40, 30);
+    write_mrc(b, 20, 20);
+    char* av[] = {&a[0], &bad[0], &b[0]};
+    EXPECT_EQ(open_startup_files(3, av), 2);
+    EXPECT_EQ(dlg_logged("message:"), std::vector<std::string>{box(bad, "Cannot open file")});
+    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"first image.mrc", "second.mrc"}));
+    EXPECT_EQ(selected_lines(control->images), std::vector<int>{1});  // the first is shown
+    EXPECT_EQ(count(current_view()->data()), 1);
+    EXPECT_EQ(current_view()->firstdata(), at(0));
+    // Stacks named by paths without a '/' are named as the File menu names them.
+    MRCData* d = make_data(20, 10, "d");
+    ASSERT_EQ(d->appendImagic((dir + "/one.hed").c_str()), 1);
+    ASSERT_EQ(d->appendPIF((dir + "/two.pif").c_str()), 1);
+    ASSERT_EQ(d->appendPIF((dir + "/two.pif").c_str()), 1);
+    delete d;
+    writeStack(dir + "/three.mrcs", 10, 8, 3, 2.0f);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    std::string names[] = {"one.hed", "two.pif", "three.mrcs"};
+    char* rel[] = {&names[0][0], &names[1][0], &names[2][0]};
+    EXPECT_EQ(open_startup_files(3, rel), 6);
+    ASSERT_EQ(count(dataList), 3);
+    EXPECT_EQ(group_names((List*)dataList->objectAt(0)),
+              (std::vector<std::string>{"first image.mrc", "second.mrc", "one.img"}));
+    EXPECT_EQ(group_names((List*)dataList->objectAt(1)), (std::vector<std::string>{"two.pif", "two.pif"}));
+    EXPECT_EQ(group_names((List*)dataList->objectAt(2)),
+              (std::vector<std::string>{"three.mrcs:1", "three.mrcs:2", "three.mrcs:3"}));
+    EXPECT_EQ(fl_get_browser(control->groups), 3);  // the last stack is shown
+    EXPECT_EQ(count(current_view()->data()), 3);
 }
 
-TEST(ShellFiles, OtherFormatsReadOrSayTheyAreMissing) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    std::string f = dir + "/img.mrc";
-    write_mrc(f, 16, 16);
-    for (const char* item : {"Open IMAGIC", "Open SPIDER", "Open PIF", "Open ScansALot", "Open Picture"}) {
-        dlg_clear();
-        dlg_push_files({f});
-        int before = count(current_group());
-        menu_run("File", item);
-        EXPECT_EQ(dlg_pending(), 0) << item;
-        // An MRC file is not a valid file of these formats, so nothing is added
-        // either way; a missing format says so in a message.
-        EXPECT_EQ(count(current_group()), before) << item;
-        EXPECT_EQ(busy_depth(), 0);
+TEST_F(ShellFiles, RelionParticleStackOpensAsANewGroupShownAsAMosaic) {
+    const int nx = 26, ny = 18, nz = 50;
+    std::string stack = dir + "/particles.mrcs", volume = kData + "/mrc/vol_16x12x5_f32_le.mrc";
+    writeStack(stack, nx, ny, nz, 1.25f);
+    add_to_group({make_data(16, 16, "already here")});
+    file_cmd("Open MRC", {stack});
+    ASSERT_EQ(count(dataList), 2);
+    EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "new group");
+    EXPECT_EQ(fl_get_browser(control->groups), 2);
+    ASSERT_EQ(count(current_group()), nz);
+    EXPECT_EQ(count(current_view()->data()), nz);  // every particle shown: the mosaic
+    EXPECT_EQ(current_view()->Group(), 2);
+    for (int k = 0; k < nz; k++) {
+        MRCData* d = at(k);
+        EXPECT_EQ(d->Name(), "particles.mrcs:" + std::to_string(k + 1));
+        ASSERT_EQ(d->xSize() * 1000 + d->ySize(), nx * 1000 + ny);
+        for (int i = 0; i < nx * ny; i += 37) ASSERT_EQ(d->getRealData()[i], (float)(k * 1000 + i)) << k << " " << i;
+        EXPECT_FLOAT_EQ(d->Pixres(), 1.25f);
     }
+    EXPECT_STREQ(fl_get_input(control->scanres), "1.25");
+    EXPECT_EQ(count((List*)dataList->objectAt(0)), 1);
+    // A volume (space group 1) is still refused, and says so.
+    file_cmd("Open MRC", {volume});
+    EXPECT_EQ(dlg_logged("message:"),
+              std::vector<std::string>{box(volume, "This appears to be a 3d file. I only read 2d files.")});
+    EXPECT_EQ(count(dataList), 2);
+    EXPECT_EQ(count(current_group()), nz);
 }
 
-TEST(ShellFiles, SaveMrcSingleNamesByType) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(32, 32, "r"), make_complex(32, 32, "c")});
+TEST_F(ShellFiles, RecordedPixelSizeIsShownAndScalesThePrintedBar) {
+    // Written by mrcfile with a voxel size of 1.5 A.
+    file_cmd("Open MRC", {kData + "/mrc/mode2_le.mrc"});
     select_images({1});
-    dlg_push_files({dir + "/particle.mrc"});
-    menu_run("File", "Save MRC");
-    EXPECT_TRUE(exists(dir + "/particle.img"));
+    EXPECT_STREQ(fl_get_input(control->scanres), "1.50");
+    EXPECT_STREQ(fl_get_input(control->mag), "166.67");  // 10 x "scanres" 25 / 1.5
+    menu_run("File", "Print");
+    ASSERT_NE(ppanel, nullptr);
+    fl_set_button(ppanel->scaleBar, 1);
+    fl_set_button(ppanel->toFile, 1);
+    fl_set_input(ppanel->nm, "10");
+    fl_set_input(ppanel->file, (dir + "/page.ps").c_str());
+    print_close(ppanel->ok, 0);
+    std::string page = read_file(dir + "/page.ps");
+    const char* bar = std::strstr(page.c_str(), "0 setgray 3 setlinewidth ");
+    double from = 0, to = 0;
+    ASSERT_EQ(std::sscanf(bar ? bar : "", "0 setgray 3 setlinewidth %lf 20 moveto %lf", &from, &to), 2);
+    EXPECT_NEAR(to - from, 10 * 10 / 1.5, 0.011);  // 10 nm at zoom 1 and 1.5 A per pixel, in points
+}
+
+TEST_F(ShellFiles, WrittenFilesComeBackThroughTheirOwnOpenEntries) {
+    std::vector<MRCData*> ds;
+    for (int i = 0; i < 5; i++) ds.push_back(make_data(16, 16, ("s" + std::to_string(i)).c_str(), nullptr, (float)i));
+    add_to_group(ds);
+    sel_All(nullptr, 0);
+    file_cmd("Save IMAGIC", {dir + "/stack.hed"});
+    file_cmd("Save SPIDER", {dir + "/set.spi"});
+    file_cmd("Save PIF", {dir + "/five.pif"});  // the extension stays
+    file_cmd("Save PGM", {dir + "/p.pgm"});
+    EXPECT_EQ(dlg_log().back(), "message: Please select 1 image to save.||");
+    EXPECT_FALSE(exists(dir + "/p.pgm"));
+    for (const char* n : {"/stack.hed", "/stack.img", "/set001.DAT", "/set005.DAT", "/five.pif"})
+        EXPECT_TRUE(exists(dir + n)) << n;
+    select_images({1});
+    file_cmd("Save PGM", {dir + "/one.xyz"});
+    EXPECT_EQ(read_file(dir + "/one.pgm").substr(0, 3), "P5\n");
+    file_cmd("Open SPIDER", {dir + "/set002.DAT"});
+    ASSERT_EQ(count(current_group()), 6);
+    EXPECT_EQ(at(5)->xSize(), 16);
+    // Stacks become new groups, the last one shown.
+    file_cmd("Open IMAGIC", {dir + "/stack.hed"});
+    file_cmd("Open PIF", {dir + "/five.pif"});
+    ASSERT_EQ(count(dataList), 3);
+    EXPECT_STREQ(fl_get_browser_line(control->groups, 2), "new group");
+    EXPECT_EQ(count((List*)dataList->objectAt(1)), 5);
+    EXPECT_EQ(fl_get_browser(control->groups), 3);
+    EXPECT_EQ(count(current_group()), 5);
+    EXPECT_EQ(fl_get_browser_maxline(control->images), 5);
+    EXPECT_EQ(dlg_unexpected(), 0);
+}
+
+TEST_F(ShellFiles, SaveMrcNamesFilesByTypeAndNumber) {
+    std::string one = dir + "/v1.0/one.img", two = dir + "/two";
+    add_to_group(
+        {make_data(32, 32, "r", one.c_str()), make_complex(30, 32, "c"), make_data(32, 32, "Clip x", two.c_str())});
+    const struct {
+        std::vector<int> lines;
+        const char* chosen;
+        std::vector<const char*> written;
+    } rows[] = {
+        {{1}, "/particle.mrc", {"/particle.img"}},
+        {{2}, "/particle.mrc", {"/particle.tnf"}},
+        {{1}, "/data.tiff", {"/data.tiff.img"}},  // only 3-letter extensions are cut
+        // The first name decides: no default-filespec question.
+        {{1, 2, 3}, "/set", {"/set.000.img", "/set.001.tnf", "/set.002.img"}},
+    };
+    for (auto& r : rows) {
+        select_images(r.lines);
+        file_cmd("Save MRC", {dir + r.chosen});
+        for (const char* w : r.written) EXPECT_TRUE(exists(dir + w)) << w;
+    }
     EXPECT_FALSE(exists(dir + "/particle.mrc"));
-    select_images({2});
-    dlg_push_files({dir + "/particle.mrc"});
-    menu_run("File", "Save MRC");
-    EXPECT_TRUE(exists(dir + "/particle.tnf"));
-    // Only 3-letter extensions are cut.
-    select_images({1});
-    dlg_push_files({dir + "/data.tiff"});
-    menu_run("File", "Save MRC");
-    EXPECT_TRUE(exists(dir + "/data.tiff.img"));
-    EXPECT_EQ(dlg_unexpected(), 0);
-    EXPECT_EQ(busy_depth(), 0);
-}
-
-TEST(ShellFiles, SaveMrcSeriesNumbersFiles) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
-    selectAll();
-    dlg_push_files({dir + "/set"});
-    menu_run("File", "Save MRC");
-    for (const char* n : {"/set.000.img", "/set.001.img", "/set.002.img"}) EXPECT_TRUE(exists(dir + n)) << n;
     MRCData back;
-    ASSERT_EQ(back.readMRCData((dir + "/set.001.img").c_str()), 1);
-    EXPECT_EQ(back.xSize(), 16);
-}
-
-TEST(ShellFiles, OverwriteSingleOnlyYesWrites) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "a")});
+    ASSERT_EQ(back.readMRCData((dir + "/set.002.img").c_str()), 1);
+    EXPECT_EQ(back.xSize(), 32);
+    EXPECT_EQ(dlg_logged("choice:").size(), 0u);
+    // "Save Short MRC": "Maybe" cancels, "Yes" rescales to 16-bit values.
     select_images({1});
-    std::string f = dir + "/p.img";
-    for (int answer : {2, 3}) {  // "No", "Abort"
-        std::ofstream(f) << "old";
-        dlg_clear();
-        dlg_push_files({dir + "/p.mrc"});
-        dlg_push_button(answer);
-        menu_run("File", "Save MRC");
-        EXPECT_EQ(read_file(f), "old") << answer;
-        EXPECT_EQ(choices(), 1);
-        ASSERT_FALSE(dlg_log().empty());
-        EXPECT_NE(dlg_log().back().find("The file|" + f + "|exists. Overwrite? [Yes|No|Abort]"), std::string::npos)
-            << dlg_log().back();
-    }
-    dlg_push_files({dir + "/p.mrc"});
-    dlg_push_button(1);
-    menu_run("File", "Save MRC");
-    EXPECT_GT(read_file(f).size(), 1024u);
-    EXPECT_EQ(busy_depth(), 0);
-}
-
-TEST(ShellFiles, OverwriteSeriesAllAndAbort) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
-    selectAll();
-    std::vector<std::string> f = {dir + "/s.000.img", dir + "/s.001.img", dir + "/s.002.img"};
-    for (auto& n : f) std::ofstream(n) << "old";
-    // "Yes" for the first, "All" for the second: the third is written unasked.
-    dlg_push_files({dir + "/s"});
-    dlg_push_button(1);
-    dlg_push_button(2);
-    menu_run("File", "Save MRC");
-    EXPECT_EQ(choices(), 2);
-    for (auto& n : f) EXPECT_GT(read_file(n).size(), 1024u) << n;
-    // "Yes" then "Abort": the first stays written, the rest keep their old bytes.
-    for (auto& n : f) std::ofstream(n) << "old";
-    dlg_clear();
-    dlg_push_files({dir + "/s"});
-    dlg_push_button(1);
     dlg_push_button(3);
-    menu_run("File", "Save MRC");
-    EXPECT_EQ(choices(), 2);
-    EXPECT_GT(read_file(f[0]).size(), 1024u);
-    EXPECT_EQ(read_file(f[1]), "old");
-    EXPECT_EQ(read_file(f[2]), "old");
+    menu_run("File", "Save Short MRC");
+    EXPECT_EQ(dlg_pending(), 0);
+    EXPECT_EQ(
+        dlg_logged("choice:"),
+        std::vector<std::string>{"choice: |Should I rescale the image to minimize information loss ?| [Yes|No|Maybe]"});
+    dlg_push_button(1);
+    file_cmd("Save Short MRC", {dir + "/s.mrc"});
+    EXPECT_EQ(read_file(dir + "/s.img").size(), 1024u + 2 * 32 * 32);
+    // No complex SPIDER files.
+    select_images({2});
+    testing::internal::CaptureStdout();
+    file_cmd("Save SPIDER", {dir + "/c"});
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
+    EXPECT_FALSE(exists(dir + "/c.DAT"));
+    // "Save MRC new ext": the file names with a new extension; the folder's '.' is none.
+    ASSERT_EQ(mkdir((dir + "/v1.0").c_str(), 0700), 0);
+    select_images({1, 3});
+    dlg_push_text("mrc");
+    menu_run("File", "Save MRC new ext");
+    EXPECT_TRUE(exists(dir + "/v1.0/one.mrc"));
+    EXPECT_TRUE(exists(dir + "/two.mrc"));
+    dlg_push_cancel();
+    menu_run("File", "Save MRC new ext");
+    dlg_push_text("");
+    menu_run("File", "Save MRC new ext");
+    // Nothing selected: no entry saves or asks anything.
+    size_t asked = dlg_log().size();
+    select_images({});
+    for (const char* item :
+         {"Save MRC", "Save Short MRC", "Save MRC new ext", "Save IMAGIC", "Save SPIDER", "Save PIF", "Save PGM"})
+        menu_run("File", item);
+    EXPECT_EQ(dlg_log().size(), asked);
     EXPECT_EQ(dlg_unexpected(), 0);
     EXPECT_EQ(busy_depth(), 0);
 }
 
-TEST(ShellFiles, ClipsUseDefaultFilespecs) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    Cwd here(dir);
+TEST_F(ShellFiles, OverwriteQuestionsOnlyYesAndAllWrite) {
+    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b"), make_data(16, 16, "c")});
+    const std::vector<std::string> one = {dir + "/p.img"},
+                                   three = {dir + "/s.000.img", dir + "/s.001.img", dir + "/s.002.img"};
+    const struct {
+        std::vector<int> lines, answers;
+        const char* kept;  // per file: 'o' old bytes, 'n' written
+        const char* asked;
+    } rows[] = {
+        {{1}, {2}, "o", "/p.img|exists. Overwrite? [Yes|No|Abort]"},  // "No"
+        {{1}, {3}, "o", "/p.img|exists. Overwrite? [Yes|No|Abort]"},  // "Abort"
+        {{1}, {1}, "n", "/p.img|exists. Overwrite? [Yes|No|Abort]"},
+        // "Yes" for the first, "All" for the second: the third is written unasked.
+        {{1, 2, 3}, {1, 2}, "nnn", "/s.001.img|exists. Overwrite? [Yes|All|Abort]"},
+        // "Yes" then "Abort": the first stays written, the rest keep their old bytes.
+        {{1, 2, 3}, {1, 3}, "noo", "/s.001.img|exists. Overwrite? [Yes|All|Abort]"},
+    };
+    for (auto& r : rows) {
+        const auto& files = r.lines.size() == 1 ? one : three;
+        for (auto& f : files) std::ofstream(f) << "old";
+        dlg_clear();
+        select_images(r.lines);
+        file_cmd("Save MRC", {dir + (r.lines.size() == 1 ? "/p.mrc" : "/s")}, r.answers);
+        auto asked = dlg_logged("choice:");
+        EXPECT_EQ(asked.size(), r.answers.size()) << r.asked;
+        EXPECT_EQ(asked.empty() ? "" : asked.back(), "choice: The file|" + dir + r.asked);
+        for (size_t i = 0; i < files.size(); i++)
+            EXPECT_EQ(read_file(files[i]) == "old", r.kept[i] == 'o') << r.asked << " " << i;
+    }
+    EXPECT_EQ(dlg_unexpected(), 0);
+    EXPECT_EQ(busy_depth(), 0);
+}
+
+TEST_F(ShellFiles, ClipsUseDefaultFilespecs) {
+    ASSERT_EQ(chdir(dir.c_str()), 0);
     add_to_group({make_data(16, 16, "Clip img (1,2)", "img_001.img"),
                   make_data(16, 16, "Clip img (5,6)", "img_002.img"), make_complex(14, 16, "Clip fft")});
-    selectAll();
+    sel_All(nullptr, 0);
     dlg_push_button(1);  // default filespecs: no file selector
     menu_run("File", "Save MRC");
     EXPECT_EQ(dlg_unexpected(), 0);
-    EXPECT_TRUE(exists(dir + "/img_001.img"));
-    EXPECT_TRUE(exists(dir + "/img_002.img"));
-    EXPECT_TRUE(exists(dir + "/Clip fft.tnf"));
-    ASSERT_GE(dlg_log().size(), 1u);
-    EXPECT_NE(
-        dlg_log()[0].find("Should I use the default filespecs|in the current directory, starting with|img_001.img"),
-        std::string::npos);
+    for (const char* n : {"/img_001.img", "/img_002.img", "/Clip fft.tnf"}) EXPECT_TRUE(exists(dir + n)) << n;
+    EXPECT_EQ(dlg_log(), std::vector<std::string>{"choice: Should I use the default filespecs|in the current "
+                                                  "directory, starting with|img_001.img [Yes|No|Abort]"});
     // "Abort" ends the command; "No" goes to the file selector.
     dlg_clear();
     dlg_push_button(3);
     menu_run("File", "Save MRC");
     EXPECT_EQ(dlg_log().size(), 1u);
-    dlg_clear();
     dlg_push_button(2);
     dlg_push_files({dir + "/n"});
     menu_run("File", "Save MRC");
@@ -207,93 +398,9 @@ TEST(ShellFiles, ClipsUseDefaultFilespecs) {
     EXPECT_TRUE(exists(dir + "/n.002.tnf"));
 }
 
-TEST(ShellFiles, NonClipFirstNameAsksNoFilespecQuestion) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "plain"), make_data(16, 16, "Clip x")});
-    selectAll();
-    dlg_push_files({dir + "/q"});
-    menu_run("File", "Save MRC");
-    EXPECT_EQ(choices(), 0);
-    EXPECT_TRUE(exists(dir + "/q.001.img"));
-}
-
-TEST(ShellFiles, SaveShortMrcMaybeCancelsYesRescales) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "a")});
-    select_images({1});
-    dlg_push_button(3);  // "Maybe"
-    menu_run("File", "Save Short MRC");
-    EXPECT_EQ(dlg_pending(), 0);
-    EXPECT_EQ(dlg_log().size(), 1u);
-    EXPECT_NE(dlg_log()[0].find("|Should I rescale the image to minimize information loss ?| [Yes|No|Maybe]"),
-              std::string::npos)
-        << dlg_log()[0];
-    dlg_push_button(1);
-    dlg_push_files({dir + "/s.mrc"});
-    menu_run("File", "Save Short MRC");
-    std::string bytes = read_file(dir + "/s.img");
-    EXPECT_EQ(bytes.size(), 1024u + 2 * 16 * 16);  // 16-bit values
-}
-
-TEST(ShellFiles, SaveNewExtension) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    std::string src = dir + "/v1.0/one.img";
-    add_to_group({make_data(16, 16, "one", src.c_str()), make_data(16, 16, "two", (dir + "/two").c_str())});
-    ASSERT_EQ(system(("mkdir -p '" + dir + "/v1.0'").c_str()), 0);
-    selectAll();
-    dlg_push_text("mrc");
-    menu_run("File", "Save MRC new ext");
-    EXPECT_TRUE(exists(dir + "/v1.0/one.mrc"));
-    EXPECT_TRUE(exists(dir + "/two.mrc"));  // the folder's '.' is no extension
-    dlg_push_cancel();
-    menu_run("File", "Save MRC new ext");
-    dlg_push_text("");
-    menu_run("File", "Save MRC new ext");
-    EXPECT_EQ(dlg_unexpected(), 0);
-}
-
-TEST(ShellFiles, EmptySelectionSavesNothingAndAsksNothing) {
-    shell_reset();
-    add_to_group({make_data(16, 16, "a")});
-    select_images({});
-    for (const char* item :
-         {"Save MRC", "Save Short MRC", "Save MRC new ext", "Save IMAGIC", "Save SPIDER", "Save PIF", "Save PGM"})
-        menu_run("File", item);
-    EXPECT_TRUE(dlg_log().empty());
-}
-
-TEST(ShellFiles, ComplexSpiderRefused) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_complex(16, 16, "c")});
-    select_images({1});
-    dlg_push_files({dir + "/c"});
-    testing::internal::CaptureStdout();
-    menu_run("File", "Save SPIDER");
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Cannot write complex SPIDER files.\n"), std::string::npos);
-    EXPECT_FALSE(exists(dir + "/c.DAT"));
-    EXPECT_EQ(busy_depth(), 0);
-}
-
-TEST(ShellFiles, PgmNeedsExactlyOneImage) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    add_to_group({make_data(16, 16, "a"), make_data(16, 16, "b")});
-    selectAll();
-    dlg_push_files({dir + "/p.pgm"});
-    menu_run("File", "Save PGM");
-    ASSERT_FALSE(dlg_log().empty());
-    EXPECT_EQ(dlg_log().back(), "message: Please select 1 image to save.||");
-    EXPECT_FALSE(exists(dir + "/p.pgm"));
-}
-
-TEST(ShellFiles, ReadListWithInterleave) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
+TEST_F(ShellFiles, ReadListWithInterleave) {
+    std::string empty = dir + "/empty.mrc", missing = dir + "/missing.mrc";
+    std::ofstream(empty).close();
     for (char L : {'A', 'B', 'C'}) {
         std::ofstream lst(dir + "/" + L + ".lst");
         for (int i = 0; i < 3; i++) {
@@ -301,28 +408,30 @@ TEST(ShellFiles, ReadListWithInterleave) {
             write_mrc(n, 8, 8, (float)i);
             lst << n << (i == 1 ? "   trailing comment\n" : "\n");
         }
-        lst << dir << "/missing.mrc\n";
+        lst << (L == 'B' ? empty : missing) << "\n";
     }
-    for (char L : {'A', 'B', 'C'}) {
-        dlg_push_files({dir + "/" + L + ".lst"});
-        menu_run("File", "Read List w Interleave");
-    }
+    for (char L : {'A', 'B', 'C'}) file_cmd("Read List w Interleave", {dir + "/" + L + ".lst"});
     std::vector<std::string> want = {"C0.mrc", "B0.mrc", "A0.mrc", "C1.mrc", "B1.mrc",
                                      "A1.mrc", "C2.mrc", "B2.mrc", "A2.mrc"};
     EXPECT_EQ(group_names(current_group()), want);
     EXPECT_EQ(interleave_counter(), 3);
-    // Reading into an empty group starts the counter again.
-    fl_set_input(control->groupName, "");
-    sel_Addgr(nullptr, 0);
+    std::string gone = box(missing, "No such file or directory");
+    EXPECT_EQ(dlg_logged("message:"), (std::vector<std::string>{gone, box(empty, "The file is empty"), gone}));
+    // Reading into an empty group starts the counter again; a list that is
+    // not there says so.
+    add_group("Second");
     fl_select_browser_line(control->groups, 2);
     sel_Group(nullptr, 0);
-    dlg_push_files({dir + "/B.lst"});
-    menu_run("File", "Read List w Interleave");
+    file_cmd("Read List w Interleave", {dir + "/B.lst"});
     EXPECT_EQ(interleave_counter(), 1);
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"B0.mrc", "B1.mrc", "B2.mrc"}));
+    dlg_clear();
+    file_cmd("Read List w Interleave", {dir + "/nolist.lst"});
+    EXPECT_EQ(dlg_logged("message:"), std::vector<std::string>{box(dir + "/nolist.lst", "No such file or directory")});
+    EXPECT_EQ(count(current_group()), 3);
 }
 
-TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
+TEST_F(ShellFiles, QuitSavesPreferencesAndExitsZero) {
     std::string home = getenv("HOME");
     unlink((home + "/.tvenv").c_str());
     EXPECT_EXIT(menu_run("File", "Quit"), testing::ExitedWithCode(0), "");
@@ -331,20 +440,132 @@ TEST(ShellFiles, QuitSavesPreferencesAndExitsZero) {
     EXPECT_NE(env.find("privcmap\t      0\n"), std::string::npos);
 }
 
-TEST(ShellFiles, CommandLineFilesOpenIntoDefaultAndTheFirstIsShown) {
-    shell_reset();
-    std::string dir = shell_tmpdir();
-    std::string a = dir + "/first image.mrc", b = dir + "/second.mrc", bad = dir + "/nothing.mrc";
-    write_mrc(a, 40, 30);
-    write_mrc(b, 20, 20);
-    std::vector<std::string> names = {a, bad, b};
-    std::vector<char*> av;
-    for (auto& n : names) av.push_back(&n[0]);
-    EXPECT_EQ(open_startup_files((int)av.size(), av.data()), 2);
-    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"first image.mrc", "second.mrc"}));
-    EXPECT_TRUE(fl_isselected_browser_line(control->images, 1));
-    EXPECT_FALSE(fl_isselected_browser_line(control->images, 2));
-    DataWin* v = current_view();
-    ASSERT_EQ(count(v->data()), 1);
-    EXPECT_EQ(v->firstdata(), current_group()->objectAt(0));
+// ---- the file selector: listing without a shell, path rules, clicks and typing
+
+namespace {
+int lineOf(const std::string& name) {
+    for (int i = 1; i <= fsel_lines(); i++)
+        if (fsel_line(i) == name) return i;
+    return -1;
+}
+
+std::string pathField() {
+    return fl_get_input(filesel->path);
+}
+
+// Answers the next modal run from a timer inside its loop: the "File:" text
+// as typed, then OK, or Cancel when there is none.
+std::string g_typed;
+void typeThenEnd(int, void*) {
+    fl_set_input(filesel->file, g_typed.c_str());
+    fsel_file(nullptr, 0);
+    fl_trigger_object(g_typed.empty() ? filesel->cancel : filesel->ok);
+}
+void answerWith(const std::string& typed) {
+    g_typed = typed;
+    fl_add_timeout(30, typeThenEnd, nullptr);
+}
+
+// A folder with awkward names.
+std::string makeTree() {
+    std::string d = shell_tmpdir();
+    mkdir((d + "/sub dir").c_str(), 0700);
+    for (const char* n : {"image1.mrc", "image2.mrc", "a1.mrc", "with blank.mrc", "$(touch pwned);'q\".mrc", "@bold",
+                          ".hidden", "sub dir/inner.mrc"})
+        std::ofstream(d + "/" + n) << "x";
+    return d;
+}
+}  // namespace
+
+TEST(ShellFsel, ListingPathRulesShortcutsClicksAndTyping) {
+    fsel_init();
+    std::string d = makeTree();
+    EXPECT_EQ(fsel_list_dir(d), (std::vector<std::string>{"$(touch pwned);'q\".mrc", "@bold", "a1.mrc", "image1.mrc",
+                                                          "image2.mrc", "sub dir/", "with blank.mrc"}));
+    EXPECT_FALSE(exists(d + "/pwned"));
+    EXPECT_TRUE(fsel_list_dir(d + "/nonexistent").empty());
+    fsel_set_path((d + "/").c_str());
+    EXPECT_EQ(pathField(), d);  // shown and listed without the "/"
+    EXPECT_EQ(fsel_line(1), "..");
+    EXPECT_EQ(fsel_lines(), 8);
+    // The browser shows names as they are, '@' included.
+    EXPECT_STREQ(fl_get_browser_line(filesel->browser, lineOf("@bold")), "@bold");
+    // An inaccessible path is cut back to its longest accessible prefix; long paths are fine.
+    std::string longPath = d;
+    for (int i = 0; i < 300; i++) longPath += "/abcdefghijklmnopqrstuvwxyz";
+    for (const std::string& p : {d + "/no/such/dir", longPath, std::string("nowhere-at-all")}) {
+        fsel_set_path(p.c_str());
+        EXPECT_EQ(pathField(), p[0] == '/' ? d : "/");
+    }
+    fsel_button(filesel->home, 0);
+    EXPECT_EQ(pathField(), getenv("HOME"));
+    fsel_set_path(d.c_str());
+    fsel_button(filesel->usrSet[1], 8);  // ">" beside U2
+    EXPECT_STREQ(getenv2d("usr_dir_2", ""), d.c_str());
+    fsel_button(filesel->tmp, 2);
+    EXPECT_EQ(pathField(), "/tmp");
+    fsel_button(filesel->usr[1], 5);
+    EXPECT_EQ(pathField(), d);
+    // Double clicks: a folder is entered, ".." goes up, a file is accepted like OK.
+    fsel_single = 1;
+    fl_select_browser_line(filesel->browser, lineOf("sub dir/"));
+    fsel_dbl(nullptr, 0);
+    EXPECT_EQ(pathField(), d + "/sub dir");
+    EXPECT_EQ(fsel_line(2), "inner.mrc");
+    fl_select_browser_line(filesel->browser, 1);
+    fsel_dbl(nullptr, 0);
+    EXPECT_EQ(pathField(), d);
+    fl_select_browser_line(filesel->browser, lineOf("with blank.mrc"));
+    fsel_dbl(nullptr, 0);
+    EXPECT_EQ(fsel_accepted(), 1);
+    EXPECT_EQ(std::string(fsel_get_path()) + "/" + fsel_get_name(), d + "/with blank.mrc");
+    while (fl_check_forms()) {  // drain the OK the double click queued
+    }
+    // Typing in multiple mode selects by prefix; "All" never takes "..".
+    fsel_single = 0;
+    fl_set_input(filesel->file, "im");
+    fsel_file(nullptr, 0);
+    EXPECT_EQ(selected_lines(filesel->browser), (std::vector<int>{lineOf("image1.mrc"), lineOf("image2.mrc")}));
+    EXPECT_EQ(fsel_names(), (std::vector<std::string>{"image1.mrc", "image2.mrc"}));
+    List* l = fsel_get_names();
+    EXPECT_EQ(l->count(), 2);
+    for (int i = 0; i < l->count(); i++) free(l->objectAt(i));
+    delete l;
+    fsel_button(filesel->all, 10);
+    std::vector<int> all = selected_lines(filesel->browser);
+    EXPECT_EQ(all.size() + 1, (size_t)fsel_lines());
+    EXPECT_EQ(all.empty() ? 0 : all.front(), 2);
+    fsel_button(filesel->none, 11);
+    EXPECT_TRUE(selected_lines(filesel->browser).empty());
+    // Single mode: exact match, and "All" picks line 1.
+    fsel_single = 1;
+    fl_set_input(filesel->file, "a1.mrc");
+    fsel_file(nullptr, 0);
+    EXPECT_EQ(selected_lines(filesel->browser), std::vector<int>{lineOf("a1.mrc")});
+    fsel_button(filesel->all, 10);
+    EXPECT_EQ(selected_lines(filesel->browser), std::vector<int>{1});
+}
+
+// The real modal loop, answered from a timer inside it.
+TEST(ShellFsel, ModalRunsReturnTheChoice) {
+    fsel_init();
+    std::string d = makeTree();
+    fsel_set_path(d.c_str());
+    dlg_set_scripted(false);
+    std::string p;
+    answerWith("with blank.mrc");
+    EXPECT_TRUE(dlg_file_single(&p));
+    EXPECT_EQ(p, d + "/with blank.mrc");
+    EXPECT_STREQ(getenv2d("last_dir", ""), d.c_str());
+    EXPECT_FALSE(filesel->fsel->visible);
+    std::vector<std::string> many;
+    answerWith("im");
+    EXPECT_TRUE(dlg_file_multiple(&many));
+    EXPECT_EQ(many, (std::vector<std::string>{d + "/image1.mrc", d + "/image2.mrc"}));
+    setenv2("last_dir", "/");
+    answerWith("");
+    EXPECT_FALSE(dlg_file_single(&p));
+    EXPECT_STREQ(getenv2d("last_dir", ""), "/");  // Cancel changes no preference
+    dlg_set_scripted(true);
+    EXPECT_EQ(control->control->deactivated, 0);
 }
