@@ -87,14 +87,6 @@ inline std::vector<float> valuesAt(MRCData* d, std::initializer_list<long> idx) 
     return v;
 }
 
-// What f printed on standard output.
-template <class F>
-std::string captured(F f) {
-    StdoutCapture c;
-    f();
-    return c.take();
-}
-
 inline void writeMrc(MRCData* d, const std::string& path) {
     captured([&] { EXPECT_EQ(d->writeMRCData(path.c_str(), 0), 1) << path; });
 }
