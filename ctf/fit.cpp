@@ -17,156 +17,28 @@ void nrerror(const char* text) {
     std::exit(1);
 }
 
-namespace {
-
-// Counts are checked before the multiplication so that a huge range cannot wrap.
-template <typename T>
-T* allocVec(long nl, long nh, const char* what) {
-    long n = nh - nl + 1 + NR_END;
-    if (n < NR_END || (unsigned long)n > (~(size_t)0) / sizeof(T)) nrerror(what);
-    T* v = (T*)std::malloc((size_t)n * sizeof(T));
-    if (!v) nrerror(what);
-    return v - nl + NR_END;
-}
-
-template <typename T>
-void freeVec(T* v, long nl) {
-    if (v) std::free(v + nl - NR_END);
-}
-
-template <typename T>
-T** allocMat(long nrl, long nrh, long ncl, long nch, const char* what1, const char* what2) {
+float** matrix(long nrl, long nrh, long ncl, long nch) {
     long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
-    if (nrow < 0 || ncol < 0) nrerror(what1);
+    if (nrow < 0 || ncol < 0) nrerror("allocation failure 1 in matrix()");
     // At least one row pointer, so an empty matrix still records its block.
-    T** m = (T**)std::malloc((size_t)((nrow > 0 ? nrow : 1) + NR_END) * sizeof(T*));
-    if (!m) nrerror(what1);
+    float** m = (float**)std::malloc((size_t)((nrow > 0 ? nrow : 1) + NR_END) * sizeof(float*));
+    if (!m) nrerror("allocation failure 1 in matrix()");
     m += NR_END;
     m -= nrl;
-    if (ncol > 0 && (unsigned long)nrow > (~(size_t)0) / sizeof(T) / (size_t)ncol) nrerror(what2);
-    T* block = (T*)std::malloc((size_t)(nrow * ncol + NR_END) * sizeof(T));
-    if (!block) nrerror(what2);
+    // Counts are checked before the multiplication so that a huge range cannot wrap.
+    if (ncol > 0 && (unsigned long)nrow > (~(size_t)0) / sizeof(float) / (size_t)ncol)
+        nrerror("allocation failure 2 in matrix()");
+    float* block = (float*)std::malloc((size_t)(nrow * ncol + NR_END) * sizeof(float));
+    if (!block) nrerror("allocation failure 2 in matrix()");
     m[nrl] = block + NR_END - ncl;
     for (long i = nrl + 1; i <= nrh; i++) m[i] = m[i - 1] + ncol;
     return m;
 }
 
-template <typename T>
-void freeMat(T** m, long nrl, long ncl) {
+void free_matrix(float** m, long nrl, long, long ncl, long) {
     if (!m) return;
     std::free(m[nrl] + ncl - NR_END);
     std::free(m + nrl - NR_END);
-}
-
-}  // namespace
-
-float* vector(long nl, long nh) {
-    return allocVec<float>(nl, nh, "allocation failure in vector()");
-}
-int* ivector(long nl, long nh) {
-    return allocVec<int>(nl, nh, "allocation failure in ivector()");
-}
-unsigned char* cvector(long nl, long nh) {
-    return allocVec<unsigned char>(nl, nh, "allocation failure in cvector()");
-}
-unsigned long* lvector(long nl, long nh) {
-    return allocVec<unsigned long>(nl, nh, "allocation failure in lvector()");
-}
-double* dvector(long nl, long nh) {
-    return allocVec<double>(nl, nh, "allocation failure in dvector()");
-}
-
-float** matrix(long nrl, long nrh, long ncl, long nch) {
-    return allocMat<float>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
-}
-double** dmatrix(long nrl, long nrh, long ncl, long nch) {
-    return allocMat<double>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
-}
-int** imatrix(long nrl, long nrh, long ncl, long nch) {
-    return allocMat<int>(nrl, nrh, ncl, nch, "allocation failure 1 in matrix()", "allocation failure 2 in matrix()");
-}
-
-float** submatrix(float** a, long oldrl, long oldrh, long oldcl, long /*oldch*/, long newrl, long newcl) {
-    long nrow = oldrh - oldrl + 1;
-    if (nrow < 0) nrerror("allocation failure in submatrix()");
-    float** m = (float**)std::malloc((size_t)(nrow + NR_END) * sizeof(float*));
-    if (!m) nrerror("allocation failure in submatrix()");
-    m += NR_END;
-    m -= newrl;
-    for (long i = oldrl, j = newrl; i <= oldrh; i++, j++) m[j] = a[i] + oldcl - newcl;
-    return m;
-}
-
-float** convert_matrix(float* a, long nrl, long nrh, long ncl, long nch) {
-    long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
-    if (nrow < 0) nrerror("allocation failure in convert_matrix()");
-    float** m = (float**)std::malloc((size_t)(nrow + NR_END) * sizeof(float*));
-    if (!m) nrerror("allocation failure in convert_matrix()");
-    m += NR_END;
-    m -= nrl;
-    for (long i = 0, j = nrl; i < nrow; i++, j++) m[j] = a + ncol * i - ncl;
-    return m;
-}
-
-float*** f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh) {
-    long nrow = nrh - nrl + 1, ncol = nch - ncl + 1, ndep = ndh - ndl + 1;
-    if (nrow < 0 || ncol < 0 || ndep < 0) nrerror("allocation failure 1 in f3tensor()");
-    float*** t = (float***)std::malloc((size_t)(nrow + NR_END) * sizeof(float**));
-    if (!t) nrerror("allocation failure 1 in f3tensor()");
-    t += NR_END;
-    t -= nrl;
-    t[nrl] = (float**)std::malloc((size_t)(nrow * ncol + NR_END) * sizeof(float*));
-    if (!t[nrl]) nrerror("allocation failure 2 in f3tensor()");
-    t[nrl] += NR_END;
-    t[nrl] -= ncl;
-    t[nrl][ncl] = (float*)std::malloc((size_t)(nrow * ncol * ndep + NR_END) * sizeof(float));
-    if (!t[nrl][ncl]) nrerror("allocation failure 3 in f3tensor()");
-    t[nrl][ncl] += NR_END;
-    t[nrl][ncl] -= ndl;
-    for (long j = ncl + 1; j <= nch; j++) t[nrl][j] = t[nrl][j - 1] + ndep;
-    for (long i = nrl + 1; i <= nrh; i++) {
-        t[i] = t[i - 1] + ncol;
-        t[i][ncl] = t[i - 1][ncl] + ncol * ndep;
-        for (long j = ncl + 1; j <= nch; j++) t[i][j] = t[i][j - 1] + ndep;
-    }
-    return t;
-}
-
-void free_vector(float* v, long nl, long) {
-    freeVec(v, nl);
-}
-void free_ivector(int* v, long nl, long) {
-    freeVec(v, nl);
-}
-void free_cvector(unsigned char* v, long nl, long) {
-    freeVec(v, nl);
-}
-void free_lvector(unsigned long* v, long nl, long) {
-    freeVec(v, nl);
-}
-void free_dvector(double* v, long nl, long) {
-    freeVec(v, nl);
-}
-void free_matrix(float** m, long nrl, long, long ncl, long) {
-    freeMat(m, nrl, ncl);
-}
-void free_dmatrix(double** m, long nrl, long, long ncl, long) {
-    freeMat(m, nrl, ncl);
-}
-void free_imatrix(int** m, long nrl, long, long ncl, long) {
-    freeMat(m, nrl, ncl);
-}
-void free_submatrix(float** b, long nrl, long, long, long) {
-    if (b) std::free(b + nrl - NR_END);
-}
-void free_convert_matrix(float** b, long nrl, long, long, long) {
-    if (b) std::free(b + nrl - NR_END);
-}
-void free_f3tensor(float*** t, long nrl, long, long ncl, long, long ndl, long) {
-    if (!t) return;
-    std::free(t[nrl][ncl] + ndl - NR_END);
-    std::free(t[nrl] + ncl - NR_END);
-    std::free(t + nrl - NR_END);
 }
 
 // ---- Gauss-Jordan elimination

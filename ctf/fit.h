@@ -10,31 +10,9 @@ struct CtfContext;
 // Fatal report: "Numerical Recipes run-time error...", the text, "...now exiting to system...", exit(1).
 [[noreturn]] void nrerror(const char* text);
 
-// Index-range allocations (a[nl..nh], m[nrl..nrh][ncl..nch]); failure is fatal.
-float* vector(long nl, long nh);
-int* ivector(long nl, long nh);
-unsigned char* cvector(long nl, long nh);
-unsigned long* lvector(long nl, long nh);
-double* dvector(long nl, long nh);
+// Index-range allocation m[nrl..nrh][ncl..nch]; failure is fatal.
 float** matrix(long nrl, long nrh, long ncl, long nch);
-double** dmatrix(long nrl, long nrh, long ncl, long nch);
-int** imatrix(long nrl, long nrh, long ncl, long nch);
-// View of a[oldrl..oldrh][oldcl..oldch] indexed from newrl, newcl (no copy).
-float** submatrix(float** a, long oldrl, long oldrh, long oldcl, long oldch, long newrl, long newcl);
-// Row pointers over a contiguous block a[0 .. (nrh-nrl+1)*(nch-ncl+1)-1].
-float** convert_matrix(float* a, long nrl, long nrh, long ncl, long nch);
-float*** f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
-void free_vector(float* v, long nl, long nh);
-void free_ivector(int* v, long nl, long nh);
-void free_cvector(unsigned char* v, long nl, long nh);
-void free_lvector(unsigned long* v, long nl, long nh);
-void free_dvector(double* v, long nl, long nh);
 void free_matrix(float** m, long nrl, long nrh, long ncl, long nch);
-void free_dmatrix(double** m, long nrl, long nrh, long ncl, long nch);
-void free_imatrix(int** m, long nrl, long nrh, long ncl, long nch);
-void free_submatrix(float** b, long nrl, long nrh, long ncl, long nch);
-void free_convert_matrix(float** b, long nrl, long nrh, long ncl, long nch);
-void free_f3tensor(float*** t, long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 
 // The model at x for parameters a[1..ma]: *y and the derivatives dyda[1..ma].
 // A closure, so that a model carries its own constants.
