@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/fill.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
@@ -19,14 +20,6 @@
 #include "fft/ifftsubs.h"
 
 namespace {
-void fill(float* a, size_t n) {
-    unsigned s = 12345;
-    for (size_t i = 0; i < n; i++) {
-        s = s * 1103515245u + 12345u;
-        a[i] = (float)((s >> 8) & 0xffff) / 65536.0f - 0.5f;
-    }
-}
-
 void BM_todfft512(benchmark::State& st) {
     int nx = 512, ny = 512, dir = 0;
     std::vector<float> src((size_t)(nx + 2) * ny), a(src.size());

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/fill.h"
 #include "core/MRCData.h"
 #include "fft/ifftsubs.h"
 #ifdef HAVE_FFTW3F
@@ -15,20 +16,12 @@ namespace {
 
 const int kSizes[][2] = {{512, 512}, {1024, 1024}, {4096, 4096}, {3000, 2000}};
 
-void fill(float* a, long n) {
-    unsigned s = 12345;
-    for (long i = 0; i < n; i++) {
-        s = s * 1103515245u + 12345u;
-        a[i] = (float)((s >> 8) & 0xffff) / 65536.0f - 0.5f;
-    }
-}
-
 // Forward real 2-D transform in place through todfft; the image is refilled
 // outside the timed region so every run transforms the same data.
 void BM_todfft(benchmark::State& st) {
     int nx = kSizes[st.range(0)][0], ny = kSizes[st.range(0)][1], dir = 0;
     std::vector<float> src((size_t)(nx + 2) * ny), a(src.size());
-    fill(src.data(), (long)src.size());
+    fill(src.data(), src.size());
     for (auto _ : st) {
         st.PauseTiming();
         a = src;
@@ -47,7 +40,7 @@ void BM_fftw(benchmark::State& st) {
     fftwf_complex* out = fftwf_alloc_complex((size_t)(nx / 2 + 1) * ny);
     fftwf_plan p = fftwf_plan_dft_r2c_2d(ny, nx, in, out, FFTW_MEASURE);
     std::vector<float> src((size_t)nx * ny);
-    fill(src.data(), (long)src.size());
+    fill(src.data(), src.size());
     for (auto _ : st) {
         st.PauseTiming();
         std::copy(src.begin(), src.end(), in);
@@ -68,7 +61,7 @@ BENCHMARK(BM_todfft)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 void BM_doFFT(benchmark::State& st) {
     int nx = kSizes[st.range(0)][0], ny = kSizes[st.range(0)][1];
     std::vector<float> src((size_t)nx * ny);
-    fill(src.data(), (long)src.size());
+    fill(src.data(), src.size());
     MRCData d;
     d.setRealData(src.data(), nx, ny, 1);
     for (auto _ : st) {
@@ -87,7 +80,7 @@ BENCHMARK(BM_doFFT)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 void BM_updateOfTransform(benchmark::State& st) {
     int nx = kSizes[st.range(0)][0], ny = kSizes[st.range(0)][1];
     std::vector<float> src((size_t)nx * ny);
-    fill(src.data(), (long)src.size());
+    fill(src.data(), src.size());
     MRCData d;
     d.setRealData(src.data(), nx, ny, 1);
     MRCData* f = d.doFFT(0);
