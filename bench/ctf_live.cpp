@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "bench/fill.h"
+#include "bench/transform_bench.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
@@ -21,16 +21,7 @@
 
 namespace {
 void BM_todfft512(benchmark::State& st) {
-    int nx = 512, ny = 512, dir = 0;
-    std::vector<float> src((size_t)(nx + 2) * ny), a(src.size());
-    fill(src.data(), src.size());
-    for (auto _ : st) {
-        st.PauseTiming();
-        a = src;
-        st.ResumeTiming();
-        todfft(a.data(), &nx, &ny, &dir);
-        benchmark::ClobberMemory();
-    }
+    time_todfft(st, 512, 512);
 }
 BENCHMARK(BM_todfft512)->Unit(benchmark::kMillisecond);
 
