@@ -1,7 +1,7 @@
 // Rendering a view's canvas: renderAmp8 and the lookup-table true-colour
 // renderer, each next to one plain pass that reads the same sampled floats
 // and writes the same number of output bytes (the reference, same run).
-#include "display/render.h"
+#include "numeric/render.h"
 
 #include <benchmark/benchmark.h>
 

@@ -153,7 +153,7 @@ public:
     int saveBoxDB(const char* file);
     int loadBoxDB(const char* file);
 
-    // ---- rendering (display/render.cpp)
+    // ---- rendering (numeric/render.cpp)
     // Pixels of the data set into buffer (rows of bytesPerLine bytes), data row 0
     // at the bottom; xOff/yOff are the data coordinates of the screen's
     // lower-left corner; unfilled pixels keep what the caller put there. All return 1.

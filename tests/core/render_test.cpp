@@ -1,5 +1,5 @@
 // Renderers: geometry, fixed-point stepping, grey/phase/true-colour values.
-#include "display/render.h"
+#include "numeric/render.h"
 
 #include "tests/core/numeric_testutil.h"
 

@@ -15,19 +15,19 @@
 #include <utility>
 #include <vector>
 
-#include "app/control.h"
-#include "app/dialogs.h"
-#include "app/menus.h"
-#include "app/state.h"
+#include "gui/shell/control.h"
+#include "gui/shell/dialogs.h"
+#include "gui/shell/menus.h"
+#include "gui/shell/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/fileutil.h"
 #include "core/hooks.h"
-#include "core/mmode.h"
+#include "gui/display/mmode.h"
 #include "core/prefs.h"
-#include "display/datawin.h"
-#include "display/mouse.h"
-#include "display/xglobals.h"
+#include "gui/display/datawin.h"
+#include "gui/display/mouse.h"
+#include "gui/display/xglobals.h"
 #include "tests/gui/shell_env.h"
 
 // Keeps the shared state a display test touches (the mouse-mode record, the

@@ -12,13 +12,13 @@
 #include <iterator>
 #include <memory>
 
-#include "app/control.h"
-#include "app/dialogs.h"
-#include "app/help.h"
-#include "app/menus.h"
-#include "app/startup.h"
-#include "app/state.h"
-#include "app/viewlink.h"
+#include "gui/shell/control.h"
+#include "gui/shell/dialogs.h"
+#include "gui/shell/help.h"
+#include "gui/shell/menus.h"
+#include "gui/shell/startup.h"
+#include "gui/shell/state.h"
+#include "gui/shell/viewlink.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"

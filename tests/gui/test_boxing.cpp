@@ -3,7 +3,7 @@
 // point at a data set after it was zapped or deleted (run under ASan too).
 #include "tests/gui/gui_testutil.h"
 // (first: GoogleTest before Xlib)
-#include "app/boxing.h"
+#include "gui/shell/boxing.h"
 
 namespace {
 

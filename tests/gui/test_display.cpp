@@ -7,9 +7,9 @@
 
 #include <cstring>
 
-#include "display/colormap.h"
-#include "display/draw.h"
-#include "display/print.h"
+#include "gui/display/colormap.h"
+#include "gui/display/draw.h"
+#include "gui/display/print.h"
 
 namespace {
 

@@ -3,17 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/control.h"
-#include "app/dialogs.h"
-#include "app/menus.h"
-#include "app/state.h"
+#include "gui/shell/control.h"
+#include "gui/shell/dialogs.h"
+#include "gui/shell/menus.h"
+#include "gui/shell/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
-#include "ctf/ctf_cmds.h"
-#include "ctf/livec.h"
-#include "display/datawin.h"
+#include "gui/ctf/ctf_cmds.h"
+#include "gui/ctf/livec.h"
+#include "gui/display/datawin.h"
 #include "tests/core/ctf_synth.h"
 #include "tests/gui/shell_env.h"
 

@@ -13,18 +13,18 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/control.h"
-#include "app/dialogs.h"
-#include "app/file_cmds.h"
-#include "app/fsel.h"
-#include "app/menus.h"
-#include "app/state.h"
+#include "gui/shell/control.h"
+#include "gui/shell/dialogs.h"
+#include "gui/shell/file_cmds.h"
+#include "gui/shell/fsel.h"
+#include "gui/shell/menus.h"
+#include "gui/shell/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
-#include "display/datawin.h"
-#include "display/print.h"
+#include "gui/display/datawin.h"
+#include "gui/display/print.h"
 #include "tests/gui/shell_env.h"
 
 namespace {

@@ -18,19 +18,19 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/control.h"
-#include "app/dialogs.h"
-#include "app/help.h"
-#include "app/menus.h"
-#include "app/startup.h"
-#include "app/state.h"
-#include "app/viewlink.h"
+#include "gui/shell/control.h"
+#include "gui/shell/dialogs.h"
+#include "gui/shell/help.h"
+#include "gui/shell/menus.h"
+#include "gui/shell/startup.h"
+#include "gui/shell/state.h"
+#include "gui/shell/viewlink.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "core/hooks.h"
 #include "core/prefs.h"
-#include "display/mouse.h"
-#include "display/print.h"
+#include "gui/display/mouse.h"
+#include "gui/display/print.h"
 #include "tests/gui/shell_env.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The User menu built from the definition files, running a function, and the setup panel.
 #include "tests/gui/gui_testutil.h"
 // (first: GoogleTest before Xlib)
-#include "app/help.h"
-#include "ufn/ufn_panel.h"
+#include "gui/shell/help.h"
+#include "gui/ufn/ufn_panel.h"
 #include "ufn/usrfn.h"
 
 namespace {

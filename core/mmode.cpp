@@ -1,3 +1,0 @@
-#include "core/mmode.h"
-
-MouseMode MMode;

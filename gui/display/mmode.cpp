@@ -1,0 +1,3 @@
+#include "gui/display/mmode.h"
+
+MouseMode MMode;
