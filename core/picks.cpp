@@ -9,6 +9,7 @@
 #include "core/MRCData.h"
 #include "core/boxcut.h"
 #include "core/fileutil.h"
+#include "core/star.h"
 
 namespace {
 
@@ -16,7 +17,6 @@ namespace {
 // wide, no particle box 100000, no picking run a hundred thousand particles
 // in one image.
 constexpr size_t kMaxLine = 8192;
-constexpr int kMaxColumns = 1000;
 constexpr size_t kMaxPicks = 100000;
 constexpr double kMaxCoord = 1000000;
 constexpr int kMaxSize = 100000;
@@ -42,40 +42,16 @@ int readLine(FILE* fp, std::string* line) {
     return any ? 1 : 0;
 }
 
-struct Token {
-    std::string text;
-    bool quoted;
-};
-
-// Splits a STAR line into its values: blanks separate, '#' starts a comment,
-// a value may be quoted with ' or ". False for an unterminated quote.
-bool tokenize(const std::string& line, std::vector<Token>* out) {
+// Splits a line of an EMAN2 box file at blanks.
+void words(const std::string& line, std::vector<std::string>* out) {
     out->clear();
     size_t i = 0, n = line.size();
     while (i < n) {
         while (i < n && std::isspace((unsigned char)line[i])) i++;
-        if (i >= n || line[i] == '#') break;
-        if (line[i] == '\'' || line[i] == '"') {
-            const char q = line[i++];
-            size_t e = line.find(q, i);
-            if (e == std::string::npos) return false;
-            out->push_back({line.substr(i, e - i), true});
-            i = e + 1;
-        } else {
-            size_t s = i;
-            while (i < n && !std::isspace((unsigned char)line[i])) i++;
-            out->push_back({line.substr(s, i - s), false});
-        }
+        size_t s = i;
+        while (i < n && !std::isspace((unsigned char)line[i])) i++;
+        if (i > s) out->push_back(line.substr(s, i - s));
     }
-    return true;
-}
-
-// A number of the whole token, finite and within [lo, hi].
-bool number(const std::string& t, double lo, double hi, double* v) {
-    if (t.empty()) return false;
-    char* end = nullptr;
-    *v = std::strtod(t.c_str(), &end);
-    return end && *end == 0 && std::isfinite(*v) && *v >= lo && *v <= hi;
 }
 
 int nearest(double v) {
@@ -88,13 +64,6 @@ int fail(const char* file, int line, const char* what) {
     else
         std::printf("%s: %s\n", file, what);
     return 0;
-}
-
-bool keyword(const Token& t) {
-    if (t.quoted) return false;
-    const std::string& s = t.text;
-    return s.compare(0, 5, "data_") == 0 || s == "loop_" || s == "global_" || s == "stop_" ||
-           s.compare(0, 5, "save_") == 0;
 }
 
 }  // namespace
@@ -110,69 +79,22 @@ PickFormat pickFormat(const char* file) {
 int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out) {
     out->clear();
     if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) return fail(file, 0, "no usable box size for its centres");
-    FILE* fp = std::fopen(file, "r");
-    if (!fp) {
-        std::printf("Unable to open file %s\n", file);
-        return 0;
-    }
-    enum { OUTSIDE, HEADER, ROWS } st = OUTSIDE;
-    int ncol = 0, cx = -1, cy = -1, lineNo = 0, r;
-    bool found = false;
-    std::string line;
-    std::vector<Token> tok;
-    char msg[128];
-    while ((r = readLine(fp, &line)) != 0) {
-        lineNo++;
-        if (r < 0) {
-            std::fclose(fp);
-            return fail(file, lineNo, "not a line of text (too long, or binary)");
-        }
-        if (!tokenize(line, &tok)) {
-            std::fclose(fp);
-            return fail(file, lineNo, "unterminated quote");
-        }
-        if (tok.empty()) continue;
-        const Token& t0 = tok[0];
-        const bool item = !t0.quoted && t0.text[0] == '_';
-        if (keyword(t0) || (item && st == ROWS)) {
-            if (st != OUTSIDE && cx >= 0 && cy >= 0) break;  // the coordinate loop is over
-            st = t0.text == "loop_" ? HEADER : OUTSIDE;
-            ncol = 0;
-            cx = cy = -1;
-            continue;
-        }
-        if (st == HEADER && item) {
-            if (++ncol > kMaxColumns) {
-                std::fclose(fp);
-                return fail(file, lineNo, "too many columns");
-            }
-            if (t0.text == "_rlnCoordinateX" && cx < 0) cx = ncol - 1;
-            if (t0.text == "_rlnCoordinateY" && cy < 0) cy = ncol - 1;
-            if (cx >= 0 && cy >= 0) found = true;
-            continue;
-        }
-        if (st == HEADER) st = ROWS;
-        if (st != ROWS || cx < 0 || cy < 0) continue;  // items, or rows of another loop
-        if ((int)tok.size() != ncol) {
-            std::snprintf(msg, sizeof msg, "%d values for %d columns", (int)tok.size(), ncol);
-            std::fclose(fp);
-            return fail(file, lineNo, msg);
-        }
+    StarFile star;
+    if (!readStar(file, &star)) return 0;
+    const StarTable* t = star.find({"_rlnCoordinateX", "_rlnCoordinateY"});
+    if (!t || !t->loop) return fail(file, 0, "no loop with _rlnCoordinateX and _rlnCoordinateY");
+    const int cx = t->column("_rlnCoordinateX"), cy = t->column("_rlnCoordinateY");
+    for (size_t r = 0; r < t->rows.size(); r++) {
         double x, y;
-        if (!number(tok[cx].text, 0, kMaxCoord, &x) || !number(tok[cy].text, 0, kMaxCoord, &y)) {
-            std::fclose(fp);
-            return fail(file, lineNo, "coordinates are not pixel positions");
+        if (!starNumber(t->rows[r][cx], 0, kMaxCoord, &x) || !starNumber(t->rows[r][cy], 0, kMaxCoord, &y)) {
+            out->clear();
+            return fail(file, t->lines[r], "coordinates are not pixel positions");
         }
         if (out->size() >= kMaxPicks) {
-            std::fclose(fp);
-            return fail(file, lineNo, "too many picks");
+            out->clear();
+            return fail(file, t->lines[r], "too many picks");
         }
         out->push_back({nearest(x) - w / 2, nearest(y) - h / 2, w, h});
-    }
-    std::fclose(fp);
-    if (!found) {
-        out->clear();
-        return fail(file, 0, "no loop with _rlnCoordinateX and _rlnCoordinateY");
     }
     return 1;
 }
@@ -186,22 +108,20 @@ int readBoxPicks(const char* file, std::vector<Pick>* out) {
     }
     int lineNo = 0, r;
     std::string line;
-    std::vector<Token> tok;
+    std::vector<std::string> tok;
     while ((r = readLine(fp, &line)) != 0) {
         lineNo++;
         const char* why = nullptr;
         double v[4];
         if (r < 0)
             why = "not a line of text (too long, or binary)";
-        else if (!tokenize(line, &tok))
-            why = "unterminated quote";
-        else if (tok.empty())
+        else if (words(line, &tok), tok.empty())
             continue;
         else if (tok.size() < 4)
             why = "expected x, y, width and height";
-        else if (!number(tok[0].text, -kMaxCoord, kMaxCoord, &v[0]) ||
-                 !number(tok[1].text, -kMaxCoord, kMaxCoord, &v[1]) || !number(tok[2].text, 1, kMaxSize, &v[2]) ||
-                 !number(tok[3].text, 1, kMaxSize, &v[3]))
+        else if (!starNumber(tok[0], -kMaxCoord, kMaxCoord, &v[0]) ||
+                 !starNumber(tok[1], -kMaxCoord, kMaxCoord, &v[1]) || !starNumber(tok[2], 1, kMaxSize, &v[2]) ||
+                 !starNumber(tok[3], 1, kMaxSize, &v[3]))
             why = "x, y, width and height are not pixel numbers";
         else if (out->size() >= kMaxPicks)
             why = "too many picks";

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/fileutil.h"
+#include "core/star.h"
 
 namespace {
 
@@ -48,15 +49,6 @@ std::string ctf_json_line(const std::string& file, const CtfEstimate& e) {
                ", \"defocus\": %.4f, \"defocus_u\": %.4f, \"defocus_v\": %.4f, \"astig_angle\": %.1f, "
                "\"resolution\": %.2f, \"score\": %.4f}\n",
                e.defocus, e.defocusU, e.defocusV, e.astigAngle, e.resolution, e.score);
-}
-
-bool ctf_star_name_ok(const std::string& s) {
-    if (s.empty() || s[0] == '_' || s[0] == '#' || s[0] == '\'' || s[0] == '"' || s.compare(0, 5, "data_") == 0 ||
-        s.compare(0, 5, "loop_") == 0)
-        return false;
-    for (unsigned char c : s)
-        if (c <= ' ' || c == 0x7f) return false;
-    return true;
 }
 
 std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimateParams& p) {
@@ -136,4 +128,89 @@ std::string ctf_plot_svg(const std::string& title, const CtfEstimate& e) {
     o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#39c\">zeros</text>\n", W - R - 170, ly);
     o += format("<text x=\"%.1f\" y=\"%.1f\" fill=\"#2a2\">resolution</text>\n", W - R - 110, ly);
     return o + "</svg>\n";
+}
+
+namespace {
+// A column's number in row r, or `dflt` when the table has no such column.
+bool cell(const StarTable& t, size_t r, const char* col, double lo, double hi, double dflt, double* v) {
+    const int c = t.column(col);
+    if (c < 0) {
+        *v = dflt;
+        return true;
+    }
+    return starNumber(t.rows[r][c], lo, hi, v);
+}
+
+std::string baseName(const std::string& s) {
+    size_t i = s.rfind('/');
+    return i == std::string::npos ? s : s.substr(i + 1);
+}
+}  // namespace
+
+int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows) {
+    rows->clear();
+    StarFile star;
+    if (!readStar(file, &star)) return 0;
+    const StarTable* t = star.find({"_rlnMicrographName", "_rlnDefocusU", "_rlnDefocusV"});
+    if (!t) {
+        std::printf("%s: no table with _rlnMicrographName, _rlnDefocusU and _rlnDefocusV\n", file);
+        return 0;
+    }
+    const StarTable* optics = star.find({"_rlnOpticsGroup", "_rlnVoltage"});
+    if (optics == t) optics = nullptr;
+    const int name = t->column("_rlnMicrographName"), group = t->column("_rlnOpticsGroup");
+    for (size_t r = 0; r < t->rows.size(); r++) {
+        CtfStarRow row;
+        row.micrograph = t->rows[r][name];
+        double u, v, ang, res, fom, kv, cs, ac;
+        bool ok = starNumber(t->rows[r][t->column("_rlnDefocusU")], -1e6, 1e7, &u) &&
+                  starNumber(t->rows[r][t->column("_rlnDefocusV")], -1e6, 1e7, &v) &&
+                  cell(*t, r, "_rlnDefocusAngle", -360, 360, 0, &ang) &&
+                  cell(*t, r, "_rlnCtfMaxResolution", 0, 1e6, 0, &res) &&
+                  cell(*t, r, "_rlnCtfFigureOfMerit", -1e6, 1e6, 0, &fom);
+        // The optics: the row's own columns, else its group's row of data_optics.
+        const StarTable* src = t;
+        size_t sr = r;
+        if (t->column("_rlnVoltage") < 0 && optics) {
+            src = optics;
+            sr = 0;
+            if (group >= 0) {
+                for (size_t g = 0; g < optics->rows.size(); g++)
+                    if (optics->rows[g][optics->column("_rlnOpticsGroup")] == t->rows[r][group]) sr = g;
+            }
+        }
+        ok = ok && sr < src->rows.size() && cell(*src, sr, "_rlnVoltage", 0, 10000, 0, &kv) &&
+             cell(*src, sr, "_rlnSphericalAberration", 0, 1000, 0, &cs) &&
+             cell(*src, sr, "_rlnAmplitudeContrast", 0, 1, 0, &ac);
+        if (!ok) {
+            std::printf("%s line %d: not a CTF row\n", file, t->lines[r]);
+            rows->clear();
+            return 0;
+        }
+        CtfEstimate& e = row.estimate;
+        e.defocusU = (float)(-u / 1e4);
+        e.defocusV = (float)(-v / 1e4);
+        e.defocus = (e.defocusU + e.defocusV) / 2;
+        e.astigAngle = (float)ang;
+        e.resolution = (float)res;
+        e.score = (float)fom;
+        row.kv = (float)kv;
+        row.csMM = (float)cs;
+        row.ac = (float)ac;
+        rows->push_back(std::move(row));
+    }
+    return 1;
+}
+
+const CtfStarRow* ctf_star_find(const std::vector<CtfStarRow>& rows, const std::string& micrograph) {
+    for (const CtfStarRow& r : rows)
+        if (r.micrograph == micrograph) return &r;
+    const CtfStarRow* found = nullptr;
+    const std::string b = baseName(micrograph);
+    for (const CtfStarRow& r : rows)
+        if (baseName(r.micrograph) == b) {
+            if (found) return nullptr;  // two folders hold the name: no guessing
+            found = &r;
+        }
+    return found;
 }

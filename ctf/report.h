@@ -15,14 +15,23 @@ std::string ctf_json_line(const std::string& file, const CtfEstimate& e);
 struct CtfStarRow {
     std::string micrograph;
     CtfEstimate estimate;
+    // Microscope values of the row (its own columns, else its optics group), 0 when the table gives none.
+    float kv = 0, csMM = 0, ac = 0;
 };
-// Whether a micrograph name can stand in a STAR table as it is: RELION reads
-// values up to the next blank and takes none for quoting.
-bool ctf_star_name_ok(const std::string& name);
 // A RELION STAR file with the table data_micrographs: defocus U/V in
 // Angstrom, positive for underfocus; the microscope values of p in every row.
-// Names must pass ctf_star_name_ok.
+// Names must pass starValueOk (core/star.h).
 std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimateParams& p);
+
+// Reads a CTF table: the first table with _rlnMicrographName, _rlnDefocusU and
+// _rlnDefocusV in any block (as this program and RELION write them); defocus
+// back in micrometres, negative for underfocus; angle, resolution and figure of
+// merit when present; voltage, Cs and amplitude contrast from the row or from a
+// data_optics block. 0 after a message naming the file (and line).
+int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows);
+// The row of a micrograph: the same name, else the only row with the same file
+// name in another folder; null when there is none.
+const CtfStarRow* ctf_star_find(const std::vector<CtfStarRow>& rows, const std::string& micrograph);
 
 // A plain SVG picture of the fit: background-subtracted spectrum, model, zeros,
 // frequency axis in 1/Angstrom with resolution labels.

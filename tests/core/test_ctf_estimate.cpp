@@ -9,6 +9,7 @@
 
 #include "core/MRCData.h"
 #include "ctf/estimate.h"
+#include "core/star.h"
 #include "ctf/report.h"
 #include "tests/core/ctf_synth.h"
 
@@ -141,5 +142,5 @@ TEST(CtfReport, NamesInJsonAndStar) {
         bool ok;
     } names[] = {{"Movies/m_001.mrc", true}, {"a b.mrc", false}, {"", false},         {"_rlnX", false}, {"#1", false},
                  {"\"q\"", false},           {"data_x", false},  {"tab\there", false}};
-    for (auto& n : names) EXPECT_EQ(ctf_star_name_ok(n.name), n.ok) << n.name;
+    for (auto& n : names) EXPECT_EQ(starValueOk(n.name), n.ok) << n.name;
 }

@@ -12,6 +12,7 @@
 #include "core/fileutil.h"
 #include "core/prefs.h"
 #include "ctf/estimate.h"
+#include "core/star.h"
 #include "ctf/report.h"
 #include "tools/proc/proc.h"
 
@@ -76,7 +77,7 @@ int cmdCTF(const ProcArgs& a) {
                 rc = proc_fail("cannot write %s: %s", path.c_str(), std::strerror(errno));
         }
         if (a.get("star")) {
-            if (ctf_star_name_ok(file))
+            if (starValueOk(file))
                 rows.push_back({file, e});
             else
                 rc = proc_fail("%s: a name with blanks or control characters cannot stand in a STAR table; left out",

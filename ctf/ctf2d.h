@@ -1,0 +1,30 @@
+// The astigmatic CTF in two dimensions, in the conventions of the batch
+// estimate: defocus U and V in micrometres, negative for underfocus, U the
+// more underfocused direction at `angle` degrees from the x (column) axis
+// toward +y (row index). Its sign is that of the workbench's CTF term,
+// positive at zero frequency for a positive amplitude contrast.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ctf/estimate.h"
+
+struct Ctf2d {
+    double defocusU = 0, defocusV = 0;  // micrometres, negative = underfocus
+    double angle = 0;                   // degrees
+    double kv = 300, csMM = 2.7, ac = 0.1;
+};
+
+// From a batch estimate and the microscope values it was made with.
+Ctf2d ctf2d_from(const CtfEstimate& e, const CtfEstimateParams& p);
+// Defocus (micrometres) along direction theta (radians, from +x toward +y).
+double ctf2d_defocus(const Ctf2d& c, double theta);
+// The CTF at spatial frequency (sx, sy), 1/Angstrom.
+double ctf2d_value(const Ctf2d& c, double sx, double sy);
+
+// Multiplies the transform of a real nx by ny image (rows of nx floats, pixel
+// in Angstrom) by the sign of the CTF. Sizes that are no valid transform size
+// are padded with the image's edge mean to the next valid one and cut back.
+// 0 for an empty image or a pixel size that is not positive. Re-entrant.
+int ctf2d_flip(float* img, int nx, int ny, double pixel, const Ctf2d& c);
