@@ -13,6 +13,7 @@
 #include "gui/shell/boxing.h"
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/state.h"

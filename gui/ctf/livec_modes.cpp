@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "gui/display/mmode.h"

@@ -6,6 +6,7 @@
 
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
+#include "gui/shell/registry.h"
 #include "core/MRCData.h"
 
 namespace {

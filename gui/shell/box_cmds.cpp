@@ -8,6 +8,7 @@
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/menus.h"
+#include "gui/shell/registry.h"
 #include "core/MRCData.h"
 #include "core/boxops.h"
 #include "core/fileutil.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/state.h"
 #include "core/List.h"
 #include "core/MRCData.h"

@@ -29,11 +29,6 @@ int current_group_number();  // 1-based
 List* get_selected_data();   // new list, caller deletes it (not the data sets)
 MRCData* get_1_data();
 void update_data_list();
-// Index (0-based) of a group with that browser name, or -1.
-int find_group(const char* name);
-// Appends a group with that browser line; returns its list.
-List* add_group(const char* name);
-
 // ---- callbacks
 void sel_Image(FL_OBJECT*, long);
 int imsel(FL_OBJECT*, int event, FL_Coord, FL_Coord, int, void*);
@@ -64,23 +59,5 @@ void v_Scanres(FL_OBJECT*, long);
 float fl_get_input_float(FL_OBJECT* ob);
 void fl_set_input_float(FL_OBJECT* ob, float v);
 
-// Removes a data set from every view and redraws those that showed it.
-void forget_data_in_views(MRCData* d);
-// State outside the views that may hold a data set (the live CTF window, ...)
-// registers here; every hook runs before a data set is destroyed.
-using DataGoneHook = void (*)(MRCData* d);
-void add_data_gone_hook(DataGoneHook h);
-// Forgets d everywhere (views and hooks) and destroys it.
-void destroy_data(MRCData* d);
-// A command's result takes old's place in its group (and in the views that
-// showed old); old is then forgotten everywhere and destroyed. Returns 0, and
-// changes nothing, when no group holds old.
-int replace_data(MRCData* old, MRCData* result);
-// The end of a command that changed data sets in place: rescale the histogram
-// display and redraw the current view.
-void refresh_after_change();
-// The end of a command that added data sets: rebuild the image list and
-// run the image selection.
-void refresh_after_add();
 // Makes a new view bound to the current group; null when it cannot be made.
 DataWin* make_view(int x, int y);

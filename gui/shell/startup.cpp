@@ -11,6 +11,7 @@
 
 #include "gui/shell/boxing.h"
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/fsel.h"
 #include "gui/shell/help.h"
 #include "gui/shell/menus.h"

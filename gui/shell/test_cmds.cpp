@@ -4,6 +4,7 @@
 
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/menus.h"
+#include "gui/shell/registry.h"
 #include "core/MRCData.h"
 #include "numeric/testimage.h"
 

@@ -8,6 +8,7 @@
 #include "gui/shell/dialogs.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/prefs_dialog.h"
+#include "gui/shell/registry.h"
 #include "core/MRCData.h"
 #include "core/prefs.h"
 #include "fft/ifftsubs.h"

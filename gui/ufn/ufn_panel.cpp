@@ -8,6 +8,7 @@
 #include "gui/shell/help.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/state.h"
+#include "gui/shell/registry.h"
 #include "core/List.h"
 #include "core/MRCData.h"
 #include "ufn/usrfn.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/state.h"

@@ -4,6 +4,7 @@
 #include "tests/gui/gui_testutil.h"
 // (first: GoogleTest before Xlib)
 #include "gui/shell/boxing.h"
+#include "gui/shell/registry.h"
 
 namespace {
 

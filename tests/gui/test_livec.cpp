@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/state.h"

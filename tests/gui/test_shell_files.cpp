@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/file_cmds.h"
 #include "gui/shell/fsel.h"

@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "gui/shell/control.h"
+#include "gui/shell/registry.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/help.h"
 #include "gui/shell/menus.h"
