@@ -27,7 +27,7 @@ struct AutopickParams {
     float threshold = 5;         // lowest score kept, in units of the response's robust noise
     float minDistance = 0;       // least distance between picked centres, Angstrom; 0: 0.9 diameter
     int boxSize = 0;             // box side in pixels; 0: about 1.5 diameters
-    bool invert = false;         // particles brighter than the background (negative stain)
+    bool invert = false;         // blob mode: particles brighter than the background (a template has its own contrast)
     bool rejectOutliers = true;  // drop candidates on contamination or carbon
     // Template mode: templNx by templNy pixels (rows of templNx floats) at the
     // micrograph's pixel size, particle at the centre. Rotationally averaged
@@ -48,13 +48,14 @@ struct AutoPick {
 struct AutopickCandidate {
     float x, y;    // centre in micrograph pixels
     float score;   // response in noise units
-    bool outlier;  // local mean or variance an outlier among all candidates (contamination, carbon)
+    bool outlier;  // on or next to contamination or carbon: a region larger than a few
+                   // particles whose local mean or variance lies far outside the micrograph's
 };
 
 // Everything the filter step needs; made once per micrograph and response.
 struct AutopickCandidates {
-    int nx = 0, ny = 0;      // micrograph size
-    AutopickParams params;   // the parameters the response was computed with
+    int nx = 0, ny = 0;     // micrograph size
+    AutopickParams params;  // the parameters the response was computed with
     std::vector<AutopickCandidate> list;  // best score first
 };
 
