@@ -83,7 +83,8 @@ int autopick_check(int nx, int ny, const AutopickParams& p) {
 }
 
 bool autopick_same_response(const AutopickParams& a, const AutopickParams& b) {
-    if (a.mode != b.mode || a.diameter != b.diameter || a.pixel != b.pixel) return false;
+    if (a.mode != b.mode || a.diameter != b.diameter || a.pixel != b.pixel || a.rejectOutliers != b.rejectOutliers)
+        return false;
     if (a.mode == AUTOPICK_BLOB) return a.invert == b.invert;
     return a.templNx == b.templNx && a.templNy == b.templNy && a.templ == b.templ;
 }
@@ -129,6 +130,7 @@ struct Work {
     int ox = 0, oy = 0;        // the working image's corner in it
     std::vector<float> img;    // wx * wy
     std::vector<float> spec;   // transform of the mirrored, padded image (rows of fx + 2)
+    std::vector<unsigned char> filled;  // contamination made plain, and its surround: no noise to measure
 };
 
 // Bins the micrograph by Fourier cropping so that the particle is about
@@ -164,22 +166,28 @@ bool binMicrograph(const float* image, int nx, int ny, double dpx, double target
     return true;
 }
 
-// Subtracts the least-squares plane: the mean, and a gradient of the ice that
-// the mirrored margins would otherwise fold into a ridge.
-void removePlane(Work* w) {
+// Subtracts the least-squares plane through the pixels not masked out: the
+// mean, and a gradient of the ice that the mirrored margins would otherwise
+// fold into a ridge.
+void removePlane(Work* w, const std::vector<unsigned char>* masked = nullptr) {
     const int X = w->wx, Y = w->wy;
-    const double cx = (X - 1) / 2.0, cy = (Y - 1) / 2.0;
-    double m = 0, sx = 0, sy = 0, xx = 0, yy = 0;
+    double n = 0, sx = 0, sy = 0, sv = 0, sxx = 0, sxy = 0, syy = 0, sxv = 0, syv = 0;
     for (int y = 0; y < Y; y++)
         for (int x = 0; x < X; x++) {
-            const double v = w->img[(size_t)y * X + x];
-            m += v, sx += v * (x - cx), sy += v * (y - cy);
+            const size_t i = (size_t)y * X + x;
+            if (masked && (*masked)[i]) continue;
+            const double v = w->img[i];
+            n++, sx += x, sy += y, sv += v, sxx += (double)x * x, sxy += (double)x * y, syy += (double)y * y;
+            sxv += x * v, syv += y * v;
         }
-    for (int x = 0; x < X; x++) xx += (x - cx) * (x - cx);
-    for (int y = 0; y < Y; y++) yy += (y - cy) * (y - cy);
-    m /= (double)X * Y, sx /= xx * Y, sy /= yy * X;
+    if (n < 3) return;
+    // Normal equations about the mean point.
+    const double mx = sx / n, my = sy / n, mv = sv / n;
+    const double cxx = sxx / n - mx * mx, cxy = sxy / n - mx * my, cyy = syy / n - my * my;
+    const double cxv = sxv / n - mx * mv, cyv = syv / n - my * mv, det = cxx * cyy - cxy * cxy;
+    const double gx = det > 0 ? (cxv * cyy - cyv * cxy) / det : 0, gy = det > 0 ? (cyv * cxx - cxv * cxy) / det : 0;
     for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) w->img[(size_t)y * X + x] -= (float)(m + sx * (x - cx) + sy * (y - cy));
+        for (int x = 0; x < X; x++) w->img[(size_t)y * X + x] -= (float)(mv + gx * (x - mx) + gy * (y - my));
 }
 
 // Transform of a wx by wy map mirrored out by `margin` to valid sizes.
@@ -262,7 +270,7 @@ void toNoiseUnits(const Work& w, double dWork, std::vector<float>* r) {
         std::vector<float> rest;
         rest.reserve(r->size());
         for (size_t i = 0; i < r->size(); i++)
-            if (!near[i]) rest.push_back((*r)[i]);
+            if (!near[i] && (w.filled.empty() || !w.filled[i])) rest.push_back((*r)[i]);
         // Mostly particles: the first measure stands.
         if (rest.size() * 4 >= r->size()) robust(rest, &med, &spread);
     }
@@ -422,9 +430,10 @@ std::vector<float> maxFilter(const std::vector<float>& v, int X, int Y, int r) {
 // a few particles, where the local mean (about a diameter across) or the local
 // variance of finer detail lies far outside the micrograph's own spread. A
 // particle, however strong, makes a region of about its own size; thick ice
-// and carbon make large ones. Of a region only its core counts, where it
-// deviates at least half as much as anywhere within two blur widths: the
-// blur of the local measures spreads a deep region far beyond its edge.
+// and carbon make large ones. Of a region only its core counts, where the
+// mean or the variance deviates at least half as much as anywhere within two
+// blur widths: the blur of the local measures spreads a deep region far
+// beyond its edge.
 std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
     const double s = 0.35 * dWork;
     std::vector<float> mean, var, hp2(w.img.size()), spec2;
@@ -435,10 +444,15 @@ std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
     float ml, ms, vl, vs;
     robust(mean, &ml, &ms);
     robust(var, &vl, &vs);
-    // Deviation in spreads, the larger of the two.
-    std::vector<float>& z = mean;
-    for (size_t i = 0; i < z.size(); i++)
-        z[i] = std::max(ms > 0 ? std::fabs(mean[i] - ml) / ms : 0.0f, vs > 0 ? (var[i] - vl) / vs : 0.0f);
+    // Deviations in spreads; a region is where either is large.
+    std::vector<float>& zm = mean;
+    std::vector<float>& zv = var;
+    for (size_t i = 0; i < zm.size(); i++) {
+        zm[i] = ms > 0 ? std::fabs(mean[i] - ml) / ms : 0.0f;
+        zv[i] = vs > 0 ? (var[i] - vl) / vs : 0.0f;
+    }
+    std::vector<float> z(zm.size());
+    for (size_t i = 0; i < z.size(); i++) z[i] = std::max(zm[i], zv[i]);
     const int X = w.wx, Y = w.wy;
     std::vector<unsigned char> out((size_t)X * Y, 0), seen((size_t)X * Y, 0);
     const double large = kOutlierAreas * kPi * dWork * dWork / 4;
@@ -466,9 +480,33 @@ std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
         if (region.size() >= large)
             for (int i : region) out[i] = 1;
     }
-    const std::vector<float> near = maxFilter(z, X, Y, (int)std::ceil(2 * s));
-    for (size_t i = 0; i < out.size(); i++) out[i] = out[i] && z[i] >= near[i] / 2;
+    const int r = (int)std::ceil(2 * s);
+    const std::vector<float> nm = maxFilter(zm, X, Y, r), nv = maxFilter(zv, X, Y, r);
+    for (size_t i = 0; i < out.size(); i++)
+        out[i] = out[i] && ((zm[i] > kOutlierSpreads && zm[i] >= nm[i] / 2) || (zv[i] > kOutlierSpreads && zv[i] >= nv[i] / 2));
     return out;
+}
+
+// Grows a mask by r pixels (a square).
+std::vector<unsigned char> dilate(const std::vector<unsigned char>& m, int X, int Y, int r) {
+    std::vector<float> f(m.begin(), m.end());
+    const std::vector<float> g = maxFilter(f, X, Y, r);
+    std::vector<unsigned char> out(m.size());
+    for (size_t i = 0; i < out.size(); i++) out[i] = g[i] > 0;
+    return out;
+}
+
+// Makes contamination and carbon plain ice for the responses: their edges
+// would otherwise answer more strongly than any particle beside them and
+// swallow its peak. The plane is fitted again without them.
+void fillRegions(Work* w, const std::vector<unsigned char>& reg, double dWork) {
+    if (std::find(reg.begin(), reg.end(), 1) == reg.end()) return;
+    const std::vector<unsigned char> grown = dilate(reg, w->wx, w->wy, (int)std::ceil(0.15 * dWork));
+    removePlane(w, &grown);
+    for (size_t i = 0; i < grown.size(); i++)
+        if (grown[i]) w->img[i] = 0;
+    transformMirrored(w->img, *w, &w->spec);
+    w->filled = dilate(grown, w->wx, w->wy, (int)std::ceil(0.5 * dWork));
 }
 
 // Whether a region pixel lies within r working pixels of (x, y).
@@ -541,12 +579,16 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
     const double dWork = dpx / std::sqrt(w.sx * w.sy);
     setupTransform(&w, dWork);
 
+    // Without rejection contamination stays as it is, and nothing is an outlier.
+    std::vector<unsigned char> reg((size_t)w.wx * w.wy, 0);
+    if (p.rejectOutliers) reg = outlierRegions(w, dWork);
+    fillRegions(&w, reg, dWork);
     std::vector<float> score;
     if (p.mode == AUTOPICK_BLOB)
         blobResponse(w, dWork, p.invert, &score);
     else
         templateResponse(w, p, dWork, &score);
-    localMaxima(w, score, outlierRegions(w, dWork), dWork, &out->list);
+    localMaxima(w, score, reg, dWork, &out->list);
     std::stable_sort(out->list.begin(), out->list.end(),
                      [](const AutopickCandidate& a, const AutopickCandidate& b) { return a.score > b.score; });
     return 1;
@@ -554,7 +596,7 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
 
 void autopick_filter(const AutopickCandidates& c, const AutopickParams& p, std::vector<AutoPick>* out) {
     out->clear();
-    AutopickParams q = c.params;
+    AutopickParams q = c.params;  // the response's; the filter's own settings from p
     q.threshold = p.threshold, q.minDistance = p.minDistance, q.boxSize = p.boxSize;
     const int box = autopick_box_size(q);
     const double dmin = autopick_min_distance_px(q);
@@ -563,7 +605,7 @@ void autopick_filter(const AutopickCandidates& c, const AutopickParams& p, std::
     std::vector<const AutopickCandidate*> ok;
     for (const AutopickCandidate& k : c.list) {
         if (k.score < p.threshold) break;
-        if (k.outlier && p.rejectOutliers) continue;
+        if (k.outlier) continue;
         const int x0 = (int)std::floor(k.x + 0.5) - box / 2, y0 = (int)std::floor(k.y + 0.5) - box / 2;
         if (x0 >= 0 && y0 >= 0 && x0 + box <= c.nx && y0 + box <= c.ny) ok.push_back(&k);
     }

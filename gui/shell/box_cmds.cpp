@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/shell/autopick_panel.h"
 #include "gui/shell/boxing.h"
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
@@ -204,6 +205,10 @@ const MenuTable& box_menu() {
         {"Import Picks", m_Box_import_picks,
          "Reads a RELION .star coordinate file or an EMAN2 .box file into the boxes of the selected image.\n\nThe "
          "centres of a .star file get the box size set in the mouse panel."},
+        {"Auto Pick...", m_Box_autopick,
+         "Opens the automatic picker for the selected micrograph: blob mode finds dark (or bright) blobs of the "
+         "particle diameter, template mode matches a template.\n\nIts boxes are red boxes of the mouse panel's "
+         "size, named \"autopick\"; picking again replaces them and keeps the boxes cut by hand."},
     };
     return t;
 }

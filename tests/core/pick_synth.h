@@ -31,6 +31,7 @@ struct PickSynth {
     float edgeGap = -1;        // >= 0: place particles this many pixels beyond half a box from the edges, no farther
     int box = 0;               // box the truth must fit in (0: 1.5 diameters)
     float minSep = 1.15f;      // least distance between particle centres, in diameters
+    std::vector<std::array<float, 2>> at;  // particles here instead of at random places
     unsigned seed = 1;
 };
 
@@ -135,7 +136,8 @@ inline PickSynthImage pick_synth(const PickSynth& c) {
             if (clear(x, y, r)) list->push_back({(float)x, (float)y, (float)r});
         }
     };
-    place(&out.truth, c.particles, R);
+    for (const auto& p : c.at) out.truth.push_back({p[0], p[1], (float)R});
+    if (c.at.empty()) place(&out.truth, c.particles, R);
     place(&out.decoys, c.decoys, 1.8 * R);
 
     // Projected density of the particles at random in-plane angles.
