@@ -428,12 +428,12 @@ std::vector<float> maxFilter(const std::vector<float>& v, int X, int Y, int r) {
 
 // Working pixels on contamination or carbon: connected regions, larger than
 // a few particles, where the local mean (about a diameter across) or the local
-// variance of finer detail lies far outside the micrograph's own spread. A
-// particle, however strong, makes a region of about its own size; thick ice
-// and carbon make large ones. Of a region only its core counts, where the
-// mean or the variance deviates at least half as much as anywhere within two
-// blur widths: the blur of the local measures spreads a deep region far
-// beyond its edge.
+// variance of finer detail lies far outside the micrograph's own spread. Only
+// the core of such a deviation counts, where it is at least half as large as
+// anywhere within two blur widths: the blur would spread a deep region far
+// beyond its edge, and a strong particle over several of its own areas. A
+// particle, however strong, then makes a region of about its own size; thick
+// ice and carbon make large ones.
 std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
     const double s = 0.35 * dWork;
     std::vector<float> mean, var, hp2(w.img.size()), spec2;
@@ -451,39 +451,34 @@ std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
         zm[i] = ms > 0 ? std::fabs(mean[i] - ml) / ms : 0.0f;
         zv[i] = vs > 0 ? (var[i] - vl) / vs : 0.0f;
     }
-    std::vector<float> z(zm.size());
-    for (size_t i = 0; i < z.size(); i++) z[i] = std::max(zm[i], zv[i]);
-    const int X = w.wx, Y = w.wy;
-    std::vector<unsigned char> out((size_t)X * Y, 0), seen((size_t)X * Y, 0);
+    const int X = w.wx, Y = w.wy, r = (int)std::ceil(2 * s);
+    const std::vector<float> nm = maxFilter(zm, X, Y, r), nv = maxFilter(zv, X, Y, r);
+    std::vector<unsigned char> core((size_t)X * Y), out((size_t)X * Y, 0);
+    for (size_t i = 0; i < core.size(); i++)
+        core[i] = (zm[i] > kOutlierSpreads && zm[i] >= nm[i] / 2) || (zv[i] > kOutlierSpreads && zv[i] >= nv[i] / 2);
+    // The large regions of core pixels (8-connected).
     const double large = kOutlierAreas * kPi * dWork * dWork / 4;
     std::vector<int> stack, region;
     for (int start = 0; start < X * Y; start++) {
-        if (seen[start] || !(z[start] > kOutlierSpreads)) continue;
-        // One 8-connected region.
+        if (core[start] != 1) continue;
         region.clear();
         stack.assign(1, start);
-        seen[start] = 1;
+        core[start] = 2;
         while (!stack.empty()) {
             const int i = stack.back();
             stack.pop_back();
             region.push_back(i);
             const int x = i % X, y = i / X;
             for (int j = std::max(0, y - 1); j <= std::min(Y - 1, y + 1); j++)
-                for (int k = std::max(0, x - 1); k <= std::min(X - 1, x + 1); k++) {
-                    const int n = j * X + k;
-                    if (!seen[n] && z[n] > kOutlierSpreads) {
-                        seen[n] = 1;
-                        stack.push_back(n);
+                for (int k = std::max(0, x - 1); k <= std::min(X - 1, x + 1); k++)
+                    if (core[(size_t)j * X + k] == 1) {
+                        core[(size_t)j * X + k] = 2;
+                        stack.push_back(j * X + k);
                     }
-                }
         }
         if (region.size() >= large)
             for (int i : region) out[i] = 1;
     }
-    const int r = (int)std::ceil(2 * s);
-    const std::vector<float> nm = maxFilter(zm, X, Y, r), nv = maxFilter(zv, X, Y, r);
-    for (size_t i = 0; i < out.size(); i++)
-        out[i] = out[i] && ((zm[i] > kOutlierSpreads && zm[i] >= nm[i] / 2) || (zv[i] > kOutlierSpreads && zv[i] >= nv[i] / 2));
     return out;
 }
 

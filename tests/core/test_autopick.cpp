@@ -97,3 +97,121 @@ INSTANTIATE_TEST_SUITE_P(Micrographs, AutopickAccuracy, testing::ValuesIn(kAccur
                          [](const testing::TestParamInfo<AccuracyCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
+
+namespace {
+
+PickSynthImage quiet(PickSynth s) {
+    s.particles = 0, s.contamination = 0;
+    return pick_synth(s);
+}
+
+// A template from a clear micrograph of the same particle, for the cases that
+// have none of their own.
+AutopickParams clearTemplate(float pixel, float diameter) {
+    PickSynth s;
+    s.nx = s.ny = 1024, s.pixel = pixel, s.diameter = diameter, s.snr = 0.5f, s.particles = 25, s.contamination = 0;
+    AutopickParams p;
+    p.pixel = pixel, p.diameter = diameter;
+    return templateFromTruth(pick_synth(s), s, p, 20);
+}
+
+}  // namespace
+
+// Noise and an ice gradient only: nothing reaches the default threshold, in
+// either mode, at any size; a constant image has no noise at all.
+TEST(Autopick, BlankMicrographsGiveNoPicks) {
+    struct Case {
+        int nx, ny, mode;
+        unsigned seed;
+    } cases[] = {{2048, 2048, AUTOPICK_BLOB, 1}, {1846, 1024, AUTOPICK_BLOB, 2}, {2048, 2048, AUTOPICK_TEMPLATE, 3}};
+    const AutopickParams withTemplate = clearTemplate(1.5f, 150);
+    for (const Case& c : cases) {
+        PickSynth s;
+        s.nx = c.nx, s.ny = c.ny, s.seed = c.seed;
+        const PickSynthImage m = quiet(s);
+        AutopickParams p = c.mode == AUTOPICK_TEMPLATE ? withTemplate : AutopickParams();
+        p.pixel = 1.5f, p.diameter = 150;
+        std::vector<AutoPick> picks;
+        ASSERT_EQ(autopick(m.pixels.data(), c.nx, c.ny, p, &picks), 1);
+        EXPECT_EQ(picks.size(), 0u) << c.nx << "x" << c.ny << " mode " << c.mode << ": best " << picks[0].score;
+    }
+    std::vector<float> flat(512 * 512, 3.0f);
+    AutopickParams p;
+    p.pixel = 2, p.diameter = 100;
+    AutopickCandidates c;
+    ASSERT_EQ(autopick_candidates(flat.data(), 512, 512, p, &c), 1);
+    EXPECT_TRUE(c.list.empty());
+}
+
+// Particles whose boxes just fit are found; boxes that would cross the edge
+// are never made.
+TEST(Autopick, ParticlesAtTheEdgeAreFoundAndBoxesStayInside) {
+    PickSynth s;
+    s.nx = s.ny = 1024, s.pixel = 2, s.diameter = 150, s.snr = 0.1f, s.contamination = 0, s.particles = 16;
+    s.box = 120, s.edgeGap = 6;  // centres 61-67 pixels from an edge; the picker's boxes are 114 pixels
+    const PickSynthImage m = pick_synth(s);
+    ASSERT_GE(m.truth.size(), 12u);
+    AutopickParams p;
+    p.pixel = 2, p.diameter = 150;
+    std::vector<AutoPick> picks;
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, p, &picks), 1);
+    const PickScore sc = pick_score(picks, m.truth, tolerance(s));
+    EXPECT_GE(sc.recall(), 0.95) << sc.hits << " of " << sc.truth;
+    EXPECT_GE(sc.precision(), 0.95) << sc.hits << " of " << sc.picks;
+    // A box of 160 no longer fits about those centres.
+    p.boxSize = 160;
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, p, &picks), 1);
+    for (const AutoPick& a : picks) {
+        EXPECT_TRUE(a.box.x >= 0 && a.box.y >= 0 && a.box.x + 160 <= s.nx && a.box.y + 160 <= s.ny);
+        EXPECT_EQ(pick_score(std::vector<AutoPick>{a}, m.truth, tolerance(s)).hits, 0) << a.x << "," << a.y;
+    }
+}
+
+// The filter keeps the better of two candidates closer than the minimum
+// distance, and both at exactly that distance; a candidate dropped this way
+// drops nothing else.
+TEST(Autopick, MinimumDistanceKeepsTheBetterOfTwo) {
+    AutopickCandidates c;
+    c.nx = c.ny = 1000;
+    c.params.pixel = 1, c.params.diameter = 100;
+    const float d = 90;  // 0.9 diameters
+    c.list = {{500, 500, 9, false}, {500 + d, 500, 8, false}, {500, 500 + d - 0.5f, 7, false},
+              {540, 649.5f, 6, false}, {200, 200, 5, true},      {300, 300, 4, false}};
+    AutopickParams p = c.params;
+    p.threshold = 0;
+    std::vector<AutoPick> picks;
+    autopick_filter(c, p, &picks);
+    std::vector<float> scores;
+    for (const AutoPick& a : picks) scores.push_back(a.score);
+    // 7 lies closer than d to 9; 6 only to 7, which is gone; 5 is an outlier.
+    EXPECT_EQ(scores, (std::vector<float>{9, 8, 6, 4}));
+    p.minDistance = 200;
+    autopick_filter(c, p, &picks);
+    EXPECT_EQ(picks.size(), 2u);  // 9 and 4
+    p.threshold = 6.5f, p.minDistance = 0;
+    autopick_filter(c, p, &picks);
+    EXPECT_EQ(picks.size(), 2u);  // 9 and 8: 7 is near 9, 6 below the threshold
+}
+
+// Particles a diameter apart are both found; particles half a diameter apart
+// (one on top of the other) once.
+TEST(Autopick, NeighboursAtTheMinimumDistanceAndCloser) {
+    PickSynth s;
+    s.nx = s.ny = 1024, s.pixel = 2, s.diameter = 150, s.snr = 0.3f, s.contamination = 0;
+    const float D = 75;  // pixels
+    s.at = {{300, 300}, {300 + D, 300}, {700, 700}, {700 + D / 2, 700}};
+    const PickSynthImage m = pick_synth(s);
+    AutopickParams p;
+    p.pixel = 2, p.diameter = 150, p.minDistance = 0.9f * 150;
+    std::vector<AutoPick> picks;
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, p, &picks), 1);
+    int nearA = 0, nearB = 0;
+    for (const AutoPick& a : picks) {
+        nearA += std::hypot(a.x - (300 + D / 2), a.y - 300) < D;
+        nearB += std::hypot(a.x - (700 + D / 4), a.y - 700) < D;
+    }
+    EXPECT_EQ(nearA, 2);
+    EXPECT_EQ(nearB, 1);
+    EXPECT_EQ(pick_score(picks, std::vector<PickCircle>(m.truth.begin(), m.truth.begin() + 2), 0.2 * D).hits, 2);
+    EXPECT_EQ(picks.size(), 3u);
+}
