@@ -166,28 +166,63 @@ bool binMicrograph(const float* image, int nx, int ny, double dpx, double target
     return true;
 }
 
-// Subtracts the least-squares plane through the pixels not masked out: the
-// mean, and a gradient of the ice that the mirrored margins would otherwise
-// fold into a ridge.
-void removePlane(Work* w, const std::vector<unsigned char>* masked = nullptr) {
-    const int X = w->wx, Y = w->wy;
+// Median and robust spread (1.4826 median absolute deviation) of values.
+void robust(std::vector<float> v, float* med, float* spread) {
+    *med = 0, *spread = 0;
+    if (v.empty()) return;
+    const size_t h = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + h, v.end());
+    const float m = v[h];
+    for (float& x : v) x = std::fabs(x - m);
+    std::nth_element(v.begin(), v.begin() + h, v.end());
+    *med = m, *spread = 1.4826f * v[h];
+}
+
+// The least-squares plane a + gx (x - mx) + gy (y - my) through the pixels
+// not masked out.
+struct Plane {
+    double a = 0, gx = 0, gy = 0, mx = 0, my = 0;
+    double at(int x, int y) const { return a + gx * (x - mx) + gy * (y - my); }
+};
+Plane fitPlane(const std::vector<float>& img, int X, int Y, const std::vector<unsigned char>* masked) {
     double n = 0, sx = 0, sy = 0, sv = 0, sxx = 0, sxy = 0, syy = 0, sxv = 0, syv = 0;
     for (int y = 0; y < Y; y++)
         for (int x = 0; x < X; x++) {
             const size_t i = (size_t)y * X + x;
             if (masked && (*masked)[i]) continue;
-            const double v = w->img[i];
+            const double v = img[i];
             n++, sx += x, sy += y, sv += v, sxx += (double)x * x, sxy += (double)x * y, syy += (double)y * y;
             sxv += x * v, syv += y * v;
         }
-    if (n < 3) return;
-    // Normal equations about the mean point.
-    const double mx = sx / n, my = sy / n, mv = sv / n;
-    const double cxx = sxx / n - mx * mx, cxy = sxy / n - mx * my, cyy = syy / n - my * my;
-    const double cxv = sxv / n - mx * mv, cyv = syv / n - my * mv, det = cxx * cyy - cxy * cxy;
-    const double gx = det > 0 ? (cxv * cyy - cyv * cxy) / det : 0, gy = det > 0 ? (cyv * cxx - cxv * cxy) / det : 0;
+    Plane p;
+    if (n < 3) return p;
+    p.mx = sx / n, p.my = sy / n, p.a = sv / n;
+    const double cxx = sxx / n - p.mx * p.mx, cxy = sxy / n - p.mx * p.my, cyy = syy / n - p.my * p.my;
+    const double cxv = sxv / n - p.mx * p.a, cyv = syv / n - p.my * p.a, det = cxx * cyy - cxy * cxy;
+    if (det > 0) p.gx = (cxv * cyy - cyv * cxy) / det, p.gy = (cyv * cxx - cxv * cxy) / det;
+    return p;
+}
+
+// Subtracts the plane of the ice: the mean, and a gradient that the mirrored
+// margins would otherwise fold into a ridge. Fitted again without the pixels
+// far from it (contamination would tilt it), or without the masked ones.
+void removePlane(Work* w, const std::vector<unsigned char>* masked = nullptr) {
+    const int X = w->wx, Y = w->wy;
+    Plane p = fitPlane(w->img, X, Y, masked);
+    if (!masked) {
+        std::vector<unsigned char> far((size_t)X * Y);
+        std::vector<float> res((size_t)X * Y);
+        for (int pass = 0; pass < 2; pass++) {
+            for (int y = 0; y < Y; y++)
+                for (int x = 0; x < X; x++) res[(size_t)y * X + x] = w->img[(size_t)y * X + x] - (float)p.at(x, y);
+            float med, spread;
+            robust(res, &med, &spread);
+            for (size_t i = 0; i < res.size(); i++) far[i] = std::fabs(res[i] - med) > 3 * spread;
+            p = fitPlane(w->img, X, Y, &far);
+        }
+    }
     for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) w->img[(size_t)y * X + x] -= (float)(mv + gx * (x - mx) + gy * (y - my));
+        for (int x = 0; x < X; x++) w->img[(size_t)y * X + x] -= (float)p.at(x, y);
 }
 
 // Transform of a wx by wy map mirrored out by `margin` to valid sizes.
@@ -233,18 +268,6 @@ void gaussian(const Work& w, const std::vector<float>& spec, double s, std::vect
         const float g = (float)std::exp(k * (u * u + v * v));
         p[0] *= g, p[1] *= g;
     }, out);
-}
-
-// Median and robust spread (1.4826 median absolute deviation) of values.
-void robust(std::vector<float> v, float* med, float* spread) {
-    *med = 0, *spread = 0;
-    if (v.empty()) return;
-    const size_t h = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + h, v.end());
-    const float m = v[h];
-    for (float& x : v) x = std::fabs(x - m);
-    std::nth_element(v.begin(), v.begin() + h, v.end());
-    *med = m, *spread = 1.4826f * v[h];
 }
 
 // A response map in units of its own robust noise. Particles widen the

@@ -4,6 +4,8 @@
 // contamination, a second larger kind of blob; bad input.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -214,4 +216,223 @@ TEST(Autopick, NeighboursAtTheMinimumDistanceAndCloser) {
     EXPECT_EQ(nearB, 1);
     EXPECT_EQ(pick_score(picks, std::vector<PickCircle>(m.truth.begin(), m.truth.begin() + 2), 0.2 * D).hits, 2);
     EXPECT_EQ(picks.size(), 3u);
+}
+
+// Contamination is a real trap: without rejection its edges are picked.
+TEST(Autopick, ContaminationIsPickedOnlyWithTheSwitchOff) {
+    PickSynth s;
+    s.nx = s.ny = 1024, s.pixel = 2, s.diameter = 150, s.snr = 0.1f, s.particles = 20, s.contamination = 3, s.seed = 9;
+    const PickSynthImage m = pick_synth(s);
+    AutopickParams p;
+    p.pixel = 2, p.diameter = 150;
+    std::vector<AutoPick> with, without;
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, p, &with), 1);
+    p.rejectOutliers = false;
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, p, &without), 1);
+    EXPECT_EQ(pick_on_contamination(with, m, 37.5), 0);
+    EXPECT_GE(pick_on_contamination(without, m, 0), 3);
+    EXPECT_GE(pick_score(with, m.truth, tolerance(s)).recall(), 0.95);
+}
+
+// Round blobs 2.4 diameters across fool the blob detector (their rims look
+// like particles to it); the template of the real particle tells them apart.
+TEST(Autopick, TemplateModeIsNotFooledByALargerKindOfBlob) {
+    PickSynth s;
+    s.particles = 50, s.decoys = 20, s.seed = 2;
+    const PickSynthImage m = pick_synth(s);
+    ASSERT_GE(m.decoys.size(), 12u);
+    PickSynthImage decoys;
+    decoys.contam = m.decoys;  // counted as picks "on" them
+    AutopickParams p;
+    p.pixel = s.pixel, p.diameter = s.diameter;
+    std::vector<AutoPick> blob, templ;
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, p, &blob), 1);
+    ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, templateFromTruth(m, s, p, 20), &templ), 1);
+    const PickScore b = pick_score(blob, m.truth, tolerance(s)), t = pick_score(templ, m.truth, tolerance(s));
+    std::printf("decoys: blob precision %.3f recall %.3f on decoys %d; template precision %.3f recall %.3f on decoys %d\n",
+                b.precision(), b.recall(), pick_on_contamination(blob, decoys, 0), t.precision(), t.recall(),
+                pick_on_contamination(templ, decoys, 0));
+    EXPECT_GE(pick_on_contamination(blob, decoys, 0), 8);
+    EXPECT_LT(b.precision(), 0.85);
+    EXPECT_EQ(pick_on_contamination(templ, decoys, 0), 0);
+    EXPECT_GE(t.precision(), 0.95);
+    EXPECT_GE(t.recall(), 0.95);
+}
+
+// The threshold, distance and box of the filter act on candidates that do not
+// depend on them: filtering cached candidates is picking afresh.
+TEST(Autopick, FilteringCachedCandidatesIsPickingAfresh) {
+    PickSynth s;
+    s.nx = s.ny = 1024, s.pixel = 2, s.diameter = 150, s.snr = 0.05f, s.particles = 30, s.seed = 4;
+    const PickSynthImage m = pick_synth(s);
+    AutopickParams p;
+    p.pixel = 2, p.diameter = 150;
+    AutopickCandidates c;
+    ASSERT_EQ(autopick_candidates(m.pixels.data(), s.nx, s.ny, p, &c), 1);
+    for (size_t i = 1; i < c.list.size(); i++) ASSERT_LE(c.list[i].score, c.list[i - 1].score);
+    struct Filter {
+        float threshold, minDistance;
+        int box;
+    } filters[] = {{3, 0, 0}, {5, 0, 0}, {8, 0, 0}, {4, 300, 0}, {4, 0, 300}};
+    for (const Filter& f : filters) {
+        AutopickParams q = p;
+        q.threshold = f.threshold, q.minDistance = f.minDistance, q.boxSize = f.box;
+        std::vector<AutoPick> cached, fresh;
+        autopick_filter(c, q, &cached);
+        ASSERT_EQ(autopick(m.pixels.data(), s.nx, s.ny, q, &fresh), 1);
+        ASSERT_EQ(cached.size(), fresh.size()) << f.threshold << " " << f.minDistance << " " << f.box;
+        for (size_t i = 0; i < cached.size(); i++) {
+            EXPECT_EQ(cached[i].x, fresh[i].x);
+            EXPECT_EQ(cached[i].box.x, fresh[i].box.x);
+            EXPECT_GE(cached[i].score, f.threshold);
+        }
+        EXPECT_TRUE(autopick_same_response(c.params, q));
+    }
+    // What the response depends on.
+    struct Change {
+        const char* what;
+        void (*apply)(AutopickParams*);
+    } changes[] = {{"diameter", [](AutopickParams* q) { q->diameter = 151; }},
+                   {"pixel", [](AutopickParams* q) { q->pixel = 2.1f; }},
+                   {"invert", [](AutopickParams* q) { q->invert = true; }},
+                   {"outliers", [](AutopickParams* q) { q->rejectOutliers = false; }},
+                   {"mode", [](AutopickParams* q) { q->mode = AUTOPICK_TEMPLATE; }}};
+    for (const Change& ch : changes) {
+        AutopickParams q = p;
+        ch.apply(&q);
+        EXPECT_FALSE(autopick_same_response(c.params, q)) << ch.what;
+    }
+    AutopickParams t1 = clearTemplate(2, 150), t2 = t1;
+    EXPECT_TRUE(autopick_same_response(t1, t2));
+    t2.templ[5] += 1;
+    EXPECT_FALSE(autopick_same_response(t1, t2));
+}
+
+// Input the picker cannot use: a message, 0, no picks.
+TEST(Autopick, BadInputIsRefusedWithItsReason) {
+    std::vector<float> img(400 * 300, 1.0f);
+    img[7] = 2;
+    struct Case {
+        const char* what;
+        void (*apply)(AutopickParams*, std::vector<float>*);
+        const char* message;
+    } cases[] = {
+        {"no pixel", [](AutopickParams* p, std::vector<float>*) { p->pixel = 0; },
+         "Auto pick: the micrograph has no pixel size\n"},
+        {"no diameter", [](AutopickParams* p, std::vector<float>*) { p->diameter = 0; },
+         "Auto pick: the particle diameter must be a positive number of Angstrom\n"},
+        {"tiny", [](AutopickParams* p, std::vector<float>*) { p->diameter = 7; },
+         "Auto pick: a 7 A particle is only 3.5 pixels of 2 A across; at least 4 are needed\n"},
+        {"too large", [](AutopickParams* p, std::vector<float>*) { p->diameter = 320; },
+         "Auto pick: a 320 A particle (160 pixels, box 240) does not fit a 400 x 300 micrograph\n"},
+        {"box too large", [](AutopickParams* p, std::vector<float>*) { p->boxSize = 301; },
+         "Auto pick: a 100 A particle (50 pixels, box 301) does not fit a 400 x 300 micrograph\n"},
+        {"negative threshold", [](AutopickParams* p, std::vector<float>*) { p->threshold = -1; },
+         "Auto pick: threshold and minimum distance must not be negative\n"},
+        {"no template", [](AutopickParams* p, std::vector<float>*) { p->mode = AUTOPICK_TEMPLATE; },
+         "Auto pick: template mode needs a template\n"},
+        {"template too large",
+         [](AutopickParams* p, std::vector<float>*) {
+             p->mode = AUTOPICK_TEMPLATE, p->templNx = 401, p->templNy = 60, p->templ.assign(401 * 60, 0.0f);
+         },
+         "Auto pick: the template (401 x 60) is larger than the micrograph (400 x 300)\n"},
+        {"template too small",
+         [](AutopickParams* p, std::vector<float>*) {
+             p->mode = AUTOPICK_TEMPLATE, p->templNx = 24, p->templNy = 24, p->templ.assign(24 * 24, 0.0f);
+         },
+         "Auto pick: the template (24 x 24) is smaller than half the particle (50 pixels)\n"},
+        {"not a number", [](AutopickParams*, std::vector<float>* i) { (*i)[1234] = std::nanf(""); },
+         "Auto pick: the micrograph holds values that are not numbers\n"},
+        {"mode", [](AutopickParams* p, std::vector<float>*) { p->mode = 7; }, "Auto pick: unknown mode 7\n"},
+    };
+    for (const Case& c : cases) {
+        AutopickParams p;
+        p.pixel = 2, p.diameter = 100;
+        std::vector<float> im = img;
+        c.apply(&p, &im);
+        std::vector<AutoPick> picks(3);
+        std::string said;
+        int r;
+        {
+            StdoutCapture cap;
+            r = autopick(im.data(), 400, 300, p, &picks);
+            said = cap.take();
+        }
+        EXPECT_EQ(r, 0) << c.what;
+        EXPECT_EQ(said, c.message) << c.what;
+        EXPECT_TRUE(picks.empty()) << c.what;
+    }
+}
+
+// The template of boxes is the rotational average of their mean: boxes of a
+// pattern f(r) (1 + cos(theta - phi)) at different angles phi give f(r),
+// less the boxes' mean, whatever the angles. Boxes past the edge are left out.
+TEST(Autopick, TemplateFromBoxesIsTheirRotationalAverage) {
+    const int N = 400, S = 64;
+    auto f = [](double r) { return std::exp(-r * r / (2 * 9.0 * 9.0)); };
+    std::vector<float> img((size_t)N * N, 0.0f);
+    const int centres[][2] = {{60, 60}, {200, 80}, {320, 300}, {100, 250}, {250, 200}};
+    for (int k = 0; k < 5; k++) {
+        const double phi = 1.3 * k;
+        for (int y = -S / 2 - 8; y <= S / 2 + 8; y++)
+            for (int x = -S / 2 - 8; x <= S / 2 + 8; x++) {
+                const double r = std::hypot((double)x, (double)y), th = std::atan2((double)y, (double)x);
+                img[(size_t)(centres[k][1] + y) * N + centres[k][0] + x] += (float)(f(r) * (1 + std::cos(th - phi)));
+            }
+    }
+    std::vector<Pick> boxes;
+    for (auto& c : centres) boxes.push_back({c[0] - 10, c[1] - 10, 20, 20});
+    boxes.push_back({N - 30, 5, 20, 20});  // its S x S box would cross the edge
+    std::vector<float> t;
+    ASSERT_EQ(autopick_template_from_boxes(img.data(), N, N, boxes, S, &t), 5);
+    ASSERT_EQ(t.size(), (size_t)S * S);
+    // Minus the mean over the box, which the oracle takes from f alone.
+    double mean = 0;
+    for (int y = 0; y < S; y++)
+        for (int x = 0; x < S; x++) mean += f(std::hypot(x - S / 2.0, y - S / 2.0));
+    mean /= S * S;
+    for (int y = 0; y < S; y += 3)
+        for (int x = 0; x < S; x += 3) {
+            const double r = std::hypot((double)(x - S / 2), (double)(y - S / 2));
+            EXPECT_NEAR(t[(size_t)y * S + x], f(r) - mean, 0.02) << x << "," << y;
+        }
+    std::vector<float> untouched = {1, 2};
+    EXPECT_EQ(autopick_template_from_boxes(img.data(), N, N, {{N - 30, 5, 20, 20}}, S, &untouched), 0);
+    EXPECT_EQ(untouched.size(), 2u);
+}
+
+// Automatic boxes replace the earlier automatic ones, and keep the boxes cut by
+// hand and the automatic ones moved by hand; their name survives a box database.
+TEST(Autopick, AutomaticBoxesReplaceOnlyTheirOwnKind) {
+    MRCData d;
+    std::vector<float> img(300 * 300, 0.0f);
+    d.setRealData(img.data(), 300, 300, 1);
+    d.setFile("mic.mrc");
+    d.addBox(10, 10, 50, 50, "mic_001.img", 0);
+    d.addBox(100, 100, 50, 50, kAutopickBoxName, 0);
+    d.addBox(150, 100, 50, 50, kAutopickBoxName, 0);
+    d.Boxes()[2].newx = 180;  // moved in DB mode
+    d.addBox(200, 20, 50, 50, "mic_002.img", 0);
+    d.addBox(5, 5, 200, 200, kAutopickBoxName, 30);  // a filament box of that name is no automatic box
+    const std::vector<AutoPick> picks = {{40, 40, {20, 20, 40, 40}, 9}, {240, 240, {220, 220, 40, 40}, 7}};
+    EXPECT_EQ(autopick_replace_boxes(&d, picks), 3);
+    std::string list;
+    for (int i = 0; i < d.nBoxes(); i++) {
+        const BoxRecord& b = d.Boxes()[i];
+        list += std::to_string(b.x) + "," + std::to_string(b.y) + " " + b.name + (autopick_is_auto_box(b) ? " auto" : "") + "\n";
+    }
+    EXPECT_EQ(list,
+              "10,10 mic_001.img\n150,100 autopick auto\n200,20 mic_002.img\n5,5 autopick\n20,20 autopick auto\n"
+              "220,220 autopick auto\n");
+    char tmpl[] = "/tmp/tarvik-autobox-XXXXXX";
+    const std::string dir = mkdtemp(tmpl), db = dir + "/boxes.db";
+    ASSERT_EQ(d.saveBoxDB(db.c_str()), 1);
+    MRCData e;
+    e.setRealData(img.data(), 300, 300, 1);
+    ASSERT_EQ(e.loadBoxDB(db.c_str()), 1);
+    ASSERT_EQ(e.nBoxes(), 6);
+    EXPECT_TRUE(autopick_is_auto_box(e.Boxes()[4]));
+    EXPECT_FALSE(autopick_is_auto_box(e.Boxes()[0]));
+    std::remove(db.c_str());
+    rmdir(dir.c_str());
 }
