@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -115,6 +116,18 @@ int fastSize(int n) {
     }
 }
 
+// No NaN or infinity among n floats: no exponent of all ones (a pass that
+// vectorises).
+bool allFinite(const float* v, size_t n) {
+    uint32_t bad = 0;
+    for (size_t i = 0; i < n; i++) {
+        uint32_t b;
+        std::memcpy(&b, v + i, 4);
+        bad |= (b & 0x7f800000u) == 0x7f800000u;
+    }
+    return !bad;
+}
+
 // Reflects an index into 0..n-1 (period 2n).
 inline int mirror(long i, long n) {
     i %= 2 * n;
@@ -166,10 +179,15 @@ bool binMicrograph(const float* image, int nx, int ny, double dpx, double target
     return true;
 }
 
-// Median and robust spread (1.4826 median absolute deviation) of values.
-void robust(std::vector<float> v, float* med, float* spread) {
+// Median and robust spread (1.4826 median absolute deviation) of values; of
+// an even sample of at most 2^16 of them, as precise as the statistics need.
+void robust(const std::vector<float>& all, float* med, float* spread) {
     *med = 0, *spread = 0;
-    if (v.empty()) return;
+    if (all.empty()) return;
+    const size_t step = (all.size() >> 16) + 1;
+    std::vector<float> v;
+    v.reserve(all.size() / step + 1);
+    for (size_t i = 0; i < all.size(); i += step) v.push_back(all[i]);
     const size_t h = v.size() / 2;
     std::nth_element(v.begin(), v.begin() + h, v.end());
     const float m = v[h];
@@ -431,21 +449,27 @@ void templateResponse(const Work& w, const AutopickParams& p, double dWork, std:
     toNoiseUnits(w, dWork, out);
 }
 
+// The largest of n values a[0], a[st], ... within r places of each, in
+// three comparisons a value (van Herk): maxima of blocks of 2r + 1 from their
+// start and from their end.
+void runningMax(const float* a, long st, int n, int r, float* out, std::vector<float>& fw, std::vector<float>& bw) {
+    const int w = 2 * r + 1;
+    fw.resize(n), bw.resize(n);
+    for (int i = 0; i < n; i++) fw[i] = (i % w == 0) ? a[i * st] : std::max(fw[i - 1], a[i * st]);
+    for (int i = n - 1; i >= 0; i--) bw[i] = (i == n - 1 || (i + 1) % w == 0) ? a[i * st] : std::max(bw[i + 1], a[i * st]);
+    for (int i = 0; i < n; i++) {
+        const int lo = std::max(0, i - r), hi = std::min(n - 1, i + r);
+        // [lo, hi] is the end of one block and the start of the next; or lies in
+        // one block, from its start or (clipped at n) to its end.
+        out[i * st] = lo / w != hi / w ? std::max(bw[lo], fw[hi]) : lo % w == 0 ? fw[hi] : bw[lo];
+    }
+}
+
 // The largest value within r pixels along x and along y (a square).
 std::vector<float> maxFilter(const std::vector<float>& v, int X, int Y, int r) {
-    std::vector<float> a(v.size()), b(v.size());
-    for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) {
-            float m = v[(size_t)y * X + x];
-            for (int i = std::max(0, x - r); i <= std::min(X - 1, x + r); i++) m = std::max(m, v[(size_t)y * X + i]);
-            a[(size_t)y * X + x] = m;
-        }
-    for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) {
-            float m = a[(size_t)y * X + x];
-            for (int j = std::max(0, y - r); j <= std::min(Y - 1, y + r); j++) m = std::max(m, a[(size_t)j * X + x]);
-            b[(size_t)y * X + x] = m;
-        }
+    std::vector<float> a(v.size()), b(v.size()), fw, bw;
+    for (int y = 0; y < Y; y++) runningMax(&v[(size_t)y * X], 1, X, r, &a[(size_t)y * X], fw, bw);
+    for (int x = 0; x < X; x++) runningMax(&a[x], X, Y, r, &b[x], fw, bw);
     return b;
 }
 
@@ -577,11 +601,10 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
         return 0;
     }
     if (!autopick_check(nx, ny, p)) return 0;
-    for (size_t i = 0, n = (size_t)nx * ny; i < n; i++)
-        if (!std::isfinite(image[i])) {
-            std::printf("Auto pick: the micrograph holds values that are not numbers\n");
-            return 0;
-        }
+    if (!allFinite(image, (size_t)nx * ny)) {
+        std::printf("Auto pick: the micrograph holds values that are not numbers\n");
+        return 0;
+    }
     for (float v : p.templ)
         if (!std::isfinite(v)) {
             std::printf("Auto pick: the template holds values that are not numbers\n");
