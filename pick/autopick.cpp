@@ -293,7 +293,14 @@ void gaussian(const Work& w, const std::vector<float>& spec, double s, std::vect
 // the clear peaks of the first measure (discs a particle across).
 void toNoiseUnits(const Work& w, double dWork, std::vector<float>* r) {
     float med, spread;
-    robust(*r, &med, &spread);
+    if (w.filled.empty()) {
+        robust(*r, &med, &spread);
+    } else {
+        std::vector<float> open;
+        for (size_t i = 0; i < r->size(); i++)
+            if (!w.filled[i]) open.push_back((*r)[i]);
+        robust(open.empty() ? *r : open, &med, &spread);
+    }
     if (spread > 0) {
         const int X = w.wx, Y = w.wy, R = (int)std::ceil(0.6 * dWork);
         const float high = med + kReferenceScore * spread;

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -435,4 +436,49 @@ TEST(Autopick, AutomaticBoxesReplaceOnlyTheirOwnKind) {
     EXPECT_FALSE(autopick_is_auto_box(e.Boxes()[0]));
     std::remove(db.c_str());
     rmdir(dir.c_str());
+}
+
+// Small and odd sizes, tiny particles, templates about as large as the image:
+// whatever is picked lies inside, and nothing reads outside (ASan).
+TEST(Autopick, SmallAndOddImages) {
+    struct Case {
+        int nx, ny;
+        float diameter;  // pixels of 1 A
+        int mode;
+    } cases[] = {{33, 47, 8, AUTOPICK_BLOB},  {64, 64, 32, AUTOPICK_BLOB},     {200, 9, 4, AUTOPICK_BLOB},
+                 {97, 61, 12, AUTOPICK_TEMPLATE}, {130, 130, 60, AUTOPICK_TEMPLATE}, {512, 300, 150, AUTOPICK_BLOB}};
+    for (const Case& c : cases) {
+        std::vector<float> img((size_t)c.nx * c.ny);
+        std::mt19937 g(c.nx);
+        std::normal_distribution<float> n(0, 1);
+        for (int y = 0; y < c.ny; y++)
+            for (int x = 0; x < c.nx; x++)
+                img[(size_t)y * c.nx + x] = n(g) - 4 * (std::hypot(x - c.nx / 2.0, y - c.ny / 2.0) < c.diameter / 2);
+        AutopickParams p;
+        p.pixel = 1, p.diameter = c.diameter, p.mode = c.mode;
+        if (c.mode == AUTOPICK_TEMPLATE) {
+            p.templNx = std::min(c.nx, c.ny), p.templNy = p.templNx;
+            p.templ.assign((size_t)p.templNx * p.templNy, 0.0f);
+            for (int y = 0; y < p.templNy; y++)
+                for (int x = 0; x < p.templNx; x++)
+                    p.templ[(size_t)y * p.templNx + x] = -(std::hypot(x - p.templNx / 2, y - p.templNy / 2) < c.diameter / 2);
+        }
+        std::vector<AutoPick> picks;
+        std::string said;
+        int r;
+        {
+            StdoutCapture cap;
+            r = autopick(img.data(), c.nx, c.ny, p, &picks);
+            said = cap.take();
+        }
+        const int box = autopick_box_size(p);
+        if (!r) {
+            // Only a particle that does not fit is refused.
+            EXPECT_NE(said.find("does not fit"), std::string::npos) << c.nx << "x" << c.ny << ": " << said;
+            continue;
+        }
+        for (const AutoPick& a : picks)
+            EXPECT_TRUE(a.box.x >= 0 && a.box.y >= 0 && a.box.x + box <= c.nx && a.box.y + box <= c.ny)
+                << c.nx << "x" << c.ny;
+    }
 }
