@@ -142,7 +142,6 @@ TEST(AutopickPanel, BadInputChangesNothing) {
         {{2}, "150", 1, "message: Auto Pick works on micrographs, not on Fourier transforms.||"},
         {{1}, "5000", 1, "message: Auto pick: a 5000 A particle (2500 pixels, box 100) does not fit a 1024 x 1024 "
                          "micrograph||"},
-        {{1}, "-3", 1, "message: Auto pick: the particle diameter must be a positive number of Angstrom||"},
         // No box cut by hand lies inside (the one at the corner is too close to the edge), no file chosen.
         {{1}, "150", 2, "message: Template mode needs a template:|cut a few particles by hand on this micrograph,|"
                         "or choose a template file."},
