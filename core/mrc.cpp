@@ -12,7 +12,6 @@
 #include "core/fileutil.h"
 #include "core/formats.h"
 #include "core/hooks.h"
-#include "core/prefs.h"
 
 using fmt::getI;
 using fmt::putF;
@@ -56,14 +55,13 @@ float recordedPixel(const MRCheader& h, bool cplx) {
 // Pixres and Mag of a data set read from MRC: the recorded pixel size with the magnification that
 // the scanner resolution gives it, else both from the preferences as for a new data set.
 void applyScale(MRCData& d, float pixel) {
-    const float mag = getenvfd("mag", 30), scan = getenvfd("scanres", 25);
     if (pixel > 0) {
-        const float m = 10 * scan / pixel;
+        const ScanScale s = scan_scale_prefs();
+        const float m = 10 * s.scanres / pixel;
         d.setPixres(pixel);
-        d.setMag(std::isfinite(m) && m > 0 ? m : mag);
+        d.setMag(std::isfinite(m) && m > 0 ? m : s.mag);
     } else {
-        d.setMag(mag);
-        d.setPixres(scan / mag * 10);
+        d.setDefaultScale();
     }
 }
 
