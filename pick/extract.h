@@ -5,9 +5,11 @@
 // MRC particle stacks and one RELION 3.1 particles.star.
 //
 // Coordinates are the micrograph's pixel indices (x the column, y the row in
-// file order), as pick files hold them. A box of edge N centred on (cx, cy)
-// covers columns cx - N/2 .. cx + N/2 - 1 and rows likewise, so the centre
-// lands on pixel (N/2, N/2) of the particle, where RELION puts it too.
+// file order), as pick files hold them; a fractional coordinate is cut to
+// the whole pixel below it, as RELION's extraction does. A box of edge N
+// centred on (cx, cy) covers columns cx - N/2 .. cx + N/2 - 1 and rows
+// likewise, so the centre lands on pixel (N/2, N/2) of the particle, where
+// RELION puts it too.
 #pragma once
 
 #include <functional>
@@ -64,9 +66,11 @@ struct ExtractSource {
     const float* pixels = nullptr;   // the micrograph already in memory (nx by ny), e.g. a data set
     int nx = 0, ny = 0;
     double pixel = 0;                // Angstrom per pixel; 0: the job's, else the file's header
-    bool havePicks = false;          // picks given: no picks file is read
-    std::vector<Pick> picks;         // boxes whose centres (x + w/2, y + h/2) are extracted
+    bool havePicks = false;          // centres given: no picks file is read
+    std::vector<PickCentre> picks;   // box centres, as written to particles.star
 };
+// The centres (x + w/2, y + h/2) of boxes, as the picks of a source.
+std::vector<PickCentre> extract_centres(const std::vector<Pick>& boxes);
 
 struct ExtractJob {
     std::vector<ExtractSource> sources;
