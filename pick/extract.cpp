@@ -410,7 +410,9 @@ int extractMicrograph(const ExtractJob& job, const ExtractSource& src, int out, 
             return 0;
         }
     }
-    for (const PickCentre& k : picks) {
+    // A picks file with centres off the micrograph belongs to another one; boxes
+    // given with the micrograph are its own, and those off it merely skipped.
+    for (const PickCentre& k : src.havePicks ? std::vector<PickCentre>() : picks) {
         if (!(k.x >= 0 && k.y >= 0 && k.x < nx && k.y < ny)) {
             r.why = format("%s: the pick at (%g, %g) lies outside the %d x %d micrograph; picked on another size?",
                            picksFile.c_str(), k.x, k.y, nx, ny);
