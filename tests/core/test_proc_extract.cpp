@@ -273,3 +273,50 @@ TEST(ProcExtract, AgreesWithRelionPreprocessPixelByPixel) {
         freeDataList(b);
     }
 }
+
+TEST(ProcExtract, FlipWithoutATableEstimatesTheCtfAndSaysTheParticlesAreFlipped) {
+    TempDir t;
+    SynthCtf sc;
+    sc.defocus = 1.5f;
+    sc.astig = 0.2f;
+    sc.angle = 30;
+    const std::vector<float> v = synth_micrograph(sc);
+    ASSERT_TRUE(synth_write_mrc(t / "mic.mrc", v, sc.nx, sc.nx, sc.ny, sc.pixel));
+    spit(t / "mic_autopick.star", coordinates({{300, 300}, {700.5, 500}}));
+    std::string out;
+    ASSERT_EQ(runProc(t.path, "extract mic.mrc --size 64 --flip-phases --kv 300 --cs 2.7 --ac 0.07 --out F", &out), 0)
+        << slurp(t / "stderr.txt");
+    EXPECT_EQ(out, "mic.mrc: 2 particles written, 0 skipped at the edge, F/mic.mrcs\n");
+    StarFile st;
+    ASSERT_EQ(readStar((t / "F/particles.star").c_str(), &st), 1);
+    const StarTable* optics = st.block("optics");
+    ASSERT_TRUE(optics);
+    EXPECT_EQ(columnsOf(optics, {"_rlnCtfDataAreCtfPremultiplied", "_rlnCtfDataArePhaseFlipped", "_rlnVoltage"}),
+              (std::vector<std::vector<std::string>>{{"0", "1", "300.000000"}}));
+    const StarTable* parts = st.block("particles");
+    ASSERT_TRUE(parts && parts->rows.size() == 2);
+    double u, w, ang;
+    ASSERT_TRUE(starNumber(parts->rows[0][parts->column("_rlnDefocusU")], 0, 1e6, &u));
+    ASSERT_TRUE(starNumber(parts->rows[0][parts->column("_rlnDefocusV")], 0, 1e6, &w));
+    ASSERT_TRUE(starNumber(parts->rows[0][parts->column("_rlnDefocusAngle")], -360, 360, &ang));
+    EXPECT_NEAR(u, 16000, 400);  // the synthetic micrograph's 1.5 +- 0.1 micrometres underfocus
+    EXPECT_NEAR(w, 14000, 400);
+    EXPECT_NEAR(std::remainder(ang - 30, 180), 0, 10);
+    // The second particle is the flip with that CTF, its centre cut to (700, 500).
+    Ctf2d c;
+    c.defocusU = -u / 1e4;
+    c.defocusV = -w / 1e4;
+    c.angle = ang;
+    c.kv = 300;
+    c.csMM = 2.7;
+    c.ac = 0.07;
+    ExtractParams p;
+    p.size = 64;
+    p.flip = true;
+    std::vector<float> want(64 * 64);
+    ASSERT_EQ(extract_particle(v.data(), sc.nx, sc.ny, 700, 500, p, sc.pixel, &c, want.data()), 1);
+    List* l = stack(t / "F/mic.mrcs");
+    ASSERT_TRUE(l && l->count() == 2);
+    EXPECT_LT(relRms(want.data(), static_cast<MRCData*>(l->objectAt(1))->getRealData(), want.size()), 1e-3);
+    freeDataList(l);
+}
