@@ -256,11 +256,11 @@ int extract_normalise(float* img, int n, double radius, bool ramp) {
 
 namespace {
 
-// Copies the w by h window at (x0, y0) of the micrograph into dst; pixels
-// outside the micrograph get `fill`.
-void cutWindow(const float* mic, int nx, int ny, int x0, int y0, int w, int h, float fill, float* dst) {
+// Copies the w by h window at (x0, y0) of the micrograph into dst (rows of
+// `stride` floats); pixels outside the micrograph get `fill`.
+void cutWindow(const float* mic, int nx, int ny, int x0, int y0, int w, int h, size_t stride, float fill, float* dst) {
     for (int y = 0; y < h; y++) {
-        float* d = dst + (size_t)y * w;
+        float* d = dst + (size_t)y * stride;
         const int my = y0 + y;
         if (my < 0 || my >= ny) {
             std::fill(d, d + w, fill);
@@ -308,15 +308,16 @@ int extractOne(const float* mic, int nx, int ny, int cx, int cy, const ExtractPa
     if (flipping) {
         // Padded to 2N by what surrounds the box, so that the delocalised signal
         // comes back into it rather than wrapping round.
+        // Rows of 2N + 2 floats, as the transform takes them.
+        const size_t W = 2 * N + 2;
         std::vector<float>& win = wk.win;
-        win.resize((size_t)4 * N * N);
-        cutWindow(mic, nx, ny, cx - N, cy - N, 2 * N, 2 * N, fill, win.data());
-        ctf2d_flip_with(win.data(), 2 * N, 2 * N, *signs);
+        win.resize(W * 2 * N);
+        cutWindow(mic, nx, ny, cx - N, cy - N, 2 * N, 2 * N, W, fill, win.data());
+        ctf2d_flip_rows(win.data(), 2 * N, 2 * N, *signs);
         for (int y = 0; y < N; y++)
-            std::copy(&win[(size_t)(y + N / 2) * 2 * N + N / 2], &win[(size_t)(y + N / 2) * 2 * N + N / 2 + N],
-                      &box[(size_t)y * N]);
+            std::copy(&win[(y + N / 2) * W + N / 2], &win[(y + N / 2) * W + N / 2 + N], &box[(size_t)y * N]);
     } else {
-        cutWindow(mic, nx, ny, x0, y0, N, N, fill, box.data());
+        cutWindow(mic, nx, ny, x0, y0, N, N, N, fill, box.data());
     }
     if (out != N) {
         if (!fourier_resize(box.data(), N, N, out, out, &wk.small)) return 0;
