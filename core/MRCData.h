@@ -36,9 +36,20 @@ void brevs(unsigned char* buf, int n);
 // 1 on a little-endian machine.
 int isLittleEndian();
 
+// The preferences' magnification "mag" (thousands, default 30) and scanner step "scanres"
+// (micrometres, default 25; missing ones are stored), and the pixel size they give a data set
+// whose file records none. Reads the preferences: GUI thread (or a single-threaded tool) only.
+struct ScanScale {
+    float mag, scanres;
+    float pixres() const { return scanres / mag * 10; }
+};
+ScanScale scan_scale_prefs();
+
 class MRCData {
 public:
-    MRCData();
+    MRCData();  // Mag and Pixres from the preferences: GUI thread (or a single-threaded tool) only
+    // Empty, with this scale; reads no preference, so worker threads may make one.
+    MRCData(float mag, float pixres);
     explicit MRCData(MRCData* src);  // identity only, no pixels
     ~MRCData();
     MRCData(const MRCData&) = delete;
@@ -86,6 +97,8 @@ public:
     void setSeqno(int s) { seqno = s; }
     void setMag(float m) { mag = m; }
     void setPixres(float p) { pixres = p; }
+    // Mag and Pixres from scan_scale_prefs(), as for a file that records no pixel size.
+    void setDefaultScale();
     void setRenMinMax(float lo, float hi) {
         renMin = lo;
         renMax = hi;

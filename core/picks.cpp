@@ -74,11 +74,8 @@ PickFormat pickFormat(const char* file) {
     return PICKS_BOXDB;
 }
 
-// The first loop that has both _rlnCoordinateX and _rlnCoordinateY is read;
-// other blocks, loops, columns and items are passed over.
-int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out) {
+int readStarCentres(const char* file, std::vector<PickCentre>* out) {
     out->clear();
-    if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) return fail(file, 0, "no usable box size for its centres");
     StarFile star;
     if (!readStar(file, &star)) return 0;
     const StarTable* t = star.find({"_rlnCoordinateX", "_rlnCoordinateY"});
@@ -94,8 +91,17 @@ int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out) {
             out->clear();
             return fail(file, t->lines[r], "too many picks");
         }
-        out->push_back({nearest(x) - w / 2, nearest(y) - h / 2, w, h});
+        out->push_back({x, y});
     }
+    return 1;
+}
+
+int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out) {
+    out->clear();
+    if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) return fail(file, 0, "no usable box size for its centres");
+    std::vector<PickCentre> c;
+    if (!readStarCentres(file, &c)) return 0;
+    for (const PickCentre& p : c) out->push_back({nearest(p.x) - w / 2, nearest(p.y) - h / 2, w, h});
     return 1;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "core/List.h"
 #include "core/MRCData.h"
@@ -101,8 +103,8 @@ static void usage(FILE* f) {
                  "commands:\n");
     for (auto& c : table()) std::fprintf(f, "  %-14s %s\n  %-14s   %s\n", c.name, c.usage, "", c.summary);
     std::fprintf(f,
+                 "\n--pixel A gives the pixel size in Angstrom of what is read (and so of what is written).\n"
                  "\ncommon options:\n"
-                 "  --pixel A      pixel size in Angstrom of what is read\n"
                  "  --verbose      show reading progress on standard error\n"
                  "  --help         this text\n");
 }
@@ -156,7 +158,10 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; i++) {
         std::string s = argv[i];
         if (s == "--help") {
-            std::fprintf(proc_out, "usage: tarvik-proc %s %s\n%s\n", cmd->name, cmd->usage, cmd->summary);
+            std::fprintf(proc_out, "usage: tarvik-proc %s %s\n%s\noptions:", cmd->name, cmd->usage, cmd->summary);
+            for (auto& o : split(cmd->valueOptions)) std::fprintf(proc_out, " --%s", o.c_str());
+            for (auto& o : split(cmd->flagOptions)) std::fprintf(proc_out, " --%s", o.c_str());
+            std::fprintf(proc_out, " --verbose --help\n");
             std::fflush(proc_out);
             return 0;
         }
@@ -168,7 +173,7 @@ int main(int argc, char** argv) {
                 value = name.substr(eq + 1);
                 name.resize(eq);
             }
-            if (name == "pixel" || listed(cmd->valueOptions, name)) {
+            if (listed(cmd->valueOptions, name)) {
                 if (!hasEq) {
                     if (i + 1 >= argc) return proc_fail("option --%s needs a value", name.c_str()) + 1;
                     value = argv[++i];
@@ -195,7 +200,16 @@ int main(int argc, char** argv) {
     // Settings such as "mag" and "scanres" come from the user's preference file;
     // the tool never writes it.
     openenv2();
-    int rc = cmd->run(a);
+    int rc;
+    // The command boundary: a failure thrown from the library (memory running out in the
+    // middle of an operation) ends the command with its message, not the tool with a core dump.
+    try {
+        rc = cmd->run(a);
+    } catch (const std::bad_alloc&) {
+        rc = proc_fail("out of memory");
+    } catch (const std::exception& e) {
+        rc = proc_fail("%s", e.what());
+    }
     std::fflush(proc_out);
     if (quiet && rc != 0) std::fputs(quiet->take().c_str(), stderr);
     g_quiet = nullptr;
