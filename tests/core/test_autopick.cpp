@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -468,5 +469,33 @@ TEST(Autopick, SmallAndOddImages) {
         for (const AutoPick& a : picks)
             EXPECT_TRUE(a.box.x >= 0 && a.box.y >= 0 && a.box.x + box <= c.nx && a.box.y + box <= c.ny)
                 << c.nx << "x" << c.ny;
+    }
+}
+
+// Four micrographs picked in four threads at once give what they give one
+// after another (worker threads pick micrographs of a set this way).
+TEST(Autopick, FourMicrographsAtOnceEqualTheSerialPicks) {
+    std::vector<PickSynthImage> m(4);
+    std::vector<AutopickParams> p(4);
+    for (int i = 0; i < 4; i++) {
+        PickSynth s;
+        s.nx = s.ny = 768, s.pixel = 2 + 0.5f * i, s.diameter = 150, s.snr = 0.2f, s.particles = 12, s.seed = 20 + i;
+        m[i] = pick_synth(s);
+        p[i].pixel = s.pixel, p[i].diameter = 150, p[i].mode = i % 2 ? AUTOPICK_TEMPLATE : AUTOPICK_BLOB;
+        if (i % 2) p[i] = templateFromTruth(m[i], s, p[i], 6);
+    }
+    std::vector<std::vector<AutoPick>> serial(4), threaded(4);
+    for (int i = 0; i < 4; i++) ASSERT_EQ(autopick(m[i].pixels.data(), 768, 768, p[i], &serial[i]), 1);
+    std::vector<std::thread> t;
+    for (int i = 0; i < 4; i++)
+        t.emplace_back([&, i] { autopick(m[i].pixels.data(), 768, 768, p[i], &threaded[i]); });
+    for (std::thread& th : t) th.join();
+    for (int i = 0; i < 4; i++) {
+        ASSERT_EQ(threaded[i].size(), serial[i].size()) << i;
+        EXPECT_GE(serial[i].size(), 8u) << i;
+        for (size_t k = 0; k < serial[i].size(); k++) {
+            EXPECT_EQ(threaded[i][k].x, serial[i][k].x);
+            EXPECT_EQ(threaded[i][k].score, serial[i][k].score);
+        }
     }
 }
