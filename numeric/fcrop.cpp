@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "fft/ifftsubs.h"
 
@@ -58,10 +59,12 @@ int fourier_resize(const float* src, int nx, int ny, int mx, int my, std::vector
     if (nx < 2 || ny < 2 || mx < 2 || my < 2 || !isvalidfft(nx) || !isvalidfft(ny) || !isvalidfft(mx) ||
         !isvalidfft(my))
         return 0;
-    std::vector<float> a((size_t)(nx + 2) * ny);
+    // Not zeroed first: the rows are copied in, the two spare floats of each
+    // are written by the transform (a large image is one pass less).
+    std::unique_ptr<float[]> a(new float[(size_t)(nx + 2) * ny]);
     for (int y = 0; y < ny; y++) std::copy(src + (size_t)y * nx, src + (size_t)(y + 1) * nx, &a[(size_t)y * (nx + 2)]);
     int dir = 0;
-    todfft(a.data(), &nx, &ny, &dir);
+    todfft(a.get(), &nx, &ny, &dir);
     std::vector<float> b((size_t)(mx + 2) * my, 0.0f);
     const int hmax = std::min(nx, mx) / 2;
     // Shrinking, the new Nyquist row takes frequency +my/2, not -my/2, as RELION's

@@ -608,10 +608,6 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
         return 0;
     }
     if (!autopick_check(nx, ny, p)) return 0;
-    if (!allFinite(image, (size_t)nx * ny)) {
-        std::printf("Auto pick: the micrograph holds values that are not numbers\n");
-        return 0;
-    }
     for (float v : p.templ)
         if (!std::isfinite(v)) {
             std::printf("Auto pick: the template holds values that are not numbers\n");
@@ -621,6 +617,12 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
     Work w;
     if (!binMicrograph(image, nx, ny, dpx, p.mode == AUTOPICK_BLOB ? kBlobWorkD : kTemplateWorkD, &w)) {
         std::printf("Auto pick: cannot resample the micrograph\n");
+        return 0;
+    }
+    // A value that is not a number spreads over the whole binned image: the
+    // small image tells as well as the large one.
+    if (!allFinite(w.img.data(), w.img.size())) {
+        std::printf("Auto pick: the micrograph holds values that are not numbers\n");
         return 0;
     }
     removePlane(&w);
