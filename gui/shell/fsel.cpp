@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gui/shell/inputs.h"
 #include "gui/shell/state.h"
 #include "core/List.h"
 #include "core/prefs.h"
@@ -21,6 +22,7 @@ namespace {
 // blanks or format characters are never mangled on the way back.
 std::vector<std::string> g_lines;
 std::string g_pathRet, g_nameRet;
+std::string g_listed = "/";  // the folder the listing shows
 int g_accepted = 0;
 
 bool isAccessibleDir(const std::string& p) {
@@ -76,7 +78,12 @@ int fsel_accepted() {
     return g_accepted;
 }
 
-void fsel_path(FL_OBJECT*, long) {
+void fsel_path(FL_OBJECT* ob, long) {
+    // A typed path must name a folder; others are cut back to one.
+    if (ob && !isAccessibleDir(pathField())) {
+        input_refuse(ob, "Path must name a folder you may open", g_listed);
+        return;
+    }
     fl_freeze_form(filesel->fsel);
     fl_clear_browser(filesel->browser);
     g_lines.assign(1, "..");
@@ -93,6 +100,7 @@ void fsel_path(FL_OBJECT*, long) {
         p = s == 0 ? "/" : p.substr(0, s);
     }
     setPathField(p);
+    g_listed = p;
     for (const std::string& n : fsel_list_dir(p)) {
         g_lines.push_back(n);
         fl_add_browser_line(filesel->browser, n.c_str());
