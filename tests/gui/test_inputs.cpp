@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gui/display/mouse.h"
+#include "gui/ctf/livec.h"
 #include "gui/display/print.h"
 #include "gui/shell/fsel.h"
 #include "gui/shell/inputs.h"
@@ -238,4 +239,25 @@ TEST_F(Inputs, MiddleClickPastesOnlyText) {
     XStoreBuffer(fl_display, "-2", 2, 0);
     click(in, 0.9, 0.5, Button2);
     EXPECT_NE(std::string(fl_get_input(in)).find("-2"), std::string::npos) << fl_get_input(in);
+}
+
+// The live CTF window's defocus: micrometres, -100 to 100.
+TEST_F(Inputs, LiveWindowDefocus) {
+    MRCData* t = make_complex(64, 64, "transform");
+    fresh({t});
+    livec_open();
+    view_livecalc(t, 10, 32, 0.01f, -1.5f);
+    ASSERT_STREQ(fl_get_input(livec->defocus), "-1.500");
+    for (const char* text : {"abc", "-101", "1e5", "", "-1.5um", "nan"}) {
+        enter(livec->defocus, text);
+        EXPECT_EQ(messages(), Msgs{box("Defocus (um) must be between -100 and 100")}) << text;
+        EXPECT_STREQ(fl_get_input(livec->defocus), "-1.500") << text;
+        EXPECT_EQ(lcs.defocus, -1.5f) << text;
+        EXPECT_EQ(t->Pstate()->defocus, -1.5f) << text;
+    }
+    enter(livec->defocus, "-2.25");
+    EXPECT_EQ(messages(), Msgs{});
+    EXPECT_STREQ(fl_get_input(livec->defocus), "-2.250");
+    EXPECT_EQ(t->Pstate()->defocus, -2.25f);
+    livec_close();
 }
