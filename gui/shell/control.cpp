@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "gui/shell/dialogs.h"
@@ -44,6 +44,11 @@ void setHistSlider(float ymax) {
 // What the pixel-size entries and the "#" count show, i.e. the values in
 // force: a refused entry shows its text again.
 std::map<FL_OBJECT*, std::string> g_shown;
+
+void showText(FL_OBJECT* ob, const std::string& t) {
+    fl_set_input(ob, t.c_str());
+    g_shown[ob] = t;
+}
 
 // Input text with "%4.2f".
 void showFloat(FL_OBJECT* ob, float v) {
@@ -168,7 +173,7 @@ FD_control* create_form_control() {
     c->numdo = fl_add_button(FL_NORMAL_BUTTON, 290, 515, 55, 25, "#");
     fl_set_object_callback(c->numdo, sel_Numdo, 0);
     c->numCount = fl_add_input(FL_INT_INPUT, 290, 545, 55, 25, "");
-    fl_set_input(c->numCount, "10");
+    showText(c->numCount, "10");
     c->imDel = fl_add_button(FL_NORMAL_BUTTON, 350, 515, 60, 25, "DEL");
     fl_set_object_callback(c->imDel, sel_Imdel, 0);
     c->addView = fl_add_button(FL_NORMAL_BUTTON, 420, 515, 45, 25, "Add");
@@ -328,13 +333,11 @@ void sel_Numdo(FL_OBJECT*, long) {
     int cur = std::abs(fl_get_browser(control->images));
     int start = cur + 1;
     if (cur == 0 || start > max) start = 1;
-    if (!g_shown.count(control->numCount)) g_shown[control->numCount] = "10";
     double count;
     if (!input_number(control->numCount, "Count", whole_between(1, 100000), g_shown[control->numCount], &count))
         return;
     const int n = (int)count;
-    g_shown[control->numCount] = std::to_string(n);
-    fl_set_input(control->numCount, g_shown[control->numCount].c_str());
+    showText(control->numCount, std::to_string(n));
     fl_deselect_browser(control->images);
     int end = std::min(max, start + n - 1);
     for (int i = start; i <= end; i++) fl_select_browser_line(control->images, i);
@@ -639,10 +642,15 @@ static bool derivedOk(float v, const char* field, FL_OBJECT* typed) {
     return false;
 }
 
-// The magnification in force for a computation: the entry, else the preference.
+// The magnification and scanner step in force for a computation: the entry,
+// else the preference.
 static float magInForce() {
     float mag = fl_get_input_float(control->mag);
     return usable(mag) ? mag : getenvfd("mag", 30);
+}
+static float scanInForce() {
+    float scan = fl_get_input_float(control->scanpix);
+    return usable(scan) ? scan : getenvfd("scanres", 25);
 }
 
 static void applyScale(float mag, float pixres) {
@@ -674,9 +682,7 @@ void v_Mag(FL_OBJECT*, long) {
     if (help_for(kMagHelp)) return;
     double mag;
     if (!typedScale(control->mag, kMagField, &mag)) return;
-    float scan = fl_get_input_float(control->scanpix);
-    if (!usable(scan)) scan = getenvfd("scanres", 25);
-    const float pixres = 10 * scan / (float)mag;
+    const float pixres = 10 * scanInForce() / (float)mag;
     if (!derivedOk(pixres, kPixField, control->mag)) return;
     showFloat(control->mag, (float)mag);
     showFloat(control->scanres, pixres);
@@ -690,9 +696,7 @@ void v_Scanres(FL_OBJECT*, long) {
         return;
     double pixres;
     if (!typedScale(control->scanres, kPixField, &pixres)) return;
-    float scan = fl_get_input_float(control->scanpix);
-    if (!usable(scan)) scan = getenvfd("scanres", 25);
-    const float mag = 10 * scan / (float)pixres;
+    const float mag = 10 * scanInForce() / (float)pixres;
     if (!derivedOk(mag, kMagField, control->scanres)) return;
     showFloat(control->scanres, (float)pixres);
     showFloat(control->mag, mag);
