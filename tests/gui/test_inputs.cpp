@@ -243,6 +243,7 @@ TEST_F(Inputs, MiddleClickPastesOnlyText) {
 
 // The live CTF window's defocus: micrometres, -100 to 100.
 TEST_F(Inputs, LiveWindowDefocus) {
+    SharedStateGuard keep;  // the model reads its preferences
     MRCData* t = make_complex(64, 64, "transform");
     fresh({t});
     livec_open();
