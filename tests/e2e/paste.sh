@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The paste crash: on a server without cut buffer 0, a middle click on a text
-# input (the X paste gesture) made the toolkit paste a null string. Middle
-# clicks on the inputs of the Control and Mouse panels and of an input dialog
-# must leave the program running, and it still quits normally.
+# The paste crash: on a server without cut buffer 0 (or with one that is not of
+# type STRING), a middle click on a text input (the X paste gesture) made the
+# toolkit paste a null string. Middle clicks on the inputs of the Control and
+# Mouse panels and of an input dialog must leave the program running, and it
+# still quits normally.
 source "$(dirname "$0")/lib.sh"
 
 middle() {  # middle WIN X Y: a middle click at (X, Y) of a window
@@ -16,6 +17,10 @@ scenario() {
   middle "$ctl" 480 201   # "Pixel (A)"
   middle "$ctl" 80 526    # the group name
   middle "$mouse" 57 43   # "Size:"
+  # A cut buffer of another type reads as none.
+  xprop -root -format CUT_BUFFER0 8u -set CUT_BUFFER0 "12"
+  middle "$ctl" 80 526
+  xprop -root -remove CUT_BUFFER0
   # The histogram-file button asks for text in an input dialog.
   eval "$(xdotool getwindowgeometry --shell "$ctl")"
   xdotool mousemove $((X + 20)) $((Y + 50)) click 1

@@ -226,13 +226,16 @@ TEST_F(Inputs, MiddleClickPastesOnlyText) {
     ASSERT_TRUE(paste_guard_active());
     FL_OBJECT* in = control->groupName;
     fl_set_input(in, "Default");
-    for (Atom owner : {(Atom)0, (Atom)1}) {
+    // No cut buffer, or one of another type than STRING; no owner of the
+    // selection, or the input's own window.
+    const Atom utf8 = XInternAtom(fl_display, "UTF8_STRING", False);
+    for (int k = 0; k < 4; k++) {
         XDeleteProperty(fl_display, fl_root, XA_CUT_BUFFER0);
-        // No owner; then the input's own window owns the selection.
-        XSetSelectionOwner(fl_display, XA_PRIMARY, owner ? in->form->window : 0, CurrentTime);
+        if (k & 2) XChangeProperty(fl_display, fl_root, XA_CUT_BUFFER0, utf8, 8, PropModeReplace, (unsigned char*)"12", 2);
+        XSetSelectionOwner(fl_display, XA_PRIMARY, k & 1 ? in->form->window : 0, CurrentTime);
         click(in, 0.9, 0.5);
         click(in, 0.9, 0.5, Button2);
-        EXPECT_STREQ(fl_get_input(in), "Default") << owner;
+        EXPECT_STREQ(fl_get_input(in), "Default") << k;
     }
     // Text in the cut buffer is pasted as ever.
     XSetSelectionOwner(fl_display, XA_PRIMARY, 0, CurrentTime);
