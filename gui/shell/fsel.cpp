@@ -78,12 +78,17 @@ int fsel_accepted() {
     return g_accepted;
 }
 
+// A typed path must name a folder: otherwise it is refused and the folder
+// listed is shown again.
+static bool pathAccepted() {
+    if (isAccessibleDir(pathField())) return true;
+    input_refuse(filesel->path, "Path must name a folder you may open", g_listed);
+    return false;
+}
+
 void fsel_path(FL_OBJECT* ob, long) {
-    // A typed path must name a folder; others are cut back to one.
-    if (ob && !isAccessibleDir(pathField())) {
-        input_refuse(ob, "Path must name a folder you may open", g_listed);
-        return;
-    }
+    // Paths the program sets are cut back to a folder instead.
+    if (ob && !pathAccepted()) return;
     fl_freeze_form(filesel->fsel);
     fl_clear_browser(filesel->browser);
     g_lines.assign(1, "..");
@@ -274,9 +279,10 @@ static int runModal(int single) {
     fl_show_form(filesel->fsel, FL_PLACE_CENTER, FL_FULLBORDER, "File Selector");
     fl_activate_form(filesel->fsel);
     FL_OBJECT* o;
+    // OK takes a path typed without Return only when it names a folder.
     do {
         o = fl_do_forms();
-    } while (o && o != filesel->ok && o != filesel->cancel);
+    } while (o && o != filesel->cancel && !(o == filesel->ok && pathAccepted()));
     fl_hide_form(filesel->fsel);
     gui_activate_all();
     if (o == filesel->ok) {

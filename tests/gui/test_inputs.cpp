@@ -207,6 +207,20 @@ TEST_F(Inputs, FileSelectorPathAndPrintScale) {
     enter(filesel->path, "/");
     EXPECT_EQ(messages(), Msgs{});
     EXPECT_STREQ(fl_get_input(filesel->path), "/");
+    // A path typed without Return is checked by OK, and the selector stays.
+    static std::vector<std::string> seen;
+    seen.clear();
+    fl_add_timeout(50, [](int, void*) {
+        fl_set_input(filesel->path, "inf");
+        fl_trigger_object(filesel->ok);
+        fl_add_timeout(50, [](int, void*) {
+            seen.push_back(fl_get_input(filesel->path));
+            fl_trigger_object(filesel->cancel);
+        }, nullptr);
+    }, nullptr);
+    EXPECT_EQ(fsel_run_multiple(), 0);  // cancelled after the refusal
+    EXPECT_EQ(seen, std::vector<std::string>{"/"});
+    EXPECT_EQ(messages(), Msgs{box("Path must name a folder you may open")});
     // The scale bar's length is refused when "Print" is pressed; the panel stays.
     fresh({make_data(32, 32, "a")});
     print_panel();
