@@ -86,6 +86,16 @@ static bool pathAccepted() {
     return false;
 }
 
+// False when the path field holds a path other than the folder listed: a
+// folder is listed then, anything else refused.
+static bool typedPathListed() {
+    std::string p = pathField();
+    if (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p == g_listed) return true;
+    if (pathAccepted()) fsel_path(nullptr, 0);
+    return false;
+}
+
 void fsel_path(FL_OBJECT* ob, long) {
     // Paths the program sets are cut back to a folder instead.
     if (ob && !pathAccepted()) return;
@@ -278,11 +288,11 @@ static int runModal(int single) {
     gui_deactivate_all();
     fl_show_form(filesel->fsel, FL_PLACE_CENTER, FL_FULLBORDER, "File Selector");
     fl_activate_form(filesel->fsel);
+    // A path typed without Return: OK refuses it unless it names a folder,
+    // and lists that folder first (the names chosen belong to the old one).
     FL_OBJECT* o;
-    // OK takes a path typed without Return only when it names a folder.
-    do {
-        o = fl_do_forms();
-    } while (o && o != filesel->cancel && !(o == filesel->ok && pathAccepted()));
+    while ((o = fl_do_forms()) && o != filesel->cancel && !(o == filesel->ok && typedPathListed())) {
+    }
     fl_hide_form(filesel->fsel);
     gui_activate_all();
     if (o == filesel->ok) {

@@ -207,7 +207,10 @@ TEST_F(Inputs, FileSelectorPathAndPrintScale) {
     enter(filesel->path, "/");
     EXPECT_EQ(messages(), Msgs{});
     EXPECT_STREQ(fl_get_input(filesel->path), "/");
-    // A path typed without Return is checked by OK, and the selector stays.
+    // A path typed without Return is checked by OK, and the selector stays:
+    // refused, or listed (the names chosen were those of another folder).
+    static std::string other;
+    other = dir;
     static std::vector<std::string> seen;
     seen.clear();
     fl_add_timeout(50, [](int, void*) {
@@ -215,11 +218,17 @@ TEST_F(Inputs, FileSelectorPathAndPrintScale) {
         fl_trigger_object(filesel->ok);
         fl_add_timeout(50, [](int, void*) {
             seen.push_back(fl_get_input(filesel->path));
-            fl_trigger_object(filesel->cancel);
+            fl_set_input(filesel->path, (other + "/").c_str());
+            fl_select_browser_line(filesel->browser, 2);
+            fl_trigger_object(filesel->ok);
+            fl_add_timeout(50, [](int, void*) {
+                seen.push_back(fl_get_input(filesel->path) + std::string(" ") + std::to_string(fsel_names().size()));
+                fl_trigger_object(filesel->cancel);
+            }, nullptr);
         }, nullptr);
     }, nullptr);
     EXPECT_EQ(fsel_run_multiple(), 0);  // cancelled after the refusal
-    EXPECT_EQ(seen, std::vector<std::string>{"/"});
+    EXPECT_EQ(seen, (std::vector<std::string>{"/", dir + " 0"}));
     EXPECT_EQ(messages(), Msgs{box("Path must name a folder you may open")});
     // The scale bar's length is refused when "Print" is pressed; the panel stays.
     fresh({make_data(32, 32, "a")});
