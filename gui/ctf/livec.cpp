@@ -12,6 +12,7 @@
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/help.h"
+#include "gui/shell/inputs.h"
 #include "core/MRCData.h"
 #include "gui/display/mmode.h"
 #include "core/prefs.h"
@@ -429,8 +430,9 @@ void livec_Scale(FL_OBJECT*, long) {
 
 void livec_defocus(FL_OBJECT* ob, long) {
     if (help_for("Enter a new defocus value here.")) return;
-    float v;
-    if (ob && std::sscanf(fl_get_input(ob), " %f", &v) == 1) lcs.defocus = v;
+    double v;
+    if (!ob || !input_number(ob, "Defocus (um)", between(-100, 100), input_text(lcs.defocus, 3), &v)) return;
+    lcs.defocus = (float)v;
     livec_set();
 }
 
