@@ -35,6 +35,17 @@ inline std::vector<float> synth_crop(const std::vector<float>& v, int nx, int w,
     return out;
 }
 
+// The CTF of the micrograph at frequency (fx, fy) in 1/Angstrom, written out
+// here from its formulas in double precision; positive at zero frequency.
+inline double synth_ctf(const SynthCtf& c, double fx, double fy) {
+    const double V = 1000.0 * c.kv, lambda = 12.2639 / std::sqrt(V + 9.7845e-7 * V * V), Cs = 1e7 * c.cs;
+    const double A = 0.07, pi = 3.14159265358979323846, th0 = c.angle * pi / 180;
+    const double s2 = fx * fx + fy * fy, th = std::atan2(fy, fx);
+    const double under = 1e4 * (c.defocus + c.astig / 2 * std::cos(2 * (th - th0)));
+    const double gamma = -2 * pi * (Cs * lambda * lambda * lambda * s2 * s2 / 4 - under * lambda * s2 / 2);
+    return std::sqrt(1 - A * A) * std::sin(gamma) + A * std::cos(gamma);
+}
+
 // Returns nx*ny pixels, row-major. Sizes must be valid transform sizes.
 inline std::vector<float> synth_micrograph(const SynthCtf& c) {
     const int nx = c.nx, ny = c.ny;
@@ -62,17 +73,12 @@ inline std::vector<float> synth_micrograph(const SynthCtf& c) {
     }
     int ix = nx, iy = ny, dir = 0;
     todfft(a.data(), &ix, &iy, &dir);
-    // The CTF, written out here from its formulas in double precision.
-    const double V = 1000.0 * c.kv, lambda = 12.2639 / std::sqrt(V + 9.7845e-7 * V * V), Cs = 1e7 * c.cs;
-    const double A = 0.07, pi = 3.14159265358979323846, th0 = c.angle * pi / 180;
     for (int r = 0; r < ny; r++) {
         const int k = r < ny / 2 ? r : r - ny;
         for (int h = 0; h <= nx / 2; h++) {
             const double fx = h / (nx * (double)c.pixel), fy = k / (ny * (double)c.pixel);
-            const double s2 = fx * fx + fy * fy, th = std::atan2(fy, fx);
-            const double under = 1e4 * (c.defocus + c.astig / 2 * std::cos(2 * (th - th0)));
-            const double gamma = -2 * pi * (Cs * lambda * lambda * lambda * s2 * s2 / 4 - under * lambda * s2 / 2);
-            const double ctf = std::sqrt(1 - A * A) * std::sin(gamma) + A * std::cos(gamma);
+            const double s2 = fx * fx + fy * fy;
+            const double ctf = synth_ctf(c, fx, fy);
             const double env = std::exp(-c.bfactor * s2 / 4);
             // Noise falls smoothly from the low frequencies to a floor.
             const double sn = c.noise * (0.6 + 1.0 / (1 + s2 / (0.03 * 0.03)));
