@@ -44,6 +44,8 @@ MRCData::MRCData() : data(1024), boxes(4) {
     pixres = getenvfd("scanres", 25) / mag * 10;
 }
 
+MRCData::MRCData(float m, float p) : data(1024), mag(m), pixres(p), boxes(4) {}
+
 MRCData::MRCData(MRCData* src) : data(1024), boxes(4) {
     if (src->mrcHed) mrcHed = new MRCheader(*src->mrcHed);
     mag = src->mag;

@@ -38,7 +38,9 @@ int isLittleEndian();
 
 class MRCData {
 public:
-    MRCData();
+    MRCData();  // Mag and Pixres from the preferences: GUI thread (or a single-threaded tool) only
+    // Empty, with this scale; reads no preference, so worker threads may make one.
+    MRCData(float mag, float pixres);
     explicit MRCData(MRCData* src);  // identity only, no pixels
     ~MRCData();
     MRCData(const MRCData&) = delete;
