@@ -475,6 +475,12 @@ void livec_dffit(FL_OBJECT*, long) {
     for (int i = 0; i < 8; i++) vary[i] = fl_get_button(livec->vary[i]);
     CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, start, vary, ctf_context_prefs(lcs.bgScale));
     std::fflush(stdout);
+    if (r.refused) {
+        // The controls still hold the start: nothing to put back.
+        livec_set();
+        message(r.refused);
+        return;
+    }
     LC_pstate rec;
     std::copy(r.a, r.a + 8, &rec.defocus);
     setSliders(rec);

@@ -211,7 +211,7 @@ TEST(LeastSquares, ASingularStepIsReportedAndNotTaken) {
         EXPECT_EQ(mrqmin(w, x, y, sig, 200, a, ia, 2, covar.rows(), alpha.rows(), &chisq, deafModel, &lam), FIT_OK);
     EXPECT_NEAR(a[1], 3.0f, 1e-4);
     EXPECT_EQ(a[2], 7.0f);
-    // The fit driver goes on past a singular step, says so on its log and in the result.
+    // With a model of its own the fit driver goes on past a singular step, says so on its log and in the result.
     float px[200], py[200];
     for (int i = 0; i < 200; i++) px[i] = (float)i, py[i] = 3;
     const float start[8] = {1, 7};
