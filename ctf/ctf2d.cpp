@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/MRCData.h"
 #include "ctf/model.h"
 #include "fft/ifftsubs.h"
 #include "numeric/fcrop.h"
+#include "numeric/fradius.h"
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
@@ -47,6 +49,75 @@ double ctf2d_value(const Ctf2d& c, double sx, double sy) {
     const double s = std::hypot(sx, sy);
     const double th = s > 0 ? std::atan2(sy, sx) : 0;
     return ctf_term(s, ctf2d_defocus(c, th), c.ac, ctx.lambda, ctx.Cs);
+}
+
+double ctf2d_zero(const Ctf2d& c, double theta, int z) {
+    if (z < 1 || !(c.ac >= 0 && c.ac < 1)) return 0;
+    // gamma = -a u^2 - b u in u = s^2; the CTF is sin(gamma + alpha).
+    const CtfContext ctx = ctf_context((float)c.kv, (float)c.csMM, 1);
+    const double lambda = ctx.lambda, a = kPi / 2 * ctx.Cs * lambda * lambda * lambda;
+    const double b = kPi * 1e4 * ctf2d_defocus(c, theta) * lambda, alpha = std::asin(c.ac);
+    double u = 0;
+    if (b < 0) {
+        // Underfocus: gamma rises from 0 to -b^2 / 4a; zeros at gamma = z pi - alpha.
+        const double t = z * kPi - alpha, disc = b * b - 4 * a * t;
+        if (disc < 0) return 0;
+        u = 2 * t / (-b + std::sqrt(disc));
+    } else {
+        // Overfocus or none: gamma falls from 0; zeros at gamma = -alpha - (z - 1) pi.
+        const double t = alpha + (z - 1) * kPi, disc = b * b + 4 * a * t;
+        if (!(b + std::sqrt(disc) > 0)) return 0;
+        u = 2 * t / (b + std::sqrt(disc));
+    }
+    return u > 0 ? std::sqrt(u) : 0;
+}
+
+double ctf2d_equiphase(const Ctf2d& c, double s, double theta) {
+    // gamma / -2 pi = a s^4 + B s^2 at defocus D, B = 1e4 D lambda / 2: solve a u^2 + Bm u = phi for u = s'^2
+    // on the branch that starts at u = 0.
+    const CtfContext ctx = ctf_context((float)c.kv, (float)c.csMM, 1);
+    const double lambda = ctx.lambda, a = ctx.Cs * lambda * lambda * lambda / 4;
+    const double B = 1e4 * ctf2d_defocus(c, theta) * lambda / 2, Bm = 1e4 * 0.5 * (c.defocusU + c.defocusV) * lambda / 2;
+    const double s2 = s * s, phi = a * s2 * s2 + B * s2, disc = Bm * Bm + 4 * a * phi;
+    const double den = Bm + (Bm < 0 ? -1 : 1) * std::sqrt(std::max(0.0, disc));
+    if (disc < 0 || den == 0) return s;
+    const double u = 2 * phi / den;
+    return u > 0 ? std::sqrt(u) : s;
+}
+
+int ctf2d_profile(const MRCData& F, const Ctf2d& c, float* out) {
+    if (!F.isComplex() || !(F.Pixres() > 0)) return 0;
+    const int nx = F.xSize(), NX = nx - 2, NY = F.ySize();
+    const float xs = fourier_xscale(NX, NY);
+    const double step = nx * xs * 0.6 / 200, px = F.Pixres();
+    float *W = out, *P = out + 200;
+    std::fill(out, out + 400, 0.0f);
+    const float* d = F.getRealData();
+    for (int r = 0; r < NY; r++) {
+        const int k = r - NY / 2;
+        for (int h = 0; h <= NX / 2; h++) {
+            const double rad = fourier_radius(h, k, xs), th = std::atan2((double)k, h * (double)xs);
+            const double t = ctf2d_equiphase(c, rad / (NY * px), th) * NY * px / step;
+            const int i = (int)t;
+            if (!(t >= 0) || i >= 199) continue;
+            const double f = t - i, a = d[(size_t)r * nx + 2 * h], a2 = a * a;
+            W[i] += (float)(1 - f);
+            W[i + 1] += (float)f;
+            P[i] += (float)(a2 * (1 - f));
+            P[i + 1] += (float)(a2 * f);
+        }
+    }
+    for (int i = 0; i < 200; i++)
+        if (W[i] > 0) P[i] /= W[i];
+    // Empty bins as calcDist fills them: linear to the next filled one, the last value held past the end.
+    for (int i = 1; i < 200; i++) {
+        if (W[i] != 0) continue;
+        int j = i + 1;
+        while (j < 200 && W[j] == 0) j++;
+        P[i] = j < 200 ? (P[i - 1] * (j - i) + P[j]) / (j - i + 1) : P[i - 1];
+    }
+    for (int i = 0; i < 200; i++) W[i] = (float)(step * i);
+    return 1;
 }
 
 int ctf2d_flip(float* img, int nx, int ny, double pixel, const Ctf2d& c) {

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "ctf/model.h"
+
 ProfileFigures live_profile_figures(const float* y, float* lastScale) {
     ProfileFigures f;
     f.yMin = f.yMax = y[1];
@@ -59,4 +61,23 @@ void live_snr_table(const float* plotted, const float* background, float* out) {
         float b = background[i] <= 0 ? 0.0001f : background[i];
         out[i] = d / b;
     }
+}
+
+float live_seed_scale(const float* x, const float* y, const float* p, const CtfContext& ctx) {
+    const double pi = 3.14159265358979323846;
+    double c[200];
+    for (int i = 0; i < 200; i++) c[i] = ctf_term(x[i], p[0], p[3], ctx.lambda, ctx.Cs);
+    int zeros = 0;
+    double num = 0, den = 0;
+    for (int i = 2; i < 200 && zeros < 4; i++) {
+        if ((c[i - 1] < 0) != (c[i] < 0)) zeros++;
+        if (zeros == 0 || c[i] * c[i] <= 0.5) continue;
+        // Envelope and decay as the display form takes them.
+        const double env = p[1] > 0 ? p[1] : 0.01, decay = p[7] > 0 ? p[7] : 0.0001;
+        const double s = x[i], e = std::exp(-std::pow(pi * s * env / 2, 2));
+        const double b = ctx.g * (p[4] * std::exp(-std::pow(pi * s * p[5] / 2, 2)) + p[6] * std::exp(-s / decay));
+        num += y[i] - b * b;
+        den += std::pow(ctx.g * e * c[i], 2);
+    }
+    return den > 0 && num > 0 ? (float)std::sqrt(num / den) : 0.0f;
 }

@@ -3,6 +3,8 @@
 // signal-to-background table of Save.
 #pragma once
 
+struct CtfContext;
+
 struct ProfileFigures {
     float yMin;      // smallest of y[1..199]
     float yMax;      // largest of y[1..199]
@@ -25,3 +27,11 @@ void live_ratio(const float* y, const float* background, const float* ctfTerm, f
 // Save's table: max(plotted - background, 0) / background, a background of
 // 0 or less counting as 0.0001.
 void live_snr_table(const float* plotted, const float* background, float* out);
+
+// The "Scale:" that puts the model's first rings at the height of the profile:
+// over the samples from the first to the fourth zero of the CTF term of p (fewer
+// when the profile ends before) where the term's square exceeds 1/2, the root
+// of (sum of y - B^2) over (sum of (g E c)^2), B the background and E the
+// envelope of p (its own scale aside). 0 when the profile holds no zero or lies
+// below the background there.
+float live_seed_scale(const float* x, const float* y, const float* p, const CtfContext& ctx);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "ctf/ctf2d.h"
 #include "ctf/diagnostic.h"
 #include "tests/core/ctf_synth.h"
 #include "tests/core/ctf_textbook.h"
@@ -59,4 +60,26 @@ TEST(CtfDiagnostic, ModelHalfIsTheAstigmaticCtfSquaredAndDataHalfShowsTheRings) 
     EXPECT_GT(right, wrong + 0.15);
     // Nothing to show without a spectrum.
     EXPECT_EQ(ctf_diagnostic(CtfSpectrum(), e, p, &d), 0);
+}
+
+TEST(CtfDiagnostic, ZerosAlongADirectionAreWhereTheTextbookCtfChangesSign) {
+    // Under- and overfocus, astigmatic, amplitude contrast 0 and 0.1: along each
+    // direction the z-th zero is the z-th sign change of the textbook CTF from s = 0.
+    const Ctf2d cases[] = {{-1.6, -1.2, 30, 300, 2.7, 0.1}, {-0.9, -1.4, 120, 200, 2.0, 0.0}, {1.5, 1.5, 0, 300, 2.7, 0.1}};
+    for (const Ctf2d& c : cases)
+        for (double th : {0.0, 0.7, 2.0, 4.0}) {
+            std::vector<double> changes;
+            const double step = 1e-5;
+            for (double s = step; s < 0.35 && changes.size() < 6; s += step) {
+                const double a = textbookCtf(c.kv, c.csMM, c.ac, c.defocusU, c.defocusV, c.angle, (s - step) * std::cos(th),
+                                             (s - step) * std::sin(th)),
+                             b = textbookCtf(c.kv, c.csMM, c.ac, c.defocusU, c.defocusV, c.angle, s * std::cos(th),
+                                             s * std::sin(th));
+                if ((a < 0) != (b < 0)) changes.push_back(s - step / 2);
+            }
+            ASSERT_GE(changes.size(), 3u);
+            for (size_t z = 0; z < changes.size(); z++)
+                EXPECT_NEAR(ctf2d_zero(c, th, (int)z + 1), changes[z], 2e-4 * changes[z] + step) << z << " " << th;
+        }
+    EXPECT_EQ(ctf2d_zero(cases[0], 0, 0), 0);
 }

@@ -1,0 +1,294 @@
+#include "gui/ctf/livec_seed.h"
+
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/List.h"
+#include "core/MRCData.h"
+#include "core/prefs.h"
+#include "ctf/diagnostic.h"
+#include "ctf/estimate.h"
+#include "ctf/fit.h"
+#include "ctf/livecalc.h"
+#include "gui/ctf/livec.h"
+#include "gui/display/datawin.h"
+#include "gui/display/xglobals.h"
+#include "gui/shell/cmd_util.h"
+#include "gui/shell/dialogs.h"
+#include "gui/shell/help.h"
+#include "gui/shell/registry.h"
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+
+// What the estimator found for a data set: a micrograph and the transforms
+// Analyze made from it share one.
+struct Seed {
+    CtfEstimateParams p;
+    CtfEstimate e;
+    std::shared_ptr<CtfSpectrum> sp;
+};
+std::map<MRCData*, std::shared_ptr<Seed>> g_seeds;
+// Transforms whose views show the zeros of the CTF the last "2-D" showed.
+std::map<MRCData*, Ctf2d> g_zeros;
+DataWin* g_diagView = nullptr;
+
+// The workbench's microscope, the estimator's amplitude contrast.
+CtfEstimateParams microscope(const MRCData* d) {
+    CtfEstimateParams p;
+    p.pixel = d->Pixres();
+    p.kv = getenvfd("voltage", 100.0f);
+    p.csMM = getenvfd("spherab", 5.6f);
+    p.ac = 0.07f;
+    return p;
+}
+
+// The seed of d, estimated now when it has none; null with *why when there are no rings.
+std::shared_ptr<Seed> seedOf(MRCData* d, const char** why) {
+    auto it = g_seeds.find(d);
+    if (it != g_seeds.end()) return it->second;
+    auto s = std::make_shared<Seed>();
+    s->p = microscope(d);
+    s->sp = std::make_shared<CtfSpectrum>();
+    const int ok = d->isComplex()
+                       ? ctf_estimate_transform(d->getRealData(), d->xSize() - 2, d->ySize(), s->p, &s->e, s->sp.get())
+                       : ctf_estimate(d->getRealData(), d->xSize(), d->ySize(), s->p, &s->e, s->sp.get());
+    if (!ok) {
+        *why = s->e.why;
+        return nullptr;
+    }
+    g_seeds[d] = s;
+    return s;
+}
+
+// The estimate with its mean defocus moved to `mean`, astigmatism kept.
+CtfEstimate withMean(CtfEstimate e, float mean) {
+    const float shift = mean - e.defocus;
+    e.defocus = mean;
+    e.defocusU += shift;
+    e.defocusV += shift;
+    return e;
+}
+
+void setLine(const char* text) {
+    if (livec) fl_set_object_label(livec->astig, text);
+}
+
+void message(const char* text) {
+    dlg_message("", text, "");
+}
+
+void forget(MRCData* d) {
+    g_seeds.erase(d);
+    g_zeros.erase(d);
+}
+
+// Redraws the views that show d alone (the zeros are drawn into their pixmaps).
+void redrawViewsOf(MRCData* d) {
+    for (int i = 0; i < count(viewList); i++) {
+        DataWin* v = (DataWin*)viewList->objectAt(i);
+        if (count(v->data()) == 1 && v->firstdata() == d) {
+            v->dirty = 1;
+            v->display();
+        }
+    }
+}
+
+// The zeros of the CTF a "2-D" showed, as closed curves over the transform, in
+// the colour of the CTF mode's ring; until they crowd closer than three screen
+// pixels or leave the transform.
+void drawZeros(DataWin* v) {
+    if (count(v->data()) != 1) return;
+    MRCData* d = v->firstdata();
+    auto it = g_zeros.find(d);
+    if (it == g_zeros.end() || !d->isComplex() || !(d->Pixres() > 0)) return;
+    const Ctf2d& c = it->second;
+    const int NX = d->xSize() - 2, NY = d->ySize(), n = 360;
+    const double px = d->Pixres(), nyquist = 0.5 / px;
+    XSetForeground(v->xDisplay, v->pixGC, fl_get_pixel(FL_RED));
+    std::vector<XPoint> pts(n + 1);
+    std::vector<double> last(n, 0.0);
+    for (int z = 1; z < 1000; z++) {
+        bool inside = false, crowded = false;
+        for (int i = 0; i <= n; i++) {
+            const double th = 2 * kPi * (i % n) / n, s = ctf2d_zero(c, th, z);
+            if (!(s > 0)) return;
+            inside = inside || s < nyquist;
+            // Pixel (h, k) of the transform is shown at column h + NX/2, row k + NY/2 - 1.
+            const double h = s * std::cos(th) * NX * px, k = s * std::sin(th) * NY * px;
+            if (i < n) {
+                crowded = crowded || (s - last[i]) * NY * px * v->zoom < 3;
+                last[i] = s;
+            }
+            pts[i].x = (short)std::lround(v->zoom * (NX / 2 + h + 0.5) - v->xOrigin);
+            pts[i].y = (short)std::lround(v->yOrigin + v->canvasH - v->zoom * (NY / 2 - 1 + k + 0.5));
+        }
+        if (!inside || crowded) return;
+        XDrawLines(v->xDisplay, v->pixmap, v->pixGC, pts.data(), n + 1, CoordModeOrigin);
+    }
+}
+
+// Shows D alone in the diagnostic's view, made when there is none.
+void showInOwnView(MRCData* D) {
+    if (!g_diagView || indexOf(viewList, g_diagView) < 0) g_diagView = make_view(700, 120);
+    if (!g_diagView) {
+        message("No view could be opened for the diagnostic.");
+        return;
+    }
+    List* l = new List();
+    l->addObject(D);
+    g_diagView->setData(l);
+    g_diagView->dirty = 1;
+    g_diagView->display();
+}
+
+const char* kTwoDHelp =
+    "Shows the 2-D diagnostic of the automatic estimate.\n\nThe averaged power spectrum with its background taken out "
+    "is drawn in the left half, the fitted 2-D CTF^2 (with the astigmatism, at the defocus shown here) in the right "
+    "half, in a view of its own; the zeros of that CTF are drawn over the transform.";
+}  // namespace
+
+void livec_seed(MRCData* F, MRCData* micrograph, float fallback) {
+    if (!livec || !F || !F->isComplex()) return;
+    const char* why = nullptr;
+    std::shared_ptr<Seed> s;
+    {
+        BusyScope b;
+        s = seedOf(micrograph ? micrograph : F, &why);
+    }
+    const float step = 1.0f / (F->Pixres() * F->ySize());
+    if (!s) {
+        if (micrograph) view_livecalc(F, 1, 1, step, fallback);
+        char line[160];
+        std::snprintf(line, sizeof line, "%s", why ? why : "no Thon rings found");
+        setLine(line);
+        return;
+    }
+    g_seeds[F] = s;
+    view_livecalc(F, 1, 1, step, s->e.defocus);
+    fl_set_slider_value(livec->ac, 100 * s->p.ac);
+    // The background through the profile first (no CTF term, the defocus held),
+    // then the scale that lifts the model's first peaks to the profile's.
+    float p[8];
+    livec_params(p);
+    p[2] = 0;
+    const CtfContext ctx = ctf_context_prefs(lcs.bgScale);
+    const int background[8] = {0, 0, 0, 0, 1, 1, 1, 1};
+    const CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, p, background, ctx, nullptr, nullptr);
+    if (!r.refused) std::copy(r.a, r.a + 8, p);
+    p[2] = std::min(6.0f, live_seed_scale(lcs.x, lcs.y, p, ctx));
+    LC_pstate rec;
+    std::copy(p, p + 8, &rec.defocus);
+    livec_set_sliders(rec);
+    livec_set();
+    char line[160];
+    std::snprintf(line, sizeof line, "astig %.2f um at %.0f deg, res %.1f A", s->e.defocusV - s->e.defocusU,
+                  s->e.astigAngle, s->e.resolution);
+    setLine(line);
+}
+
+bool livec_seed_profile(MRCData* d, float* out) {
+    auto it = g_seeds.find(d);
+    return it != g_seeds.end() && ctf2d_profile(*d, ctf2d_from(it->second->e, it->second->p), out);
+}
+
+bool livec_ctf2d(MRCData* d, Ctf2d* c, const char** why) {
+    std::shared_ptr<Seed> s = seedOf(d, why);
+    if (!s) return false;
+    *c = ctf2d_from(d->hasPstate() ? withMean(s->e, d->Pstate()->defocus) : s->e, s->p);
+    return true;
+}
+
+void livec_2d(FL_OBJECT*, long) {
+    if (help_for(kTwoDHelp)) return;
+    MRCData* F = lcs.data;
+    if (!livec || !F || !lcs.x) {
+        message("Please put the mouse in CTF mode and reselect the images");
+        return;
+    }
+    MRCData* D = nullptr;
+    {
+        BusyScope b;
+        const char* why = nullptr;
+        std::shared_ptr<Seed> s = seedOf(F, &why);
+        if (!s) {
+            std::string m = std::string("No 2-D diagnostic: ") + (why ? why : "no Thon rings found");
+            message(m.c_str());
+            return;
+        }
+        // The model at the defocus the window shows, the estimate's astigmatism.
+        const CtfEstimate e = withMean(s->e, lcs.defocus);
+        std::vector<float> img;
+        if (!ctf_diagnostic(*s->sp, e, s->p, &img)) {
+            message("No 2-D diagnostic: the estimate kept no spectrum");
+            return;
+        }
+        D = new MRCData(F);
+        D->setRealData(img.data(), s->sp->T, s->sp->T, 1);
+        D->setPixres(s->p.pixel);
+        D->setName(("2-D CTF " + std::string(F->Name())).c_str());
+        g_zeros[F] = ctf2d_from(e, s->p);
+    }
+    current_group()->addObject(D);
+    update_data_list();
+    redrawViewsOf(F);
+    showInOwnView(D);
+}
+
+void m_Ctf_flip2d() {
+    Selection sel;
+    if (sel.count() < 1) {
+        message("Please select the images to flip.");
+        return;
+    }
+    BusyScope b;
+    std::vector<MRCData*> made;
+    std::string failed;
+    for (int i = 0; i < sel.count(); i++) {
+        MRCData* d = sel.at(i);
+        Ctf2d c;
+        const char* why = nullptr;
+        if (!(d->Pixres() > 0) || !livec_ctf2d(d, &c, &why)) {
+            failed += std::string(failed.empty() ? "" : ", ") + d->Name();
+            continue;
+        }
+        if (d->isComplex()) {
+            // Transforms in place, as Fix Phases does: the phase turns by pi.
+            const int NX = d->xSize() - 2, NY = d->ySize();
+            const double px = d->Pixres();
+            float* a = d->getRealData();
+            for (int j = 0; j < NY; j++)
+                for (int h = 0; h <= NX / 2; h++)
+                    if (ctf2d_value(c, h / (NX * px), (j - NY / 2) / (NY * px)) < 0) {
+                        float& ph = a[(size_t)j * (NX + 2) + 2 * h + 1];
+                        ph = ph < 0 ? ph + 3.1415927f : ph - 3.1415927f;
+                    }
+            d->update();
+            continue;
+        }
+        std::vector<float> v(d->getRealData(), d->getRealData() + (size_t)d->xSize() * d->ySize());
+        if (!ctf2d_flip(v.data(), d->xSize(), d->ySize(), d->Pixres(), c)) continue;
+        MRCData* R = new MRCData(d);
+        R->setRealData(v.data(), d->xSize(), d->ySize(), 1);
+        R->setName(("Flipped " + std::string(d->Name())).c_str());
+        made.push_back(R);
+    }
+    for (MRCData* R : made) current_group()->addObject(R);
+    if (made.empty())
+        refresh_after_change();
+    else
+        refresh_after_add();
+    if (!failed.empty()) dlg_message("No CTF found for", failed.c_str(), "(no Thon rings); left as they were");
+}
+
+void install_live_seed() {
+    add_data_gone_hook(forget);
+    shellHooks.overlay = drawZeros;
+}
