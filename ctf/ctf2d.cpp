@@ -107,15 +107,7 @@ int ctf2d_profile(const MRCData& F, const Ctf2d& c, float* out) {
             P[i + 1] += (float)(a2 * f);
         }
     }
-    for (int i = 0; i < 200; i++)
-        if (W[i] > 0) P[i] /= W[i];
-    // Empty bins as calcDist fills them: linear to the next filled one, the last value held past the end.
-    for (int i = 1; i < 200; i++) {
-        if (W[i] != 0) continue;
-        int j = i + 1;
-        while (j < 200 && W[j] == 0) j++;
-        P[i] = j < 200 ? (P[i - 1] * (j - i) + P[j]) / (j - i + 1) : P[i - 1];
-    }
+    radial_profile_finish(W, P, 200);
     for (int i = 0; i < 200; i++) W[i] = (float)(step * i);
     return 1;
 }

@@ -427,6 +427,7 @@ void m_Tools_Analyze() {
     }
     // The estimate looks at the whole micrograph, not only the centre Analyze cuts.
     MRCData* micrograph = d->isComplex() ? nullptr : d;
+    LiveSeedHold hold;
     if (!d->isComplex()) {
         MRCData* img = d;
         if (d->xSize() >= 513 && d->ySize() >= 513) {

@@ -39,6 +39,7 @@ std::map<MRCData*, std::shared_ptr<Seed>> g_seeds;
 // Transforms whose views show the zeros of the CTF the last "2-D" showed.
 std::map<MRCData*, Ctf2d> g_zeros;
 DataWin* g_diagView = nullptr;
+int g_hold = 0;
 
 // The workbench's microscope, the estimator's amplitude contrast.
 CtfEstimateParams microscope(const MRCData* d) {
@@ -155,8 +156,15 @@ const char* kTwoDHelp =
     "half, in a view of its own; the zeros of that CTF are drawn over the transform.";
 }  // namespace
 
+LiveSeedHold::LiveSeedHold() {
+    g_hold++;
+}
+LiveSeedHold::~LiveSeedHold() {
+    g_hold--;
+}
+
 void livec_seed(MRCData* F, MRCData* micrograph, float fallback) {
-    if (!livec || !F || !F->isComplex()) return;
+    if (!livec || !F || !F->isComplex() || (!micrograph && g_hold)) return;
     const char* why = nullptr;
     std::shared_ptr<Seed> s;
     {

@@ -18,6 +18,14 @@ void livec_seed(MRCData* F, MRCData* micrograph, float fallback);
 // The 2-D CTF of d: its estimate (made now when it has none) with the mean
 // defocus of its record when it has one. False with *why when there is none.
 bool livec_ctf2d(MRCData* d, Ctf2d* c, const char** why);
+// While a command holds it, selecting a transform does not seed the window
+// (Analyze selects its transform on the way and seeds it from the micrograph).
+struct LiveSeedHold {
+    LiveSeedHold();
+    ~LiveSeedHold();
+    LiveSeedHold(const LiveSeedHold&) = delete;
+    LiveSeedHold& operator=(const LiveSeedHold&) = delete;
+};
 // The radial profile of a transform with an estimate, along rings of equal phase
 // (ctf2d_profile with its astigmatism) into out[400]; false when it has none.
 bool livec_seed_profile(MRCData* d, float* out);

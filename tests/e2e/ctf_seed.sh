@@ -23,22 +23,8 @@ scenario() {
   pid=$!
   ctl=$(find_win '^Control$'); [ -n "$ctl" ] || fail "no Control window"
   menu_pick $MENU_TOOLS 12
-  local msg
-  msg=$(find_win '^Message$'); [ -n "$msg" ] || fail "no notice about external FFTs"
-  sleep 0.3
-  eval "$(xdotool getwindowgeometry --shell "$msg" | sed 's/^/M_/')"
-  xdotool mousemove $((M_X + M_WIDTH / 2)) $((M_Y + M_HEIGHT - 18)) mousedown 1 sleep 0.1 mouseup 1
-  live=$(find_win '^Live$'); [ -n "$live" ] || fail "no Live window"
-  local frac=0
-  for _ in $(seq 100); do
-    xwd -id "$live" -silent >"$work/live.xwd" 2>/dev/null &&
-      frac=$(convert "$work/live.xwd" -fuzz 25% -fill white -opaque yellow -fill black +opaque white \
-        -colorspace Gray -format '%[fx:mean]' info: 2>/dev/null)
-    awk -v f="$frac" 'BEGIN { exit !(f > 0.0005) }' && break
-    sleep 0.2
-  done
-  awk -v f="$frac" 'BEGIN { exit !(f > 0.0005) }' || fail "no model curve in Live (yellow fraction $frac)"
-  echo "yellow fraction $frac"
+  dismiss_message "no notice about external FFTs"
+  wait_live_model
   # "fit" (beside the defocus arrows): no message box.
   live_button 544 93
   sleep 1

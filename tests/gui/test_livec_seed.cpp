@@ -21,25 +21,8 @@
 
 namespace {
 
-// The estimator's test micrographs: size, pixel, kV, Cs, defocus, astigmatism,
-// its direction, B factor, noise (tests/core/test_ctf_estimate.cpp).
-struct Case {
-    SynthCtf s;
-    int cropX, cropY;
-};
-const Case kCases[] = {
-    {{1024, 1024, 1.2f, 300, 2.7f, 0.8f, 0.0f, 0, 100, 0.5f}, 1024, 1024},
-    {{1024, 1024, 1.5f, 300, 2.7f, 1.5f, 0.2f, 30, 100, 0.5f}, 1024, 1024},
-    {{1024, 1536, 3.0f, 100, 5.6f, 3.5f, 0.3f, 160, 300, 0.5f}, 1024, 1536},
-    {{1536, 1024, 2.0f, 200, 2.0f, 1.2f, 0.1f, 75, 150, 0.5f}, 1536, 1024},
-    {{1024, 1024, 2.5f, 300, 2.7f, 0.8f, 0.4f, 45, 200, 0.5f}, 1024, 1024},
-    {{2048, 2048, 1.2f, 100, 5.6f, 3.5f, 0.2f, 10, 150, 0.5f}, 2048, 2048},
-    {{2048, 2048, 1.3f, 200, 4.0f, 0.9f, 0.4f, 120, 150, 0.6f}, 2048, 2048},
-    {{2048, 1152, 1.6f, 200, 4.0f, 2.0f, 0.05f, 140, 120, 0.8f}, 2000, 1100},
-};
-
 // A micrograph data set of a case, its microscope in the preferences.
-MRCData* micrograph(const Case& c, unsigned seed) {
+MRCData* micrograph(const SynthCase& c, unsigned seed) {
     SynthCtf s = c.s;
     s.seed = seed;
     char v[32];
@@ -78,7 +61,7 @@ std::string line() {
 TEST(LiveCtfSeed, AnalyzeStartsFromTheEstimateAndFitKeepsTheDefocusWithinOnePercent) {
     std::printf(" case | truth  | seeded  | after fit | off     | line\n");
     unsigned seed = 1;
-    for (const Case& c : kCases) {
+    for (const SynthCase& c : synth_estimator_cases()) {
         analyze(micrograph(c, seed++));
         ASSERT_TRUE(livec_is_open());
         ASSERT_NE(lcs.data, nullptr);
@@ -108,7 +91,7 @@ namespace {
 // The issue's micrograph: 2048 x 2048, 1.8 A, 300 kV, Cs 2.7 mm, 3 micrometres
 // underfocus without astigmatism, rings to about 4 A.
 MRCData* issueMicrograph() {
-    Case c{{2048, 2048, 1.8f, 300, 2.7f, 3.0f, 0.0f, 0, 60, 0.5f}, 2048, 2048};
+    SynthCase c{{2048, 2048, 1.8f, 300, 2.7f, 3.0f, 0.0f, 0, 60, 0.5f}, 2048, 2048};
     return micrograph(c, 9);
 }
 
@@ -198,7 +181,7 @@ TEST(LiveCtfSeed, ARunawayFitRestoresEveryParameterAndSaysWhy) {
 TEST(LiveCtfSeed, AnUnfittedTransformSelectedWithTheWindowOpenStartsFromItsEstimate) {
     analyze(issueMicrograph());
     // The transform of another micrograph, 1.2 um and astigmatic, without a record.
-    Case c{{1024, 1024, 1.5f, 300, 2.7f, 1.2f, 0.3f, 60, 100, 0.5f}, 1024, 1024};
+    SynthCase c{{1024, 1024, 1.5f, 300, 2.7f, 1.2f, 0.3f, 60, 100, 0.5f}, 1024, 1024};
     MRCData* m = micrograph(c, 4);
     MRCData* G = m->doFFT(0);
     delete m;
@@ -290,7 +273,7 @@ TEST(LiveCtfSeed, TwoDShowsTheDiagnosticAndTheZerosOverTheTransform) {
 }
 
 TEST(LiveCtfSeed, FlipPhases2DFlipsByTheSignOfTheAstigmaticCtf) {
-    Case c{{1024, 1024, 1.5f, 300, 2.7f, 1.5f, 0.3f, 30, 100, 0.5f}, 1024, 1024};
+    SynthCase c{{1024, 1024, 1.5f, 300, 2.7f, 1.5f, 0.3f, 30, 100, 0.5f}, 1024, 1024};
     MRCData* m = micrograph(c, 6);
     analyze(m);
     MRCData* F = lcs.data;
