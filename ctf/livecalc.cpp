@@ -63,6 +63,30 @@ void live_snr_table(const float* plotted, const float* background, float* out) {
     }
 }
 
+bool live_seed_background(const float* x, const float* y, float* p, const CtfContext& ctx) {
+    const double pi = 3.14159265358979323846, decay = p[7] > 0 ? p[7] : 0.0001;
+    // Columns g G(s) and g X(s) against sqrt(y): the 2 x 2 normal equations.
+    double gg = 0, gx = 0, xx = 0, gy = 0, xy = 0;
+    for (int i = 10; i < 200; i++) {
+        if (!(y[i] > 0)) continue;
+        const double G = ctx.g * std::exp(-std::pow(pi * x[i] * p[5] / 2, 2)), X = ctx.g * std::exp(-x[i] / decay);
+        const double r = std::sqrt((double)y[i]);
+        gg += G * G, gx += G * X, xx += X * X, gy += G * r, xy += X * r;
+    }
+    const double det = gg * xx - gx * gx;
+    double a = det > 0 ? (gy * xx - xy * gx) / det : -1, e = det > 0 ? (xy * gg - gy * gx) / det : -1;
+    // One term alone when the pair wants a negative amplitude.
+    if (!(a >= 0 && e >= 0)) {
+        const bool gaussOnly = gg > 0 && (xx <= 0 || gy * gy / gg >= xy * xy / xx);
+        a = gaussOnly ? gy / gg : 0;
+        e = gaussOnly ? 0 : (xx > 0 ? xy / xx : 0);
+    }
+    if (!(a >= 0 && e >= 0 && a + e > 0) || !std::isfinite(a + e)) return false;
+    p[4] = (float)a;
+    p[6] = (float)e;
+    return true;
+}
+
 float live_seed_scale(const float* x, const float* y, const float* p, const CtfContext& ctx) {
     const double pi = 3.14159265358979323846;
     double c[200];

@@ -28,6 +28,11 @@ void live_ratio(const float* y, const float* background, const float* ctfTerm, f
 // 0 or less counting as 0.0001.
 void live_snr_table(const float* plotted, const float* background, float* out);
 
+// A background of the profile's own size for a fit to start from: "Gauss A:"
+// and "Exp sca:" (p[4], p[6]) by linear least squares of the background's
+// amplitude B on the root of y over samples 10..199, widths and decay as p has
+// them, neither negative. False (p unchanged) when nothing fits.
+bool live_seed_background(const float* x, const float* y, float* p, const CtfContext& ctx);
 // The "Scale:" that puts the model's first rings at the height of the profile:
 // over the samples from the first to the fourth zero of the CTF term of p (fewer
 // when the profile ends before) where the term's square exceeds 1/2, the root

@@ -182,12 +182,14 @@ void livec_seed(MRCData* F, MRCData* micrograph, float fallback) {
     g_seeds[F] = s;
     view_livecalc(F, 1, 1, step, s->e.defocus);
     fl_set_slider_value(livec->ac, 100 * s->p.ac);
-    // The background through the profile first (no CTF term, the defocus held),
-    // then the scale that lifts the model's first peaks to the profile's.
+    // The background through the profile first (of its size, then fitted with
+    // no CTF term and the defocus held), then the scale that lifts the model's
+    // first peaks to the profile's.
     float p[8];
     livec_params(p);
     p[2] = 0;
     const CtfContext ctx = ctf_context_prefs(lcs.bgScale);
+    live_seed_background(lcs.x, lcs.y, p, ctx);
     const int background[8] = {0, 0, 0, 0, 1, 1, 1, 1};
     const CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, p, background, ctx, nullptr, nullptr);
     if (!r.refused) std::copy(r.a, r.a + 8, p);

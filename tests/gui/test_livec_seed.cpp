@@ -197,6 +197,10 @@ TEST(LiveCtfSeed, AnUnfittedTransformSelectedWithTheWindowOpenStartsFromItsEstim
     EXPECT_LE(std::fabs(std::remainder(angle - 60.0, 180.0)), 10);
     EXPECT_GT(fl_get_slider_value(livec->ctfScale), 0);
     EXPECT_TRUE(G->hasPstate());
+    // Its values as they came (not normalised): "fit" from there holds.
+    fl_call_object_callback(livec->fitBtn);
+    EXPECT_TRUE(dlg_log().empty());
+    EXPECT_NEAR(lcs.defocus, -1.2f, 0.012f);
 }
 
 TEST(LiveCtfSeed, TwoDShowsTheDiagnosticAndTheZerosOverTheTransform) {
