@@ -189,9 +189,8 @@ void closeIparm() {
     iparm = nullptr;
 }
 
-}  // namespace
-
-void livec_set_sliders(const LC_pstate& r) {
+// Sliders from a record (the envelope, the background, the scale and AC).
+void setSliders(const LC_pstate& r) {
     fl_set_slider_value(livec->envel, r.envelope);
     fl_set_slider_value(livec->expDk, r.expDecay);
     fl_set_slider_value(livec->expSca, r.expScale);
@@ -200,8 +199,6 @@ void livec_set_sliders(const LC_pstate& r) {
     fl_set_slider_value(livec->ctfScale, r.ctfScale);
     fl_set_slider_value(livec->ac, 100 * r.ampContrast);
 }
-
-namespace {
 
 void message(const char* text) {
     dlg_message("", text, "");
@@ -316,7 +313,7 @@ void livec_redisp(MRCData* d) {
     if (!livec || !d || !d->isComplex() || !d->hasPstate()) return;
     const LC_pstate rec = *d->Pstate();
     lcs.data = d;
-    livec_set_sliders(rec);
+    setSliders(rec);
     const int N = d->ySize();
     const float step = 1.0f / (d->Pixres() * N);
     view_livecalc(d, (int)(d->Pixres() * rec.markFreq * N), N / 2, step, rec.defocus);
@@ -337,6 +334,10 @@ void livec_params(float* p) {
     p[5] = sliderv(livec->gaussW);
     p[6] = sliderv(livec->expSca);
     p[7] = sliderv(livec->expDk);
+}
+
+void livec_set_sliders(const LC_pstate& r) {
+    if (livec) setSliders(r);
 }
 
 CtfInstrument livec_instrument() {
@@ -496,7 +497,7 @@ void livec_dffit(FL_OBJECT*, long) {
     }
     LC_pstate rec;
     std::copy(r.a, r.a + 8, &rec.defocus);
-    livec_set_sliders(rec);
+    setSliders(rec);
     lcs.defocus = r.a[0];
     livec_set();
 }
@@ -550,7 +551,7 @@ void livec_recall(FL_OBJECT*, long slot) {
     LC_pstate rec;
     livec_params(&rec.defocus);
     ctf_memory_recall((int)slot, &rec);
-    livec_set_sliders(rec);
+    setSliders(rec);
     lcs.defocus = rec.defocus;
     livec_set();
 }
