@@ -112,6 +112,28 @@ int ctf2d_profile(const MRCData& F, const Ctf2d& c, float* out) {
     return 1;
 }
 
+int ctf2d_spectrum_profile(const CtfSpectrum& sp, const Ctf2d& c, double step, float* out) {
+    const int T = sp.T, half = T / 2;
+    if (T < 2 || sp.ps.size() != (size_t)T * (half + 1) || !(sp.pixel > 0) || !(step > 0)) return 0;
+    float W[200] = {}, *P = out;
+    std::fill(out, out + 200, 0.0f);
+    const double f = 1.0 / (T * (double)sp.pixel);
+    for (int k = -half; k < half; k++)
+        for (int h = 0; h <= half; h++) {
+            const double s = std::hypot((double)h, (double)k) * f, th = std::atan2((double)k, (double)h);
+            const double t = ctf2d_equiphase(c, s, th) / step;
+            const int i = (int)t;
+            if (!(t >= 0) || i >= 199) continue;
+            const double w = t - i, v = sp.ps[(size_t)(k + half) * (half + 1) + h];
+            W[i] += (float)(1 - w);
+            W[i + 1] += (float)w;
+            P[i] += (float)(v * (1 - w));
+            P[i + 1] += (float)(v * w);
+        }
+    radial_profile_finish(W, P, 200);
+    return 1;
+}
+
 int ctf2d_flip(float* img, int nx, int ny, double pixel, const Ctf2d& c) {
     if (nx < 1 || ny < 1 || !(pixel > 0)) return 0;
     int px = std::max(2, npfa(nx)), py = std::max(2, npfa(ny));

@@ -39,6 +39,11 @@ double ctf2d_equiphase(const Ctf2d& c, double s, double theta);
 // as sharp as a round one's. 0 for a real F or a pixel size that is not positive.
 int ctf2d_profile(const MRCData& F, const Ctf2d& c, float* out);
 
+// The same from an estimate's averaged spectrum, at abscissae s_i = i step
+// (1/Angstrom), i = 0..199: out[i] the mean power of the pairs whose radius of
+// equal phase falls there (shared linearly, as ctf2d_profile). 0 when sp holds none.
+int ctf2d_spectrum_profile(const CtfSpectrum& sp, const Ctf2d& c, double step, float* out);
+
 // Multiplies the transform of a real nx by ny image (rows of nx floats, pixel
 // in Angstrom) by the sign of the CTF. Sizes that are no valid transform size
 // are padded with the image's edge mean to the next valid one and cut back.

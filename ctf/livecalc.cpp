@@ -82,26 +82,29 @@ bool live_seed_background(const float* x, const float* y, float* p, const CtfCon
         e = gaussOnly ? 0 : (xx > 0 ? xy / xx : 0);
     }
     if (!(a >= 0 && e >= 0 && a + e > 0) || !std::isfinite(a + e)) return false;
-    p[4] = (float)a;
-    p[6] = (float)e;
+    // Neither term quite gone: the width or decay of one of amplitude 0 would have
+    // no effect at all, and a fit that varies it no unique solution.
+    p[4] = (float)std::max(a, 0.05 * e);
+    p[6] = (float)std::max(e, 0.05 * a);
     return true;
 }
 
 float live_seed_scale(const float* x, const float* y, const float* p, const CtfContext& ctx) {
-    const double pi = 3.14159265358979323846;
+    const double pi = 3.14159265358979323846, env = p[1] > 0 ? p[1] : 0.01;
     double c[200];
     for (int i = 0; i < 200; i++) c[i] = ctf_term(x[i], p[0], p[3], ctx.lambda, ctx.Cs);
     int zeros = 0;
-    double num = 0, den = 0;
+    double yHi = 0, yLo = 0, mHi = 0, mLo = 0, nHi = 0, nLo = 0;
     for (int i = 2; i < 200 && zeros < 4; i++) {
         if ((c[i - 1] < 0) != (c[i] < 0)) zeros++;
-        if (zeros == 0 || c[i] * c[i] <= 0.5) continue;
-        // Envelope and decay as the display form takes them.
-        const double env = p[1] > 0 ? p[1] : 0.01, decay = p[7] > 0 ? p[7] : 0.0001;
-        const double s = x[i], e = std::exp(-std::pow(pi * s * env / 2, 2));
-        const double b = ctx.g * (p[4] * std::exp(-std::pow(pi * s * p[5] / 2, 2)) + p[6] * std::exp(-s / decay));
-        num += y[i] - b * b;
-        den += std::pow(ctx.g * e * c[i], 2);
+        if (zeros == 0 || zeros == 4) continue;
+        const double m = std::pow(ctx.g * std::exp(-std::pow(pi * x[i] * env / 2, 2)) * c[i], 2);
+        if (c[i] * c[i] > 0.5)
+            yHi += y[i], mHi += m, nHi++;
+        else
+            yLo += y[i], mLo += m, nLo++;
     }
-    return den > 0 && num > 0 ? (float)std::sqrt(num / den) : 0.0f;
+    if (!(nHi > 0 && nLo > 0)) return 0.0f;
+    const double dy = yHi / nHi - yLo / nLo, dm = mHi / nHi - mLo / nLo;
+    return dm > 0 && dy > 0 ? (float)std::sqrt(dy / dm) : 0.0f;
 }

@@ -31,12 +31,13 @@ void live_snr_table(const float* plotted, const float* background, float* out);
 // A background of the profile's own size for a fit to start from: "Gauss A:"
 // and "Exp sca:" (p[4], p[6]) by linear least squares of the background's
 // amplitude B on the root of y over samples 10..199, widths and decay as p has
-// them, neither negative. False (p unchanged) when nothing fits.
+// them; each at least a twentieth of the other, so that neither term's width
+// loses all effect. False (p unchanged) when nothing fits.
 bool live_seed_background(const float* x, const float* y, float* p, const CtfContext& ctx);
-// The "Scale:" that puts the model's first rings at the height of the profile:
+// The "Scale:" that puts the model's first rings at the height of the profile's:
 // over the samples from the first to the fourth zero of the CTF term of p (fewer
-// when the profile ends before) where the term's square exceeds 1/2, the root
-// of (sum of y - B^2) over (sum of (g E c)^2), B the background and E the
-// envelope of p (its own scale aside). 0 when the profile holds no zero or lies
-// below the background there.
+// when the profile ends before), the profile's mean where the term's square
+// exceeds 1/2 less its mean elsewhere, against the same contrast of (g E c)^2,
+// E the envelope of p; under the root. A background that is off by a level
+// cancels. 0 when the profile holds no zero or no such contrast.
 float live_seed_scale(const float* x, const float* y, const float* p, const CtfContext& ctx);

@@ -35,9 +35,17 @@ struct Seed {
     CtfEstimate e;
     std::shared_ptr<CtfSpectrum> sp;
 };
-std::map<MRCData*, std::shared_ptr<Seed>> g_seeds;
-// Transforms whose views show the zeros of the CTF the last "2-D" showed.
-std::map<MRCData*, Ctf2d> g_zeros;
+// A data set's seed, with what the data set looked like then (its size and a
+// few values, amplitudes of a transform) so that one changed, or another at
+// the same address, is estimated afresh; and the CTF whose zeros its views show
+// since the last "2-D".
+struct Entry {
+    std::shared_ptr<Seed> seed;
+    std::vector<float> print;
+    bool zeros = false;
+    Ctf2d shown;
+};
+std::map<MRCData*, Entry> g_seeds;
 DataWin* g_diagView = nullptr;
 int g_hold = 0;
 
@@ -51,10 +59,37 @@ CtfEstimateParams microscope(const MRCData* d) {
     return p;
 }
 
+std::vector<float> printOf(const MRCData* d) {
+    const CtfEstimateParams p = microscope(d);
+    std::vector<float> v = {(float)d->xSize(), (float)d->ySize(), (float)d->isComplex(), p.pixel, p.kv, p.csMM};
+    const size_t n = (size_t)d->xSize() * d->ySize() * std::max(1, d->zSize());
+    for (int i = 1; i <= 8; i++) {
+        size_t k = n * i / 9;
+        if (d->isComplex()) k &= ~(size_t)1;  // an amplitude: flipped phases keep the seed
+        v.push_back(d->getRealData()[k]);
+    }
+    return v;
+}
+
+// d's entry when it still fits d, else null (and none).
+Entry* entryOf(MRCData* d) {
+    auto it = g_seeds.find(d);
+    if (it == g_seeds.end()) return nullptr;
+    if (it->second.print == printOf(d)) return &it->second;
+    g_seeds.erase(it);
+    return nullptr;
+}
+
+void keep(MRCData* d, std::shared_ptr<Seed> s) {
+    Entry& e = g_seeds[d];
+    e = Entry();
+    e.seed = std::move(s);
+    e.print = printOf(d);
+}
+
 // The seed of d, estimated now when it has none; null with *why when there are no rings.
 std::shared_ptr<Seed> seedOf(MRCData* d, const char** why) {
-    auto it = g_seeds.find(d);
-    if (it != g_seeds.end()) return it->second;
+    if (Entry* e = entryOf(d)) return e->seed;
     auto s = std::make_shared<Seed>();
     s->p = microscope(d);
     s->sp = std::make_shared<CtfSpectrum>();
@@ -65,7 +100,7 @@ std::shared_ptr<Seed> seedOf(MRCData* d, const char** why) {
         *why = s->e.why;
         return nullptr;
     }
-    g_seeds[d] = s;
+    keep(d, s);
     return s;
 }
 
@@ -88,7 +123,6 @@ void message(const char* text) {
 
 void forget(MRCData* d) {
     g_seeds.erase(d);
-    g_zeros.erase(d);
 }
 
 // Redraws the views that show d alone (the zeros are drawn into their pixmaps).
@@ -108,9 +142,9 @@ void redrawViewsOf(MRCData* d) {
 void drawZeros(DataWin* v) {
     if (count(v->data()) != 1) return;
     MRCData* d = v->firstdata();
-    auto it = g_zeros.find(d);
-    if (it == g_zeros.end() || !d->isComplex() || !(d->Pixres() > 0)) return;
-    const Ctf2d& c = it->second;
+    const Entry* e = d->isComplex() && d->Pixres() > 0 ? entryOf(d) : nullptr;
+    if (!e || !e->zeros) return;
+    const Ctf2d& c = e->shown;
     const int NX = d->xSize() - 2, NY = d->ySize(), n = 360;
     const double px = d->Pixres(), nyquist = 0.5 / px;
     XSetForeground(v->xDisplay, v->pixGC, fl_get_pixel(FL_RED));
@@ -179,21 +213,26 @@ void livec_seed(MRCData* F, MRCData* micrograph, float fallback) {
         setLine(line);
         return;
     }
-    g_seeds[F] = s;
+    if (F != micrograph) keep(F, s);
     view_livecalc(F, 1, 1, step, s->e.defocus);
     fl_set_slider_value(livec->ac, 100 * s->p.ac);
     // The background through the profile first (of its size, then fitted with
-    // no CTF term and the defocus held), then the scale that lifts the model's
-    // first peaks to the profile's.
+    // no CTF term and the defocus held), the scale from the contrast of the
+    // first rings, then envelope, scale and background together, the defocus
+    // and AC still held; a step that fails keeps what came before.
     float p[8];
     livec_params(p);
     p[2] = 0;
     const CtfContext ctx = ctf_context_prefs(lcs.bgScale);
     live_seed_background(lcs.x, lcs.y, p, ctx);
-    const int background[8] = {0, 0, 0, 0, 1, 1, 1, 1};
-    const CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, p, background, ctx, nullptr, nullptr);
+    const int background[8] = {0, 0, 0, 0, 1, 1, 1, 1}, allButDefocus[8] = {0, 1, 1, 0, 1, 1, 1, 1};
+    CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, p, background, ctx, nullptr, nullptr);
     if (!r.refused) std::copy(r.a, r.a + 8, p);
     p[2] = std::min(6.0f, live_seed_scale(lcs.x, lcs.y, p, ctx));
+    if (p[2] > 0) {
+        r = ctf_fit_profile(lcs.x, lcs.y, p, allButDefocus, ctx, nullptr, nullptr);
+        if (!r.refused && r.a[2] > 0 && r.a[1] <= 80 && r.a[2] <= 6) std::copy(r.a, r.a + 8, p);
+    }
     LC_pstate rec;
     std::copy(p, p + 8, &rec.defocus);
     livec_set_sliders(rec);
@@ -205,8 +244,21 @@ void livec_seed(MRCData* F, MRCData* micrograph, float fallback) {
 }
 
 bool livec_seed_profile(MRCData* d, float* out) {
-    auto it = g_seeds.find(d);
-    return it != g_seeds.end() && ctf2d_profile(*d, ctf2d_from(it->second->e, it->second->p), out);
+    const Entry* e = entryOf(d);
+    if (!e) return false;
+    const Ctf2d c = ctf2d_from(e->seed->e, e->seed->p);
+    if (!ctf2d_profile(*d, c, out)) return false;
+    // The estimate's averaged spectrum (of the whole micrograph Analyze cut d
+    // from) holds the same rings with far less noise: its profile at d's
+    // abscissae, at the level of d's own.
+    float avg[200];
+    const double step = (out[1] - out[0]) / (d->Pixres() * d->ySize());
+    if (!e->seed->sp || !ctf2d_spectrum_profile(*e->seed->sp, c, step, avg)) return true;
+    double own = 0, its = 0;
+    for (int i = 10; i < 200; i++) own += out[200 + i], its += avg[i];
+    if (!(own > 0 && its > 0)) return true;
+    for (int i = 0; i < 200; i++) out[200 + i] = (float)(avg[i] * own / its);
+    return true;
 }
 
 bool livec_ctf2d(MRCData* d, Ctf2d* c, const char** why) {
@@ -244,7 +296,10 @@ void livec_2d(FL_OBJECT*, long) {
         D->setRealData(img.data(), s->sp->T, s->sp->T, 1);
         D->setPixres(s->p.pixel);
         D->setName(("2-D CTF " + std::string(F->Name())).c_str());
-        g_zeros[F] = ctf2d_from(e, s->p);
+        if (Entry* en = entryOf(F)) {
+            en->zeros = true;
+            en->shown = ctf2d_from(e, s->p);
+        }
     }
     current_group()->addObject(D);
     update_data_list();

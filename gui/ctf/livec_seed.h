@@ -26,8 +26,10 @@ struct LiveSeedHold {
     LiveSeedHold(const LiveSeedHold&) = delete;
     LiveSeedHold& operator=(const LiveSeedHold&) = delete;
 };
-// The radial profile of a transform with an estimate, along rings of equal phase
-// (ctf2d_profile with its astigmatism) into out[400]; false when it has none.
+// The radial profile of a transform with an estimate into out[400]: the
+// estimate's averaged spectrum (the micrograph's, for Analyze) along rings of
+// equal phase at the transform's abscissae and at the level of its own
+// profile; false when it has none.
 bool livec_seed_profile(MRCData* d, float* out);
 // The window's "2-D" button.
 void livec_2d(FL_OBJECT*, long);

@@ -83,3 +83,45 @@ TEST(CtfDiagnostic, ZerosAlongADirectionAreWhereTheTextbookCtfChangesSign) {
         }
     EXPECT_EQ(ctf2d_zero(cases[0], 0, 0), 0);
 }
+
+TEST(CtfDiagnostic, ProfilesAlongRingsOfEqualPhaseShowAstigmaticRingsSharp) {
+    // A transform and a spectrum whose power is the textbook CTF^2 with 0.4 um of
+    // astigmatism: along rings of equal phase their profile is the round CTF^2 of
+    // the mean defocus; the plain radial average washes the outer rings out.
+    const Ctf2d c{-1.6, -1.2, 30, 300, 2.7, 0.07};
+    const int T = 512;
+    const double px = 1.5, f = 1.0 / (T * px);
+    CtfSpectrum sp;
+    sp.T = T, sp.pixel = (float)px;
+    sp.ps.resize((size_t)T * (T / 2 + 1));
+    std::vector<float> pairs((size_t)(T + 2) * T, 0.0f);
+    for (int k = -T / 2; k < T / 2; k++)
+        for (int h = 0; h <= T / 2; h++) {
+            const double t = textbookCtf(c.kv, c.csMM, c.ac, c.defocusU, c.defocusV, c.angle, h * f, k * f);
+            sp.ps[(size_t)(k + T / 2) * (T / 2 + 1) + h] = (float)(t * t);
+            pairs[(size_t)(k + T / 2) * (T + 2) + 2 * h] = (float)std::fabs(t);
+        }
+    MRCData F;
+    F.setComplData(pairs.data(), T + 2, T, 1);
+    F.setPixres((float)px);
+    float a[400], b[200];
+    ASSERT_EQ(ctf2d_profile(F, c, a), 1);
+    const double step = a[1] / (T * px);
+    ASSERT_EQ(ctf2d_spectrum_profile(sp, c, step, b), 1);
+    const float* plain = F.calcDist(0, 1, 1) + 200;
+    std::vector<double> eq, round, radial;
+    for (int i = 5; i < 150; i++) {
+        const double t = textbookCtf(c.kv, c.csMM, c.ac, -1.4, -1.4, 0, i * step, 0);
+        eq.push_back(a[200 + i]);
+        round.push_back(t * t);
+        radial.push_back(plain[i]);
+        EXPECT_NEAR(b[i], a[200 + i], 1e-4) << i;
+    }
+    EXPECT_GT(correlation(eq, round), 0.9);
+    EXPECT_LT(correlation(radial, round), correlation(eq, round) - 0.2);
+    // Without astigmatism nothing moves: the plain radial average.
+    const Ctf2d r{-1.4, -1.4, 0, 300, 2.7, 0.07};
+    ASSERT_EQ(ctf2d_profile(F, r, a), 1);
+    for (int i = 0; i < 200; i++) EXPECT_NEAR(a[200 + i], plain[i], 1e-5) << i;
+    EXPECT_EQ(ctf2d_spectrum_profile(CtfSpectrum(), c, step, b), 0);
+}
