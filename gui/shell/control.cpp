@@ -22,6 +22,7 @@
 #include "core/hooks.h"
 #include "core/prefs.h"
 #include "gui/ctf/livec.h"
+#include "gui/ctf/livec_seed.h"
 #include "gui/display/colormap.h"
 
 namespace {
@@ -283,7 +284,12 @@ void sel_Image(FL_OBJECT*, long) {
     const int selected = count(l);
     v->setData(l);  // the view owns the list now (and deletes an empty one)
     if (!d) return;
-    if (livec_is_open() && selected == 1 && d->isComplex() && d->hasPstate()) livec_redisp(d);
+    if (livec_is_open() && selected == 1 && d->isComplex()) {
+        if (d->hasPstate())
+            livec_redisp(d);
+        else
+            livec_seed(d, nullptr, 0);
+    }
     float lo = d->Histmin(), hi = d->Histmax();
     float ymax = 0.005f;
     for (int i = 0; i < 256; i++) {

@@ -384,7 +384,7 @@ TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
          "Mask Noise%l|Analyze|Pad for FFT|FFT|IFT%l|DWT|IWT|Wavlt Filt%l|Preferences"},
         {control->ctfMenu,
          "Apply CTF|CTF Filter|Fix Phases|Step 1|FPM|FTM|FPM (Set)%l|Rot/Trans|ACF|Center (center)|Center (corner)|"
-         "CCF|Trans. Align|RCF|Rot. Align|Align RT|Center + Ali RT|Phase Origin Shift"},
+         "CCF|Trans. Align|RCF|Rot. Align|Align RT|Center + Ali RT|Phase Origin Shift|Flip Phases 2-D"},
         {control->testMenu,
          "1.0|Sin(x)|Sin(y)|Sin(x+y)|Sin(x+y)+1.0|Gauss y|Gauss xy|Steps|Pixels|Gauss x Slip|Smooth"},
         {control->helpMenu, "Home Page|Help"},
