@@ -44,6 +44,11 @@ MRCData::MRCData() : data(1024), boxes(4) {
     pixres = getenvfd("scanres", 25) / mag * 10;
 }
 
+MRCData::MRCData(const ScaleDefaults& s) : data(1024), boxes(4) {
+    mag = s.mag;
+    pixres = s.scanres / mag * 10;
+}
+
 MRCData::MRCData(MRCData* src) : data(1024), boxes(4) {
     if (src->mrcHed) mrcHed = new MRCheader(*src->mrcHed);
     mag = src->mag;

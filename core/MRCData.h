@@ -36,9 +36,17 @@ void brevs(unsigned char* buf, int n);
 // 1 on a little-endian machine.
 int isLittleEndian();
 
+// The preferences "mag" (thousands) and "scanres" (micrometres) that give a
+// data set its scale when its file records none. Passed as values by code
+// that runs off the GUI thread, which must not read the preference table.
+struct ScaleDefaults {
+    float mag = 30, scanres = 25;
+};
+
 class MRCData {
 public:
     MRCData();
+    explicit MRCData(const ScaleDefaults& s);  // scale from s, not the preferences
     explicit MRCData(MRCData* src);  // identity only, no pixels
     ~MRCData();
     MRCData(const MRCData&) = delete;
@@ -133,6 +141,9 @@ public:
 
     // ---- MRC files
     int readMRCData(const char* file);
+    // The same without the preference table (thread-safe on a data set made with
+    // MRCData(ScaleDefaults)): a file that records no pixel size gets s's scale.
+    int readMRCData(const char* file, const ScaleDefaults& s);
     int writeMRCData(const char* file, int shortMode);
 
     // ---- other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)
