@@ -62,7 +62,7 @@ std::string absolute(const std::string& p) {
     if (!p.empty() && p[0] == '/') return p;
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd)) return p;
-    return join(cwd, p);
+    return p == "." ? cwd : join(cwd, p);
 }
 // The file name without its extension ("a.mrc.gz" -> "a").
 std::string stemOf(const std::string& p) {
@@ -75,10 +75,13 @@ std::string stemOf(const std::string& p) {
 bool hasPattern(const std::string& p) {
     return fileOf(p).find_first_of("*?[") != std::string::npos;
 }
-// A name relative to base when the path lies in it, else the path itself.
+// A name relative to base when the path lies in it (either written relative to
+// the working folder or absolute), else the path itself.
 std::string nameIn(const std::string& base, const std::string& path) {
-    if (base == ".") return path;
-    const std::string b = base == "/" ? "/" : base + "/";
+    const bool absPath = !path.empty() && path[0] == '/';
+    if (base == ".") return absPath ? nameIn(absolute("."), path) : path;
+    std::string b = absPath ? absolute(base) : base;
+    if (b != "/") b += "/";
     return path.compare(0, b.size(), b) == 0 ? path.substr(b.size()) : path;
 }
 int makeDir(const std::string& d) {
@@ -295,6 +298,8 @@ void checkEntries(MicSet* s) {
         std::string why;
         if (access(e.path.c_str(), F_OK) != 0) {
             e.unreadable = "missing file";
+        } else if (!isFile(e.path)) {
+            e.unreadable = "not a regular file";  // a device or pipe would never end
         } else if (!mrc_peek(e.path.c_str(), &info, &why)) {
             e.unreadable = why;
         } else {
@@ -417,6 +422,7 @@ int micset_open(const std::string& whatIn, MicSet* s) {
 
     Source src;
     if (!sourceWhat.empty()) readSource(sourceWhat, &src, &s->notes);
+    if (!src.problem.empty() && !setRows.empty()) s->notes.push_back(sourceWhat + ": " + src.problem);
     std::map<std::string, const SourceRow*> byName;
     for (const SourceRow& r : src.rows) byName.emplace(nameIn(s->base, r.path), &r);
 
@@ -562,7 +568,10 @@ std::string micset_line(const MicSet& s, int i) {
     if (i < 0 || i >= (int)s.entries.size()) return "";
     const MicEntry& e = s.entries[i];
     char picks[16] = "?", def[16] = "", ast[16] = "", res[16] = "";
-    if (e.picks >= 0) std::snprintf(picks, sizeof picks, "%d", e.picks);
+    if (e.stem.empty())
+        picks[0] = 0;  // the line that says the source gave nothing
+    else if (e.picks >= 0)
+        std::snprintf(picks, sizeof picks, "%d", e.picks);
     if (e.hasCtf) {
         std::snprintf(def, sizeof def, "%.3f", (e.ctf.defocusU + e.ctf.defocusV) / 2);
         std::snprintf(ast, sizeof ast, "%.3f", std::fabs(e.ctf.defocusU - e.ctf.defocusV));
