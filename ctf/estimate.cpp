@@ -429,21 +429,23 @@ void refine2d(const Points& pt, const Setup& st, double sLo, double sHi, Fit2d& 
     a[4] = (float)std::log(std::max(mm > 0 ? qm / mm : 0.0, 1e-3));
     a[5] = a[6] = a[7] = 0;
     int ia[8] = {0, 1, 1, 1, 1, 1, 1, 1};
-    float** covar = matrix(1, 7, 1, 7);
-    float** alpha = matrix(1, 7, 1, 7);
+    FitMatrix covar(7, 7), alpha(7, 7);
+    MrqWork work;
     FitModel f = model2d(pt, st, fit.sc, fit.sw);
     float chisq = 0, alamda = -1, last = 0;
-    mrqmin(x.data(), y.data(), sig.data(), n, a, ia, 7, covar, alpha, &chisq, f, &alamda);
+    // A singular step ends the refinement with the last accepted parameters.
+    if (mrqmin(work, x.data(), y.data(), sig.data(), n, a, ia, 7, covar.rows(), alpha.rows(), &chisq, f, &alamda) !=
+        FIT_OK)
+        return;
     last = chisq;
     for (int it = 0; it < 60 && alamda < 1e7f; it++) {
         float before = last;
-        mrqmin(x.data(), y.data(), sig.data(), n, a, ia, 7, covar, alpha, &chisq, f, &alamda);
+        if (mrqmin(work, x.data(), y.data(), sig.data(), n, a, ia, 7, covar.rows(), alpha.rows(), &chisq, f, &alamda) !=
+            FIT_OK)
+            break;
         last = chisq;
         if (chisq < before && before - chisq < 1e-6f * before) break;
     }
-    mrqmin_release();
-    free_matrix(covar, 1, 7, 1, 7);
-    free_matrix(alpha, 1, 7, 1, 7);
 }
 
 double correlation2d(const Points& pt, const Setup& st, Fit2d& fit) {

@@ -2,48 +2,33 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "ctf/model.h"
 
-#define NR_END 1
-
-void nrerror(const char* text) {
-    std::fprintf(stderr, "Numerical Recipes run-time error...\n");
-    std::fprintf(stderr, "%s\n", text);
-    std::fprintf(stderr, "...now exiting to system...\n");
-    std::exit(1);
+const char* fit_status_text(FitStatus s) {
+    switch (s) {
+        case FIT_OK:
+            return "";
+        case FIT_SINGULAR1:
+            return "gaussj: Singular Matrix-1";
+        case FIT_SINGULAR2:
+            return "gaussj: Singular Matrix-2";
+        case FIT_NOT_STARTED:
+            return "mrqmin: no fit in progress";
+    }
+    return "";
 }
 
-float** matrix(long nrl, long nrh, long ncl, long nch) {
-    long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
-    if (nrow < 0 || ncol < 0) nrerror("allocation failure 1 in matrix()");
-    // At least one row pointer, so an empty matrix still records its block.
-    float** m = (float**)std::malloc((size_t)((nrow > 0 ? nrow : 1) + NR_END) * sizeof(float*));
-    if (!m) nrerror("allocation failure 1 in matrix()");
-    m += NR_END;
-    m -= nrl;
-    // Counts are checked before the multiplication so that a huge range cannot wrap.
-    if (ncol > 0 && (unsigned long)nrow > (~(size_t)0) / sizeof(float) / (size_t)ncol)
-        nrerror("allocation failure 2 in matrix()");
-    float* block = (float*)std::malloc((size_t)(nrow * ncol + NR_END) * sizeof(float));
-    if (!block) nrerror("allocation failure 2 in matrix()");
-    m[nrl] = block + NR_END - ncl;
-    for (long i = nrl + 1; i <= nrh; i++) m[i] = m[i - 1] + ncol;
-    return m;
-}
-
-void free_matrix(float** m, long nrl, long, long ncl, long) {
-    if (!m) return;
-    std::free(m[nrl] + ncl - NR_END);
-    std::free(m + nrl - NR_END);
+// Row i starts at block_[(i-1)*m], so that [i][1] is its first element and no pointer
+// points before the block.
+FitMatrix::FitMatrix(int n, int m) : block_((size_t)n * m + 1), rows_((size_t)n + 1, nullptr) {
+    for (int i = 1; i <= n; i++) rows_[(size_t)i] = block_.data() + (size_t)(i - 1) * m;
 }
 
 // ---- Gauss-Jordan elimination
 
-int gaussj(float** a, int n, float** b, int m) {
+FitStatus gaussj(float** a, int n, float** b, int m) {
     // Index arrays as vectors: released on the early returns too.
     std::vector<int> indxc(n + 1), indxr(n + 1), ipiv(n + 1, 0);
     for (int i = 1; i <= n; i++) {
@@ -59,16 +44,14 @@ int gaussj(float** a, int n, float** b, int m) {
                             icol = k;
                         }
                     } else if (ipiv[k] > 1) {
-                        std::printf("gaussj: Singular Matrix-1\n");
-                        return 0;
+                        return FIT_SINGULAR1;
                     }
                 }
             }
         }
         if (icol == 0) {
             // Nothing compared (NaN everywhere left): no pivot to take.
-            std::printf("gaussj: Singular Matrix-1\n");
-            return 0;
+            return FIT_SINGULAR1;
         }
         ++ipiv[icol];
         if (irow != icol) {
@@ -77,10 +60,7 @@ int gaussj(float** a, int n, float** b, int m) {
         }
         indxr[i] = irow;
         indxc[i] = icol;
-        if (a[icol][icol] == 0.0f) {
-            std::printf("gaussj: Singular Matrix-2\n");
-            return 0;
-        }
+        if (a[icol][icol] == 0.0f) return FIT_SINGULAR2;
         float pivinv = 1.0f / a[icol][icol];
         a[icol][icol] = 1.0f;
         for (int l = 1; l <= n; l++) a[icol][l] *= pivinv;
@@ -98,7 +78,7 @@ int gaussj(float** a, int n, float** b, int m) {
         if (indxr[l] != indxc[l])
             for (int k = 1; k <= n; k++) std::swap(a[k][indxr[l]], a[k][indxc[l]]);
     }
-    return 1;
+    return FIT_OK;
 }
 
 void covsrt(float** covar, int ma, int ia[], int mfit) {
@@ -147,89 +127,65 @@ void mrqcof(float x[], float y[], float sig[], int ndata, float a[], int ia[], i
         for (int k = 1; k < j; k++) alpha[k][j] = alpha[j][k];
 }
 
-namespace {
-
-// Work arrays kept between the calls of one fit.
-struct MrqWork {
-    int ma, mfit;
-    std::vector<float> atry, beta, da;
-    float** oneda;
-    float ochisq = 0;
-    MrqWork(int ma_, int mfit_) : ma(ma_), mfit(mfit_), atry(ma_ + 1), beta(ma_ + 1), da(ma_ + 1) {
-        oneda = matrix(1, mfit, 1, 1);
-    }
-    ~MrqWork() { free_matrix(oneda, 1, mfit, 1, 1); }
-    MrqWork(const MrqWork&) = delete;
-    MrqWork& operator=(const MrqWork&) = delete;
-};
-
-std::unique_ptr<MrqWork>& work() {
-    static std::unique_ptr<MrqWork> w;
-    return w;
-}
-
-}  // namespace
-
-void mrqmin_release() {
-    work().reset();
-}
-
-void mrqmin(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar, float** alpha,
-            float* chisq, const FitModel& funcs, float* alamda) {
-    std::unique_ptr<MrqWork>& w = work();
-    if (!w && *alamda >= 0.0f) return;  // no fit in progress
+FitStatus mrqmin(MrqWork& w, float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar,
+                 float** alpha, float* chisq, const FitModel& funcs, float* alamda) {
     if (*alamda < 0.0f) {
-        int mfit = 0;
+        w.ma = ma;
+        w.mfit = 0;
         for (int j = 1; j <= ma; j++)
-            if (ia[j]) mfit++;
-        w.reset(new MrqWork(ma, mfit));
+            if (ia[j]) w.mfit++;
+        w.atry.assign(ma + 1, 0.0f);
+        w.beta.assign(ma + 1, 0.0f);
+        w.da.assign(ma + 1, 0.0f);
+        w.oneda.assign(2 * (w.mfit + 1), 0.0f);
         *alamda = 0.001f;
-        mrqcof(x, y, sig, ndata, a, ia, ma, alpha, w->beta.data(), chisq, funcs);
-        w->ochisq = *chisq;
-        for (int j = 1; j <= ma; j++) w->atry[j] = a[j];
+        mrqcof(x, y, sig, ndata, a, ia, ma, alpha, w.beta.data(), chisq, funcs);
+        w.ochisq = *chisq;
+        for (int j = 1; j <= ma; j++) w.atry[j] = a[j];
+    } else if (w.ma != ma || w.atry.empty()) {
+        return FIT_NOT_STARTED;
     }
-    int mfit = w->mfit;
+    const int mfit = w.mfit;
+    // oneda as an mfit x 1 matrix for gaussj: row j's only element is oneda[2j + 1].
+    std::vector<float*> onerows(mfit + 1);
+    for (int j = 0; j <= mfit; j++) onerows[j] = &w.oneda[2 * j];
     for (int j = 1; j <= mfit; j++) {
         for (int k = 1; k <= mfit; k++) covar[j][k] = alpha[j][k];
         covar[j][j] = alpha[j][j] * (1.0f + *alamda);
-        w->oneda[j][1] = w->beta[j];
+        onerows[j][1] = w.beta[j];
     }
-    gaussj(covar, mfit, w->oneda, 1);
-    for (int j = 1; j <= mfit; j++) w->da[j] = w->oneda[j][1];
+    const FitStatus solved = gaussj(covar, mfit, onerows.data(), 1);
+    for (int j = 1; j <= mfit; j++) w.da[j] = onerows[j][1];
     if (*alamda == 0.0f) {
         covsrt(covar, ma, ia, mfit);
         covsrt(alpha, ma, ia, mfit);
-        w.reset();
-        return;
+        return solved;
+    }
+    if (solved != FIT_OK) {
+        // A partly reduced system gives no step worth trying.
+        *alamda *= 10.0f;
+        *chisq = w.ochisq;
+        return solved;
     }
     for (int j = 0, l = 1; l <= ma; l++)
-        if (ia[l]) w->atry[l] = a[l] + w->da[++j];
-    mrqcof(x, y, sig, ndata, w->atry.data(), ia, ma, covar, w->da.data(), chisq, funcs);
-    if (*chisq < w->ochisq) {
+        if (ia[l]) w.atry[l] = a[l] + w.da[++j];
+    mrqcof(x, y, sig, ndata, w.atry.data(), ia, ma, covar, w.da.data(), chisq, funcs);
+    if (*chisq < w.ochisq) {
         *alamda *= 0.1f;
-        w->ochisq = *chisq;
+        w.ochisq = *chisq;
         for (int j = 1; j <= mfit; j++) {
             for (int k = 1; k <= mfit; k++) alpha[j][k] = covar[j][k];
-            w->beta[j] = w->da[j];
+            w.beta[j] = w.da[j];
         }
-        for (int l = 1; l <= ma; l++) a[l] = w->atry[l];
+        for (int l = 1; l <= ma; l++) a[l] = w.atry[l];
     } else {
         *alamda *= 10.0f;
-        *chisq = w->ochisq;
+        *chisq = w.ochisq;
     }
+    return FIT_OK;
 }
 
 // ---- the fit button's logic
-
-namespace {
-struct Matrix8 {
-    float** m = matrix(1, 8, 1, 8);
-    ~Matrix8() { free_matrix(m, 1, 8, 1, 8); }
-};
-struct ReleaseWork {
-    ~ReleaseWork() { mrqmin_release(); }
-};
-}  // namespace
 
 CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8],
                              const CtfContext& ctx, const FitModel& given, FILE* log) {
@@ -268,13 +224,21 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
     }
     int ndata = (int)fx.size() - 1;
 
-    ReleaseWork release;
-    Matrix8 covar, alpha;
+    MrqWork work;
+    FitMatrix covar(8, 8), alpha(8, 8);
     float chisq = 0, alamda = -1;
     int iter = 0;
-    mrqmin(fx.data(), fy.data(), fs.data(), ndata, a, ia, 8, covar.m, alpha.m, &chisq, model, &alamda);
+    auto step = [&] {
+        FitStatus s = mrqmin(work, fx.data(), fy.data(), fs.data(), ndata, a, ia, 8, covar.rows(), alpha.rows(), &chisq,
+                             model, &alamda);
+        if (s == FIT_OK) return;
+        r.singular++;
+        r.status = s;
+        if (log) std::fprintf(log, "%s\n", fit_status_text(s));
+    };
+    step();
     while (1e-6f < alamda && alamda < 1e10f) {
-        mrqmin(fx.data(), fy.data(), fs.data(), ndata, a, ia, 8, covar.m, alpha.m, &chisq, model, &alamda);
+        step();
         if (a[2] > 50) a[2] = 10;
         if (a[4] < 0) a[4] = 0;
         if (a[3] < 0) a[3] = 0;

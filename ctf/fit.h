@@ -4,47 +4,81 @@
 
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 struct CtfContext;
 
-// Fatal report: "Numerical Recipes run-time error...", the text, "...now exiting to system...", exit(1).
-[[noreturn]] void nrerror(const char* text);
+// What a step of the fit met. The routines print nothing; fit_status_text gives the words.
+enum FitStatus {
+    FIT_OK = 0,
+    FIT_SINGULAR1,    // a column was chosen as pivot twice ("gaussj: Singular Matrix-1")
+    FIT_SINGULAR2,    // a zero pivot ("gaussj: Singular Matrix-2")
+    FIT_NOT_STARTED,  // mrqmin with *alamda >= 0 and no initialising call before on this work area
+};
+const char* fit_status_text(FitStatus s);
 
-// Index-range allocation m[nrl..nrh][ncl..nch]; failure is fatal.
-float** matrix(long nrl, long nrh, long ncl, long nch);
-void free_matrix(float** m, long nrl, long nrh, long ncl, long nch);
+// An n x m matrix indexed [1..n][1..m], the form the routines below take.
+class FitMatrix {
+public:
+    FitMatrix(int n, int m);
+    float** rows() { return rows_.data(); }
+    float* operator[](int i) { return rows_[(size_t)i]; }
+
+private:
+    std::vector<float> block_;
+    std::vector<float*> rows_;
+};
 
 // The model at x for parameters a[1..ma]: *y and the derivatives dyda[1..ma].
 // A closure, so that a model carries its own constants.
 typedef std::function<void(float x, float a[], float* y, float dyda[], int ma)> FitModel;
 
 // Gauss-Jordan with full pivoting: a[1..n][1..n] becomes its inverse, b[1..n][1..m]
-// the solutions. A singular matrix prints "gaussj: Singular Matrix-1\n" or "-2\n"
-// and returns 0 with a and b partly reduced; 1 otherwise.
-int gaussj(float** a, int n, float** b, int m);
+// the solutions. A singular matrix returns FIT_SINGULAR1 or FIT_SINGULAR2 with a and
+// b partly reduced.
+FitStatus gaussj(float** a, int n, float** b, int m);
 // Spreads the mfit x mfit covariance to ma x ma, zero rows/columns for fixed parameters.
 void covsrt(float** covar, int ma, int ia[], int mfit);
 void mrqcof(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** alpha, float beta[],
             float* chisq, const FitModel& funcs);
-// One Levenberg-Marquardt iteration; *alamda < 0 initialises, 0 finishes (covariance, release).
-void mrqmin(float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar, float** alpha,
-            float* chisq, const FitModel& funcs, float* alamda);
-// Releases the minimiser's work arrays (the fit driver never makes the lambda-0 call).
-void mrqmin_release();
+
+// What mrqmin keeps from one call to the next: one per fit, owned by the caller, so
+// that fits in different threads share nothing. An initialising call (*alamda < 0)
+// sets it up again; it needs no closing call.
+struct MrqWork {
+    int ma = 0, mfit = 0;
+    std::vector<float> atry, beta, da;
+    std::vector<float> oneda;  // the one-column right-hand side, oneda[j] = row j
+    float ochisq = 0;
+};
+
+// One Levenberg-Marquardt iteration on the work area w; *alamda < 0 initialises (and
+// makes the first step), 0 finishes (covariance into covar and alpha).
+// Returns FIT_OK for a step tried, whether it lowered chi-square (a, alpha and *chisq
+// take the step, *alamda x 0.1) or not (a unchanged, *chisq the last accepted value,
+// *alamda x 10). On a singular curvature matrix no step is tried: a stays, *chisq is
+// the last accepted value, *alamda x 10 (a larger lambda strengthens the diagonal), and
+// the gaussj case is returned, so that the caller decides whether to go on.
+// FIT_NOT_STARTED: w was never initialised; nothing changes.
+FitStatus mrqmin(MrqWork& w, float x[], float y[], float sig[], int ndata, float a[], int ia[], int ma, float** covar,
+                 float** alpha, float* chisq, const FitModel& funcs, float* alamda);
 
 struct CtfFitResult {
-    float a[8];      // fitted fields 0..7 of LC_pstate
-    int first;       // the "1st used" sample
-    int ndata;       // samples fitted
-    int iterations;  // mrqmin calls after the initialising one
-    float alamda;    // final damping factor
-    float chisq;     // last accepted chi-square
+    float a[8];        // fitted fields 0..7 of LC_pstate
+    int first;         // the "1st used" sample
+    int ndata;         // samples fitted
+    int iterations;    // mrqmin calls after the initialising one
+    float alamda;      // final damping factor
+    float chisq;       // last accepted chi-square
+    int singular;      // steps refused for a singular curvature matrix (the fit went on with a larger lambda)
+    FitStatus status;  // FIT_OK, or the singular case of the last refused step
 };
 
 // The fit button's logic: x[0..199] abscissae (1/Angstrom), y[0..199] the profile,
 // start[8] fields 0..7, vary[8] flags, ctx the constants and scale of the model.
-// Prints "fit ..." and "1st used is %d\n" (and "Infinite fit loop\n") on log
-// (null: nowhere); the caller writes the result into its controls. Samples of value
+// Prints "fit ..." and "1st used is %d\n" (and "Infinite fit loop\n", and the gaussj
+// words for each singular step) on log (null: nowhere); the caller writes the result
+// into its controls. Re-entrant: the work area is the call's own. Samples of value
 // 0 are left out (their weight would be 1/0). An empty `model` means ctfbasis.
 CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8],
                              const CtfContext& ctx, const FitModel& model = nullptr, FILE* log = stdout);

@@ -1,8 +1,6 @@
 #include "wav/filter.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 void Filter::init(int n, int first, const float* coeffs) {
     size = n;
@@ -15,24 +13,13 @@ void Filter::init(int n, int first, const float* coeffs) {
 
 namespace {
 
-// Bank construction faults are programming errors in the tables below.
-void check(bool ok, const char* text) {
-    if (!ok) {
-        std::fprintf(stderr, "Assertion failed: %s\n", text);
-        std::abort();
-    }
-}
-
 // H = L reversed with alternating signs; s_0 = +1 when L's first index is odd.
-void mirror(const Filter& low, Filter* high, const char* textLo, const char* textHi) {
+void mirror(const Filter& low, Filter* high) {
     int n = low.size, f = low.firstIndex;
     high->init(n, 2 - f - n, nullptr);
     float sign = (f % 2 != 0) ? 1.0f : -1.0f;
     for (int i = 0; i < n; i++) {
-        int pos = 1 - i - f - high->firstIndex;
-        check(pos >= 0, textLo);
-        check(pos < high->size, textHi);
-        high->coeff[pos] = sign * low.coeff[i];
+        high->coeff[n - 1 - i] = sign * low.coeff[i];  // tap 1 - i - f
         sign = -sign;
     }
 }
@@ -41,30 +28,16 @@ void mirror(const Filter& low, Filter* high, const char* textLo, const char* tex
 
 FilterSet::FilterSet(int sym, const float* anLow, int anLowSize, int anLowFirst, const float* synLow, int synLowSize,
                      int synLowFirst)
-    : symmetric(sym) {
-    analysisLow = new Filter(anLowSize, anLowFirst, anLow);
-    analysisHigh = new Filter;
-    synthesisLow = new Filter;
-    synthesisHigh = new Filter;
+    : symmetric(sym), analysisLow(anLowSize, anLowFirst, anLow) {
     if (synLow) {
-        synthesisLow->init(synLowSize, synLowFirst, synLow);
-        mirror(*synthesisLow, analysisHigh, "1 - i - synthesisLow->firstIndex - analysisHigh->firstIndex >= 0",
-               "1 - i - synthesisLow->firstIndex - analysisHigh->firstIndex < analysisHigh->size");
-        mirror(*analysisLow, synthesisHigh, "1 - i - analysisLow->firstIndex - synthesisHigh->firstIndex >= 0",
-               "1 - i - analysisLow->firstIndex - synthesisHigh->firstIndex < synthesisHigh->size");
+        synthesisLow.init(synLowSize, synLowFirst, synLow);
+        mirror(synthesisLow, &analysisHigh);
+        mirror(analysisLow, &synthesisHigh);
     } else {
-        synthesisLow->copy(*analysisLow);
-        mirror(*analysisLow, analysisHigh, "1 - i - analysisLow->firstIndex - analysisHigh->firstIndex >= 0",
-               "1 - i - analysisLow->firstIndex - analysisHigh->firstIndex < analysisHigh->size");
-        synthesisHigh->copy(*analysisHigh);
+        synthesisLow.copy(analysisLow);
+        mirror(analysisLow, &analysisHigh);
+        synthesisHigh.copy(analysisHigh);
     }
-}
-
-FilterSet::~FilterSet() {
-    delete analysisLow;
-    delete analysisHigh;
-    delete synthesisLow;
-    delete synthesisHigh;
 }
 
 // ---- coefficient tables: every low-pass sums to sqrt(2); the symmetric ones are palindromes.
@@ -146,30 +119,31 @@ static const float OdegardSynthesis[] = {-0.0867483161317116f, -0.05483692690277
                                          0.8167806349921064f,  0.4403017067249854f,  -0.0548369269027794f,
                                          -0.0867483161317116f};
 
-FilterSet Haar(0, HaarCoeffs, 2, 0);
-FilterSet Daub4(0, Daub4Coeffs, 4, 0);
-FilterSet Daub6(0, Daub6Coeffs, 6, 0);
-FilterSet Daub8(0, Daub8Coeffs, 8, 0);
-FilterSet Antonini(1, AntoniniAnalysis, 9, -4, AntoniniSynthesis, 7, -3);
-FilterSet Adelson(1, AdelsonCoeffs, 9, -4);
-FilterSet Brislawn(1, BrislawnAnalysis, 9, -4, BrislawnSynthesis, 7, -3);
-FilterSet Brislawn2(1, Brislawn2Analysis, 10, -4, Brislawn2Synthesis, 10, -4);
-FilterSet Villa1(1, Villa1Analysis, 9, -4, Villa1Synthesis, 7, -3);
-FilterSet Villa2(1, Villa2Analysis, 13, -6, Villa2Synthesis, 11, -5);
-FilterSet Villa3(1, Villa3Analysis, 6, -2, Villa3Synthesis, 10, -4);
-FilterSet Villa4(1, Villa4Analysis, 5, -2, Villa4Synthesis, 3, -1);
-FilterSet Villa5(1, Villa5Analysis, 2, 0, Villa5Synthesis, 6, -2);
-FilterSet Villa6(1, Villa6Analysis, 9, -4, Villa6Synthesis, 3, -1);
-FilterSet Odegard(1, OdegardAnalysis, 9, -4, OdegardSynthesis, 7, -3);
-FilterSet Villa1810(1, Villa1810Analysis, 10, -4, Villa1810Synthesis, 18, -8);
+const FilterSet Haar(0, HaarCoeffs, 2, 0);
+const FilterSet Daub4(0, Daub4Coeffs, 4, 0);
+const FilterSet Daub6(0, Daub6Coeffs, 6, 0);
+const FilterSet Daub8(0, Daub8Coeffs, 8, 0);
+const FilterSet Antonini(1, AntoniniAnalysis, 9, -4, AntoniniSynthesis, 7, -3);
+const FilterSet Adelson(1, AdelsonCoeffs, 9, -4);
+const FilterSet Brislawn(1, BrislawnAnalysis, 9, -4, BrislawnSynthesis, 7, -3);
+const FilterSet Brislawn2(1, Brislawn2Analysis, 10, -4, Brislawn2Synthesis, 10, -4);
+const FilterSet Villa1(1, Villa1Analysis, 9, -4, Villa1Synthesis, 7, -3);
+const FilterSet Villa2(1, Villa2Analysis, 13, -6, Villa2Synthesis, 11, -5);
+const FilterSet Villa3(1, Villa3Analysis, 6, -2, Villa3Synthesis, 10, -4);
+const FilterSet Villa4(1, Villa4Analysis, 5, -2, Villa4Synthesis, 3, -1);
+const FilterSet Villa5(1, Villa5Analysis, 2, 0, Villa5Synthesis, 6, -2);
+const FilterSet Villa6(1, Villa6Analysis, 9, -4, Villa6Synthesis, 3, -1);
+const FilterSet Odegard(1, OdegardAnalysis, 9, -4, OdegardSynthesis, 7, -3);
+const FilterSet Villa1810(1, Villa1810Analysis, 10, -4, Villa1810Synthesis, 18, -8);
 
-static FilterSet* const kBanks[15] = {&Haar,   &Daub4,  &Daub6,  &Daub8,  &Antonini, &Adelson, &Brislawn, &Brislawn2,
-                                      &Villa1, &Villa2, &Villa3, &Villa4, &Villa5,   &Villa6,  &Odegard};
+static const FilterSet* const kBanks[15] = {&Haar,    &Daub4,    &Daub6,     &Daub8,  &Antonini,
+                                            &Adelson, &Brislawn, &Brislawn2, &Villa1, &Villa2,
+                                            &Villa3,  &Villa4,   &Villa5,    &Villa6, &Odegard};
 static const char* const kNames[15] = {"Haar",    "Daub4",    "Daub6",     "Daub8",  "Antonini",
                                        "Adelson", "Brislawn", "Brislawn2", "Villa1", "Villa2",
                                        "Villa3",  "Villa4",   "Villa5",    "Villa6", "Odegard"};
 
-FilterSet* wavelet_bank(int basis) {
+const FilterSet* wavelet_bank(int basis) {
     return basis >= 0 && basis < 15 ? kBanks[basis] : &Daub4;
 }
 const char* wavelet_bank_name(int basis) {

@@ -23,25 +23,21 @@ public:
 class FilterSet {
 public:
     int symmetric;
-    Filter* analysisLow;
-    Filter* analysisHigh;
-    Filter* synthesisLow;
-    Filter* synthesisHigh;
+    Filter analysisLow, analysisHigh, synthesisLow, synthesisHigh;
 
     // Without a synthesis low-pass the bank is orthogonal: synthesis = analysis,
     // both high-pass filters are the mirror of the analysis low-pass.
     FilterSet(int symmetric, const float* anLow, int anLowSize, int anLowFirst, const float* synLow = nullptr,
               int synLowSize = 0, int synLowFirst = 0);
-    ~FilterSet();
     FilterSet(const FilterSet&) = delete;
     FilterSet& operator=(const FilterSet&) = delete;
 };
 
-// The banks, built at start-up.
-extern FilterSet Haar, Daub4, Daub6, Daub8, Antonini, Adelson, Brislawn, Brislawn2, Villa1, Villa2, Villa3, Villa4,
-    Villa5, Villa6, Odegard, Villa1810;
+// The banks, built at start-up and never changed after (threads share them).
+extern const FilterSet Haar, Daub4, Daub6, Daub8, Antonini, Adelson, Brislawn, Brislawn2, Villa1, Villa2, Villa3,
+    Villa4, Villa5, Villa6, Odegard, Villa1810;
 
 // Bank of a "DWTbasis" number 0..14; any other number gives Daub4.
-FilterSet* wavelet_bank(int basis);
+const FilterSet* wavelet_bank(int basis);
 // Name of a basis as in the mouse panel's choice ("Haar" .. "Odegard"); Daub4 for others.
 const char* wavelet_bank_name(int basis);

@@ -6,15 +6,13 @@
 #include <cstring>
 #include <vector>
 
-#include "wav/global.h"
-
-Wavelet::Wavelet(FilterSet* set)
-    : analysisLow(set->analysisLow),
-      analysisHigh(set->analysisHigh),
-      synthesisLow(set->synthesisLow),
-      synthesisHigh(set->synthesisHigh),
+Wavelet::Wavelet(const FilterSet* set)
+    : analysisLow(&set->analysisLow),
+      analysisHigh(&set->analysisHigh),
+      synthesisLow(&set->synthesisLow),
+      synthesisHigh(&set->synthesisHigh),
       symmetric(set->symmetric),
-      npad(std::max(set->analysisLow->size, set->analysisHigh->size)) {}
+      npad(std::max(set->analysisLow.size, set->analysisHigh.size)) {}
 
 void Wavelet::periodic_extension(float* x, int n) {
     if (n <= 0) return;
@@ -132,9 +130,9 @@ int Wavelet::levelsFit(int width, int height, int levels, int sym) {
     int w = width, h = height;
     for (int l = 0; l < levels; l++) {
         if (w <= 2 || h <= 2) {
-            warning("Reduce # of transform steps or increase signal size");
-            warning("  or switch to periodic extension");
-            // Reported like error() but the program goes on: the caller's data is untouched.
+            // The caller's data is untouched: the command abandons, the program goes on.
+            std::printf("Warning: Reduce # of transform steps or increase signal size\n");
+            std::printf("Warning:   or switch to periodic extension\n");
             std::printf("Error: Low pass subband is too small\n");
             return 0;
         }

@@ -5,14 +5,14 @@
 
 class Wavelet {
 public:
-    Filter* analysisLow;
-    Filter* analysisHigh;
-    Filter* synthesisLow;
-    Filter* synthesisHigh;
+    const Filter* analysisLow;
+    const Filter* analysisHigh;
+    const Filter* synthesisLow;
+    const Filter* synthesisHigh;
     int symmetric;
     int npad;  // extension samples kept on each side of a signal
 
-    explicit Wavelet(FilterSet* set);
+    explicit Wavelet(const FilterSet* set);
 
     // Forward / inverse transform of a width x height image (row stride = width) over
     // `levels` levels; in place when in == out. symmetric -1 takes the bank's extension.

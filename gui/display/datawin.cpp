@@ -26,7 +26,7 @@ namespace {
 // Forward transform, per-level gains of the mouse panel, inverse: the data
 // stay as they are when the bank cannot take that many levels.
 int engineFilter(float* data, int width, int height, int basis, int levels) {
-    FilterSet* bank = wavelet_bank(basis);
+    const FilterSet* bank = wavelet_bank(basis);
     if (!bank) return 0;
     Wavelet w(bank);
     if (!w.transform2d(data, data, width, height, levels)) return 0;

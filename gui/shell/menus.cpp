@@ -1,6 +1,8 @@
 #include "gui/shell/menus.h"
 
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "gui/shell/control.h"
 #include "gui/shell/dialogs.h"
@@ -47,7 +49,15 @@ void menu_dispatch(const MenuTable& t, int item) {
         help(e.help);
         return;
     }
-    if (e.run) e.run();
+    // The command boundary: what the core throws (memory running out in the middle of an
+    // operation) abandons the command with a message instead of ending the program.
+    try {
+        if (e.run) e.run();
+    } catch (const std::bad_alloc&) {
+        dlg_message("Out of memory.", "The command was abandoned.", "");
+    } catch (const std::exception& x) {
+        dlg_message("The command failed:", x.what(), "");
+    }
 }
 
 void set_menu_items() {

@@ -68,7 +68,8 @@ TEST(Fit, PrintsTheStartReleasesItsWorkAndChiCountsFrom15) {
     float a[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
     int ia[9] = {0, 1, 1, 1, 1, 1, 1, 1, 1};
     float chisq = -5, lam = 0.5f;
-    mrqmin(P.x, P.y, P.y, 100, a, ia, 8, nullptr, nullptr, &chisq, nullptr, &lam);
+    MrqWork fresh;
+    EXPECT_EQ(mrqmin(fresh, P.x, P.y, P.y, 100, a, ia, 8, nullptr, nullptr, &chisq, nullptr, &lam), FIT_NOT_STARTED);
     EXPECT_EQ(chisq, -5.0f);
     EXPECT_EQ(lam, 0.5f);
     for (int i = 1; i <= 8; i++) EXPECT_EQ(a[i], (float)i);
@@ -159,28 +160,95 @@ TEST(Fit, SuccessesEndAtLambda1e6AndAnEndlessFitAfter100Steps) {
     EXPECT_NE(log.find("Infinite fit loop\n"), std::string::npos);
 }
 
-TEST(LeastSquaresDeathTest, AllocationFailureEndsTheProgramWithTheRoutineText) {
-    EXPECT_EXIT(matrix(1, -5, 1, 8), testing::ExitedWithCode(1),
-                "^Numerical Recipes run-time error...\nallocation failure 1 in matrix\\(\\)\n...now exiting to system");
-}
-
 TEST(LeastSquares, GaussJordanSolvesAndReportsSingularity) {
-    float** a = matrix(1, 2, 1, 2);
-    float** b = matrix(1, 2, 1, 1);
+    FitMatrix a(2, 2), b(2, 1);
     // Rank one (the second pivot is 0); NaN curvature (no usable pivot at all); x + 3y = 10, 2x + y = 5
     // (x = 1, y = 3, the first pivot off the diagonal).
     const float m[3][4] = {{1, 2, 2, 4}, {NAN, NAN, NAN, NAN}, {1, 3, 2, 1}};
-    const char* text[3] = {"gaussj: Singular Matrix-2\n", "gaussj: Singular Matrix-1\n", ""};
+    const FitStatus want[3] = {FIT_SINGULAR2, FIT_SINGULAR1, FIT_OK};
     for (int c = 0; c < 3; c++) {
         a[1][1] = m[c][0], a[1][2] = m[c][1], a[2][1] = m[c][2], a[2][2] = m[c][3];
         b[1][1] = 10, b[2][1] = 5;
         testing::internal::CaptureStdout();
-        int ok = gaussj(a, 2, b, 1);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), text[c]);
-        EXPECT_EQ(ok, c == 2);
+        EXPECT_EQ(gaussj(a.rows(), 2, b.rows(), 1), want[c]) << c;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     }
     EXPECT_NEAR(b[1][1], 1, 1e-5);
     EXPECT_NEAR(b[2][1], 3, 1e-5);
-    free_matrix(a, 1, 2, 1, 2);
-    free_matrix(b, 1, 2, 1, 1);
+    EXPECT_STREQ(fit_status_text(FIT_SINGULAR1), "gaussj: Singular Matrix-1");
+    EXPECT_STREQ(fit_status_text(FIT_SINGULAR2), "gaussj: Singular Matrix-2");
+}
+
+namespace {
+// y = a1 + 0 a2: the second parameter has no effect, so varying it makes the curvature singular.
+void deafModel(float, float a[], float* y, float dyda[], int ma) {
+    *y = a[1];
+    for (int i = 1; i <= ma; i++) dyda[i] = 0;
+    dyda[1] = 1;
+}
+}  // namespace
+
+TEST(LeastSquares, ASingularStepIsReportedAndNotTaken) {
+    float x[201], y[201], sig[201];
+    for (int i = 0; i <= 200; i++) x[i] = (float)i, y[i] = 3, sig[i] = 1;
+    float a[3] = {0, 1, 7};
+    int ia[3] = {0, 1, 1};
+    FitMatrix covar(2, 2), alpha(2, 2);
+    MrqWork w;
+    float chisq = 0, lam = -1;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(mrqmin(w, x, y, sig, 200, a, ia, 2, covar.rows(), alpha.rows(), &chisq, deafModel, &lam), FIT_SINGULAR2);
+    EXPECT_EQ(mrqmin(w, x, y, sig, 200, a, ia, 2, covar.rows(), alpha.rows(), &chisq, deafModel, &lam), FIT_SINGULAR2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(a[1], 1.0f);
+    EXPECT_EQ(a[2], 7.0f);
+    EXPECT_FLOAT_EQ(chisq, 200 * 4.0f);
+    EXPECT_FLOAT_EQ(lam, 0.1f);  // 0.001 x 10 x 10
+    // The same with the dead parameter fixed converges on y = 3.
+    ia[2] = 0;
+    lam = -1;
+    for (int i = 0; i < 10; i++)
+        EXPECT_EQ(mrqmin(w, x, y, sig, 200, a, ia, 2, covar.rows(), alpha.rows(), &chisq, deafModel, &lam), FIT_OK);
+    EXPECT_NEAR(a[1], 3.0f, 1e-4);
+    EXPECT_EQ(a[2], 7.0f);
+    // The fit driver goes on past a singular step, says so on its log and in the result.
+    float px[200], py[200];
+    for (int i = 0; i < 200; i++) px[i] = (float)i, py[i] = 3;
+    const float start[8] = {1, 7};
+    const int vary[8] = {1, 1};
+    std::string log;
+    CtfFitResult r = fit(px, py, start, vary, &log, deafModel);
+    EXPECT_EQ(r.status, FIT_SINGULAR2);
+    EXPECT_GT(r.singular, 0);
+    EXPECT_NE(log.find("gaussj: Singular Matrix-2\n"), std::string::npos);
+    EXPECT_EQ(r.a[0], 1.0f);
+    EXPECT_EQ(r.a[1], 7.0f);
+}
+
+TEST(LeastSquares, TwoFitsInterleavedOnTheirOwnWorkAreasMatchEachAlone) {
+    Profile P(0.05f, 3), Q(0.05f, 4);
+    CtfContext ctx = kCtx;
+    FitModel model = [&ctx](float s, float a[], float* y, float dyda[], int na) { ctfbasis(s, a, y, dyda, na, ctx); };
+    std::vector<float> sig(200, 1.0f);
+    struct Run {
+        MrqWork w;
+        FitMatrix covar{8, 8}, alpha{8, 8};
+        float a[9] = {0, -1.7f, 6.0f, 2.0f, 0.07f, 1.084f, 1.57f, 0.8157f, 0.03466f};
+        float chisq = 0, lam = -1;
+    };
+    int ia[9] = {0, 1, 1, 1, 0, 1, 1, 1, 1};
+    auto step = [&](Run& r, Profile& p) {
+        mrqmin(r.w, p.x, p.y, sig.data(), 150, r.a, ia, 8, r.covar.rows(), r.alpha.rows(), &r.chisq, model, &r.lam);
+    };
+    Run p1, q1, p2, q2;
+    for (int i = 0; i < 8; i++) step(p1, P);
+    for (int i = 0; i < 8; i++) step(q1, Q);
+    for (int i = 0; i < 8; i++) step(p2, P), step(q2, Q);
+    for (int i = 1; i <= 8; i++) {
+        EXPECT_EQ(p1.a[i], p2.a[i]) << i;
+        EXPECT_EQ(q1.a[i], q2.a[i]) << i;
+    }
+    EXPECT_NE(p1.a[1], q1.a[1]);
+    EXPECT_EQ(p1.lam, p2.lam);
+    EXPECT_EQ(q1.chisq, q2.chisq);
 }

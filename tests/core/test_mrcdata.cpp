@@ -5,7 +5,6 @@
 #include "core/hooks.h"
 #include "numeric/random.h"
 #include "tests/core/testutil.h"
-#include "wav/global.h"
 
 namespace {
 
@@ -296,5 +295,4 @@ TEST(Hooks, BusyNestsAndReachesTheInstalledHooks) {
     do_progress(-1, 0, nullptr);
     EXPECT_EQ(texts, (std::vector<std::string>{"5/10Reading", "-1/0"}));
     set_ui_hooks(old);
-    EXPECT_EQ(captured([] { warning("level %d too deep", 7); }), "Warning: level 7 too deep\n");
 }

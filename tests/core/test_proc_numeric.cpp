@@ -91,6 +91,23 @@ TEST_F(ProcNumeric, NormalizeFlipPadMaskFilterAndAverages) {
     EXPECT_EQ(std::vector<int>({fa->isComplex(), fa->xSize()}), std::vector<int>({1, 42}));
 }
 
+// Memory running out in the middle of a command ends the command, with its message and a
+// failure status, not the tool with a core dump. (The sanitizers reserve more address space
+// than the limit allows.)
+TEST_F(ProcNumeric, RunningOutOfMemoryFailsTheCommandWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address limit and AddressSanitizer do not mix";
+#endif
+    writeNoise("a.mrc", 40, 30, 3);
+    EXPECT_EQ(run("pad a.mrc p.mrc 48 36"), 0);
+    EXPECT_EQ(runCommand("cd '" + tmp.path +
+                         "' && ulimit -v 1000000 && '" TARVIK_PROC "' pad a.mrc big.mrc 30000 30000 2>stderr.txt"),
+              1);
+    const std::string e = err();
+    EXPECT_EQ(e.substr(e.rfind('\n', e.size() - 2) + 1), "tarvik-proc: out of memory\n") << e;
+    EXPECT_NE(access("big.mrc", F_OK), 0);
+}
+
 TEST_F(ProcNumeric, CorrelationAlignmentAndRotation) {
     const Blobs beads{12, 0.7f, false};
     writeMrc(blobImage(128, 0, 0, 0, beads).get(), "a.mrc");

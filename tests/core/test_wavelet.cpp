@@ -42,11 +42,11 @@ std::vector<float> periodicLevel2D(const std::vector<float>& img, int n, const s
 }  // namespace
 
 TEST(WaveletBanks, LowPassSumsPalindromesPublishedTapsBiorthogonalityAndMirrors) {
-    FilterSet* all[16];
+    const FilterSet* all[16];
     for (int b = 0; b < 15; b++) all[b] = wavelet_bank(b);
     all[15] = &Villa1810;
-    for (FilterSet* fs : all)
-        for (Filter* f : {fs->analysisLow, fs->synthesisLow}) {
+    for (const FilterSet* fs : all)
+        for (const Filter* f : {&fs->analysisLow, &fs->synthesisLow}) {
             double sum = 0;
             for (float c : f->coeff) sum += c;
             EXPECT_NEAR(sum, std::sqrt(2.0), 2e-6);
@@ -55,17 +55,17 @@ TEST(WaveletBanks, LowPassSumsPalindromesPublishedTapsBiorthogonalityAndMirrors)
     for (int b : {15, -1}) EXPECT_EQ(wavelet_bank(b), &Daub4) << b;
     EXPECT_STREQ(wavelet_bank_name(7), "Brislawn2");
     const std::pair<float, float> published[] = {
-        {Antonini.analysisLow->coeff[4], 0.8526987f},   {Antonini.synthesisLow->coeff[3], 0.7884856f},
-        {Adelson.analysisLow->coeff[4], 0.7984298f},    {Brislawn2.analysisLow->coeff[4], 0.8995061f},
-        {Brislawn2.synthesisLow->coeff[4], 0.5411327f}, {Villa2.analysisLow->coeff[6], 0.7672452f},
-        {Villa2.synthesisLow->coeff[5], 0.8328476f},    {Odegard.analysisLow->coeff[4], 0.7875138f},
-        {Odegard.synthesisLow->coeff[3], 0.8167806f}};
+        {Antonini.analysisLow.coeff[4], 0.8526987f},   {Antonini.synthesisLow.coeff[3], 0.7884856f},
+        {Adelson.analysisLow.coeff[4], 0.7984298f},    {Brislawn2.analysisLow.coeff[4], 0.8995061f},
+        {Brislawn2.synthesisLow.coeff[4], 0.5411327f}, {Villa2.analysisLow.coeff[6], 0.7672452f},
+        {Villa2.synthesisLow.coeff[5], 0.8328476f},    {Odegard.analysisLow.coeff[4], 0.7875138f},
+        {Odegard.synthesisLow.coeff[3], 0.8167806f}};
     for (auto& p : published) EXPECT_NEAR(p.first, p.second, 1e-7);
     // Perfect reconstruction needs sum_p H(p) G(p - 2k) = delta_k over absolute tap positions.
     for (int b = 0; b < 15; b++) {
         if (b == 5) continue;  // the Adelson QMF reconstructs only approximately
-        const Filter& h = *wavelet_bank(b)->analysisLow;
-        const Filter& g = *wavelet_bank(b)->synthesisLow;
+        const Filter& h = wavelet_bank(b)->analysisLow;
+        const Filter& g = wavelet_bank(b)->synthesisLow;
         for (int k = -10; k <= 10; k++) {
             double s = 0;
             for (int i = 0; i < h.size; i++) {
@@ -76,13 +76,13 @@ TEST(WaveletBanks, LowPassSumsPalindromesPublishedTapsBiorthogonalityAndMirrors)
         }
     }
     // Daub4's high-pass: first index -2, the low-pass reversed with signs -, +, -, +.
-    const Filter &hi = *Daub4.analysisHigh, &lo = *Daub4.analysisLow;
+    const Filter &hi = Daub4.analysisHigh, &lo = Daub4.analysisLow;
     EXPECT_EQ(std::vector<int>({hi.size, hi.firstIndex, hi.origin}), std::vector<int>({4, -2, 2}));
     EXPECT_EQ(std::vector<float>({hi.coeff[3], hi.coeff[2], hi.coeff[0]}),
               std::vector<float>({-lo.coeff[0], lo.coeff[1], lo.coeff[3]}));
     // Antonini: analysis high is the mirror of the 7-tap synthesis low.
-    EXPECT_EQ(std::vector<int>({Antonini.analysisHigh->size, Antonini.analysisHigh->firstIndex,
-                                Antonini.synthesisHigh->size, Antonini.synthesisHigh->firstIndex}),
+    EXPECT_EQ(std::vector<int>({Antonini.analysisHigh.size, Antonini.analysisHigh.firstIndex,
+                                Antonini.synthesisHigh.size, Antonini.synthesisHigh.firstIndex}),
               std::vector<int>({7, -2, 9, -3}));
 }
 
@@ -187,15 +187,15 @@ TEST(WaveletTransform, TooSmallSubbandStopsAndLeavesTheDataUntouched) {
 TEST(WaveletTransform, OddSizesAndLongFiltersOnShortSignals) {
     // Odd sides with symmetric banks reconstruct; the 10/18 bank is built though
     // no basis number selects it.
-    for (FilterSet* bank : {wavelet_bank(4), wavelet_bank(7), wavelet_bank(9), wavelet_bank(10), wavelet_bank(11),
-                            wavelet_bank(12), wavelet_bank(13), wavelet_bank(14), &Villa1810}) {
+    for (const FilterSet* bank : {wavelet_bank(4), wavelet_bank(7), wavelet_bank(9), wavelet_bank(10), wavelet_bank(11),
+                                  wavelet_bank(12), wavelet_bank(13), wavelet_bank(14), &Villa1810}) {
         const bool big = bank == &Villa1810;
         const int nx = big ? 128 : 45, ny = big ? 96 : 37, levels = big ? 4 : 3;
         std::vector<float> img = noiseValues(nx * ny, big ? 12 : 9), t(img.size()), r(img.size());
         Wavelet w(bank);
         ASSERT_EQ(w.transform2d(img.data(), t.data(), nx, ny, levels), 1);
         ASSERT_EQ(w.invert2d(t.data(), r.data(), nx, ny, levels), 1);
-        EXPECT_LT(relRms(img, r.data()), 1e-4) << bank->analysisLow->size;
+        EXPECT_LT(relRms(img, r.data()), 1e-4) << bank->analysisLow.size;
     }
     EXPECT_EQ(Wavelet(&Villa1810).npad, 18);
     // Daub8 deep levels see signals shorter than its pad: five levels, the last on 4 samples.

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "core/List.h"
 #include "core/MRCData.h"
@@ -195,7 +197,16 @@ int main(int argc, char** argv) {
     // Settings such as "mag" and "scanres" come from the user's preference file;
     // the tool never writes it.
     openenv2();
-    int rc = cmd->run(a);
+    int rc;
+    // The command boundary: a failure thrown from the library (memory running out in the
+    // middle of an operation) ends the command with its message, not the tool with a core dump.
+    try {
+        rc = cmd->run(a);
+    } catch (const std::bad_alloc&) {
+        rc = proc_fail("out of memory");
+    } catch (const std::exception& e) {
+        rc = proc_fail("%s", e.what());
+    }
     std::fflush(proc_out);
     if (quiet && rc != 0) std::fputs(quiet->take().c_str(), stderr);
     g_quiet = nullptr;
