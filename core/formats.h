@@ -1,6 +1,7 @@
 // Readers and writers of the stack formats, which hold several data sets per file.
 #pragma once
 
+#include <memory>
 #include <string>
 
 class List;
@@ -17,6 +18,29 @@ List* readMRCFile(const char* file);
 // Writes the data sets of a list, all of one size and kind, as one MRC image stack (space
 // group 0, nz = count) with the first one's header and pixel size; the sets stay unchanged. 1 or 0.
 int writeMRCStack(List* sets, const char* file, int shortMode);
+
+// Writes a stack of real images one at a time, so that a stack need never be
+// held in memory: an MRC stack as writeMRCStack writes it (float values, the
+// pixel size recorded), its count and statistics set at commit. The file
+// appears only on a successful commit; otherwise nothing is left behind.
+class MRCStackWriter {
+public:
+    MRCStackWriter();
+    ~MRCStackWriter();
+    MRCStackWriter(const MRCStackWriter&) = delete;
+    MRCStackWriter& operator=(const MRCStackWriter&) = delete;
+    // 1, or 0 after "Cannot open file for writing"; name goes into the label.
+    int open(const char* file, int nx, int ny, float pixel, const char* name);
+    // Appends one image of nx * ny values; 0 after "Cannot write file".
+    int add(const float* img);
+    // 1 when the stack is in place; 0 after a message (also for no image).
+    int commit();
+    int count() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
 
 // Helpers the format files share.
 namespace fmt {

@@ -350,11 +350,10 @@ struct Scale {
 };
 
 // Every header field a write owns, for nz sections of d's size whose statistics are lo, hi and mean.
-void fillHeader(MRCheader& H, const MRCData& d, int nz, bool stack, int shortMode, const Scale& sc, float lo, float hi,
-                double mean) {
-    const bool cplx = d.isComplex();
-    H.nx = cplx ? d.xSize() / 2 : d.xSize();
-    H.ny = d.ySize();
+void fillHeader(MRCheader& H, int xSize, int ySize, bool cplx, float pixres, int nz, bool stack, int shortMode,
+                const Scale& sc, float lo, float hi, double mean) {
+    H.nx = cplx ? xSize / 2 : xSize;
+    H.ny = ySize;
     H.nz = nz;
     H.mode = cplx ? (shortMode ? 3 : 4) : (shortMode ? 1 : 2);
     H.nxstart = H.nystart = H.nzstart = 0;
@@ -362,7 +361,7 @@ void fillHeader(MRCheader& H, const MRCData& d, int nz, bool stack, int shortMod
     H.mx = H.nx;
     H.my = H.ny;
     H.mz = stack ? 1 : nz;  // the sections of a stack are images, not a volume
-    const float p = std::isfinite(d.Pixres()) && d.Pixres() > 0 ? d.Pixres() : 1.0f;
+    const float p = std::isfinite(pixres) && pixres > 0 ? pixres : 1.0f;
     H.xlen = H.mx * p;
     H.ylen = H.my * p;
     H.zlen = H.mz * p;
@@ -382,6 +381,11 @@ void fillHeader(MRCheader& H, const MRCData& d, int nz, bool stack, int shortMod
     unsigned char* stamp = b + kStampOffset;
     stamp[0] = stamp[1] = isLittleEndian() ? 0x44 : 0x11;
     stamp[2] = stamp[3] = 0;
+}
+
+void fillHeader(MRCheader& H, const MRCData& d, int nz, bool stack, int shortMode, const Scale& sc, float lo, float hi,
+                double mean) {
+    fillHeader(H, d.xSize(), d.ySize(), d.isComplex(), d.Pixres(), nz, stack, shortMode, sc, lo, hi, mean);
 }
 
 // One label "tarvik: date name" while a slot is free.
@@ -514,6 +518,88 @@ int writeMRCStack(List* sets, const char* fname, int shortMode) {
         return 0;
     }
     return 1;
+}
+
+struct MRCStackWriter::Impl {
+    AtomicFile out;
+    MRCheader H;
+    WrittenStats st;
+    int nx = 0, ny = 0, n = 0;
+    float pixel = 0, lo = 0, hi = 0;
+    bool ok = false;
+};
+
+MRCStackWriter::MRCStackWriter() : impl(new Impl) {}
+MRCStackWriter::~MRCStackWriter() = default;
+
+int MRCStackWriter::open(const char* file, int nx, int ny, float pixel, const char* name) {
+    Impl& m = *impl;
+    m.ok = false;
+    if (nx < 1 || ny < 1 || !m.out.open(file)) {
+        std::printf("Cannot open file for writing\n");
+        return 0;
+    }
+    m.nx = nx;
+    m.ny = ny;
+    m.pixel = pixel;
+    std::memset(&m.H, 0, sizeof m.H);
+    addLabel(m.H, name && *name ? name : "no name");
+    // Room for the header; it is written again with the count at commit.
+    m.ok = std::fwrite(&m.H, sizeof m.H, 1, m.out.fp()) == 1;
+    if (!m.ok) std::printf("Cannot write file\n");
+    return m.ok;
+}
+
+int MRCStackWriter::add(const float* img) {
+    Impl& m = *impl;
+    if (!m.ok) return 0;
+    const size_t N = (size_t)m.nx * m.ny;
+    WrittenStats& st = m.st;
+    if (st.n[0] == 0) {
+        st.first[0] = img[0];
+        m.lo = m.hi = img[0];
+    }
+    // One pass per image; the sums shifted by the stack's first value as WrittenStats keeps them.
+    const double f = st.first[0];
+    double s = 0, q = 0;
+    float lo = m.lo, hi = m.hi;
+    for (size_t i = 0; i < N; i++) {
+        const double d = img[i] - f;
+        s += d;
+        q += d * d;
+        lo = std::min(lo, img[i]);
+        hi = std::max(hi, img[i]);
+    }
+    st.s[0] += s;
+    st.q[0] += q;
+    st.n[0] += (long long)N;
+    m.lo = lo;
+    m.hi = hi;
+    m.ok = std::fwrite(img, sizeof(float), N, m.out.fp()) == N;
+    if (!m.ok) std::printf("Cannot write file\n");
+    m.n++;
+    return m.ok;
+}
+
+int MRCStackWriter::commit() {
+    Impl& m = *impl;
+    if (m.ok && m.n == 0) std::printf("Nothing to write\n");
+    if (!m.ok || m.n == 0) {
+        m.out.abandon();
+        return 0;
+    }
+    const Scale sc(0, m.lo, m.hi);
+    fillHeader(m.H, m.nx, m.ny, false, m.pixel, m.n, true, 0, sc, m.lo, m.hi, m.st.first[0] + m.st.s[0] / m.st.n[0]);
+    m.ok = false;
+    if (!finishHeader(m.out.fp(), m.H, m.st) || !m.out.commit()) {
+        std::printf("Cannot write file\n");
+        return 0;
+    }
+    return 1;
+}
+
+int MRCStackWriter::count() const {
+    return impl->n;
 }
 
 float mrc_pixel_size(const MRCheader& h) {

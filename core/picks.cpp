@@ -74,9 +74,7 @@ PickFormat pickFormat(const char* file) {
     return PICKS_BOXDB;
 }
 
-// The first loop that has both _rlnCoordinateX and _rlnCoordinateY is read;
-// other blocks, loops, columns and items are passed over.
-int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out, std::vector<float>* fom, std::string* why) {
+int readStarCentres(const char* file, std::vector<PickCentre>* out, std::vector<float>* fom, std::string* why) {
     out->clear();
     if (fom) fom->clear();
     // Quiet with why: the reason goes there.
@@ -85,7 +83,6 @@ int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out, std::v
         *why = std::string(f) + (line > 0 ? " line " + std::to_string(line) + ": " : std::string(": ")) + what;
         return 0;
     };
-    if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) return fail(file, 0, "no usable box size for its centres");
     StarFile star;
     if (!readStar(file, &star, nullptr, why)) return 0;
     const StarTable* t = star.find({"_rlnCoordinateX", "_rlnCoordinateY"});
@@ -103,11 +100,26 @@ int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out, std::v
         if (cf < 0 || !starNumber(t->rows[r][cf], -1e30, 1e30, &f)) f = kManualPickFom;
         if (out->size() >= kMaxPicks) {
             out->clear();
+            if (fom) fom->clear();
             return fail(file, t->lines[r], "too many picks");
         }
-        out->push_back({nearest(x) - w / 2, nearest(y) - h / 2, w, h});
+        out->push_back({x, y});
         if (fom) fom->push_back((float)f);
     }
+    return 1;
+}
+
+int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out, std::vector<float>* fom, std::string* why) {
+    out->clear();
+    if (fom) fom->clear();
+    if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) {
+        if (!why) return fail(file, 0, "no usable box size for its centres");
+        *why = std::string(file) + ": no usable box size for its centres";
+        return 0;
+    }
+    std::vector<PickCentre> c;
+    if (!readStarCentres(file, &c, fom, why)) return 0;
+    for (const PickCentre& p : c) out->push_back({nearest(p.x) - w / 2, nearest(p.y) - h / 2, w, h});
     return 1;
 }
 

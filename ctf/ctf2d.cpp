@@ -49,31 +49,61 @@ double ctf2d_value(const Ctf2d& c, double sx, double sy) {
     return ctf_term(s, ctf2d_defocus(c, th), c.ac, ctx.lambda, ctx.Cs);
 }
 
+std::vector<signed char> ctf2d_signs(int nx, int ny, double pixel, const Ctf2d& c) {
+    std::vector<signed char> sg;
+    if (nx < 2 || ny < 1 || !(pixel > 0)) return sg;
+    const int nh = nx / 2 + 1;
+    sg.resize((size_t)nh * ny);
+    const CtfContext ctx = ctf_context((float)c.kv, (float)c.csMM, 1);
+    for (int r = 0; r < ny; r++) {
+        const double sy = fft_freq_of(r, ny) / (ny * pixel);
+        for (int h = 0; h < nh; h++) {
+            // The Nyquist column holds (h, k) and its alias (-h, k) as one value:
+            // one sign for k and -k keeps the image real.
+            const double sx = h / (nx * pixel), s = std::hypot(sx, sy);
+            const double th = s > 0 ? std::atan2(2 * h == nx ? std::fabs(sy) : sy, sx) : 0;
+            sg[(size_t)r * nh + h] = ctf_term(s, ctf2d_defocus(c, th), c.ac, ctx.lambda, ctx.Cs) < 0 ? -1 : 1;
+        }
+    }
+    return sg;
+}
+
+namespace {
+// Transforms a (rows of nx + 2 floats), multiplies by the signs, transforms back.
+void applySigns(float* a, int nx, int ny, const std::vector<signed char>& sg) {
+    int dir = 0;
+    todfft(a, &nx, &ny, &dir);
+    const int nh = nx / 2 + 1;
+    for (int r = 0; r < ny; r++) {
+        float* row = a + (size_t)r * (nx + 2);
+        const signed char* sr = &sg[(size_t)r * nh];
+        for (int h = 0; h < nh; h++) {
+            row[2 * h] *= sr[h];
+            row[2 * h + 1] *= sr[h];
+        }
+    }
+    dir = 1;
+    todfft(a, &nx, &ny, &dir);
+}
+}  // namespace
+
+int ctf2d_flip_with(float* img, int nx, int ny, const std::vector<signed char>& signs) {
+    if (nx < 2 || ny < 2 || !isvalidfft(nx) || !isvalidfft(ny) || signs.size() != (size_t)(nx / 2 + 1) * ny)
+        return 0;
+    std::vector<float> a((size_t)(nx + 2) * ny);
+    for (int y = 0; y < ny; y++) std::copy(img + (size_t)y * nx, img + (size_t)(y + 1) * nx, &a[(size_t)y * (nx + 2)]);
+    applySigns(a.data(), nx, ny, signs);
+    for (int y = 0; y < ny; y++) std::copy(&a[(size_t)y * (nx + 2)], &a[(size_t)y * (nx + 2)] + nx, img + (size_t)y * nx);
+    return 1;
+}
+
 int ctf2d_flip(float* img, int nx, int ny, double pixel, const Ctf2d& c) {
     if (nx < 1 || ny < 1 || !(pixel > 0)) return 0;
     int px = std::max(2, npfa(nx)), py = std::max(2, npfa(ny));
     const float fill = (float)edgeMean(img, nx, ny);
     std::vector<float> a((size_t)(px + 2) * py, fill);
     for (int y = 0; y < ny; y++) std::copy(img + (size_t)y * nx, img + (size_t)(y + 1) * nx, &a[(size_t)y * (px + 2)]);
-    int dir = 0;
-    todfft(a.data(), &px, &py, &dir);
-    const CtfContext ctx = ctf_context((float)c.kv, (float)c.csMM, 1);
-    for (int r = 0; r < py; r++) {
-        const double sy = fft_freq_of(r, py) / (py * pixel);
-        float* row = &a[(size_t)r * (px + 2)];
-        for (int h = 0; h <= px / 2; h++) {
-            // The Nyquist column holds (h, k) and its alias (-h, k) as one value:
-            // one sign for k and -k keeps the image real.
-            const double sx = h / (px * pixel), s = std::hypot(sx, sy);
-            const double th = s > 0 ? std::atan2(2 * h == px ? std::fabs(sy) : sy, sx) : 0;
-            if (ctf_term(s, ctf2d_defocus(c, th), c.ac, ctx.lambda, ctx.Cs) < 0) {
-                row[2 * h] = -row[2 * h];
-                row[2 * h + 1] = -row[2 * h + 1];
-            }
-        }
-    }
-    dir = 1;
-    todfft(a.data(), &px, &py, &dir);
+    applySigns(a.data(), px, py, ctf2d_signs(px, py, pixel, c));
     for (int y = 0; y < ny; y++) std::copy(&a[(size_t)y * (px + 2)], &a[(size_t)y * (px + 2)] + nx, img + (size_t)y * nx);
     return 1;
 }

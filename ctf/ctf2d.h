@@ -28,3 +28,12 @@ double ctf2d_value(const Ctf2d& c, double sx, double sy);
 // are padded with the image's edge mean to the next valid one and cut back.
 // 0 for an empty image or a pixel size that is not positive. Re-entrant.
 int ctf2d_flip(float* img, int nx, int ny, double pixel, const Ctf2d& c);
+
+// The sign (+1 or -1) of the CTF at every value of the transform of an nx by
+// ny image as todfft lays it out (ny rows of nx/2 + 1 values, row r holding
+// frequency r or r - ny), for flipping many images of one size with one CTF.
+// Empty for unusable sizes or pixel. Re-entrant.
+std::vector<signed char> ctf2d_signs(int nx, int ny, double pixel, const Ctf2d& c);
+// Flips an nx by ny image (valid transform sizes only) with signs made by
+// ctf2d_signs for that size; 0 when sizes and signs do not fit. Re-entrant.
+int ctf2d_flip_with(float* img, int nx, int ny, const std::vector<signed char>& signs);

@@ -7,6 +7,7 @@
 #include "gui/shell/boxing.h"
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
+#include "gui/shell/extract_panel.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/registry.h"
 #include "core/MRCData.h"
@@ -206,6 +207,10 @@ const MenuTable& box_menu() {
         {"Import Picks", m_Box_import_picks,
          "Reads a RELION .star coordinate file or an EMAN2 .box file into the boxes of the selected image.\n\nThe "
          "centres of a .star file get the box size set in the mouse panel."},
+        {"Extract Particles...", m_Box_extract,
+         "Cuts the boxes of the selected image into a particle stack for refinement.\n\nA panel asks for the box "
+         "size, binning, normalisation, contrast inversion and phase flip; the file selector for the folder. The "
+         "stack NAME.mrcs and a RELION particles.star are written there, and the stack opens as a mosaic."},
     };
     return t;
 }

@@ -16,20 +16,19 @@
 #include "ctf/report.h"
 #include "tools/proc/proc.h"
 
-namespace {
-
-// Microscope values from the options, else the workbench's preferences.
-bool microscope(const ProcArgs& a, CtfEstimateParams* p) {
+bool proc_microscope(const ProcArgs& a, const char* cmd, CtfEstimateParams* p) {
     p->kv = getenvfd("voltage", 100.0f);
     p->csMM = getenvfd("spherab", 5.6f);
     p->ac = 0.07f;
     const char* v;
-    if ((v = a.get("kv")) && (!proc_float(v, &p->kv) || !(p->kv > 0))) return !proc_fail("ctf: bad --kv %s", v);
-    if ((v = a.get("cs")) && (!proc_float(v, &p->csMM) || !(p->csMM >= 0))) return !proc_fail("ctf: bad --cs %s", v);
+    if ((v = a.get("kv")) && (!proc_float(v, &p->kv) || !(p->kv > 0))) return !proc_fail("%s: bad --kv %s", cmd, v);
+    if ((v = a.get("cs")) && (!proc_float(v, &p->csMM) || !(p->csMM >= 0))) return !proc_fail("%s: bad --cs %s", cmd, v);
     if ((v = a.get("ac")) && (!proc_float(v, &p->ac) || !(p->ac >= 0 && p->ac < 1)))
-        return !proc_fail("ctf: bad --ac %s (a fraction below 1)", v);
+        return !proc_fail("%s: bad --ac %s (a fraction below 1)", cmd, v);
     return true;
 }
+
+namespace {
 
 // DIR/NAME_ctf.svg for a micrograph path: its name without folder and extension.
 std::string plotPath(const std::string& dir, const std::string& file) {
@@ -56,7 +55,7 @@ int estimateOne(const ProcArgs& a, const std::string& file, CtfEstimateParams p,
 
 int cmdCTF(const ProcArgs& a) {
     CtfEstimateParams p;
-    if (!microscope(a, &p)) return 1;
+    if (!proc_microscope(a, "ctf", &p)) return 1;
     const char* plotDir = a.get("plot");
     if (plotDir && mkdir(plotDir, 0777) != 0 && errno != EEXIST)
         return proc_fail("ctf: cannot make %s: %s", plotDir, std::strerror(errno));

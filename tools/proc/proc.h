@@ -8,6 +8,7 @@
 
 class MRCData;
 class List;
+struct CtfEstimateParams;
 
 struct ProcArgs {
     std::vector<std::string> pos;                // positional arguments
@@ -49,3 +50,7 @@ int proc_fail(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Parses a float / an int, or fails with a message.
 bool proc_float(const std::string& s, float* v);
 bool proc_int(const std::string& s, int* v);
+// Microscope values (--kv, --cs, --ac), else the workbench's preferences
+// "voltage" and "spherab" and an amplitude contrast of 0.07; false after
+// a message "CMD: bad --kv ...".
+bool proc_microscope(const ProcArgs& a, const char* cmd, CtfEstimateParams* p);
