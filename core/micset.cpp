@@ -243,13 +243,14 @@ void readSetStar(MicSet* s, std::vector<SetRow>* rows, std::string* source) {
     if (const StarTable* items = star.block("set"); items && !items->loop) {
         double v = 0;
         const int ver = items->column("_tarvikSetVersion"), box = items->column("_tarvikBoxSize"),
-                  src = items->column("_tarvikSource");
+                  src = items->column("_tarvikSource"), shown = items->column("_tarvikShown");
         if (ver >= 0 && starNumber(items->rows[0][ver], 1, 1e6, &v) && v > kSetVersion) {
             s->notes.push_back(file + ": written by a newer version; read as far as this one knows");
             whole = false;
         }
         if (box >= 0 && starNumber(items->rows[0][box], 1, 100000, &v)) s->boxSize = (int)v;
         if (src >= 0) *source = items->rows[0][src];
+        if (shown >= 0) s->shown = items->rows[0][shown];
     }
     const StarTable* t = star.block("micrographs");
     std::set<std::string> seen;
@@ -496,6 +497,7 @@ int micset_write_state(MicSet& s) {
     t += "_tarvikSetVersion " + std::to_string(kSetVersion) + "\n";
     if (s.boxSize > 0) t += "_tarvikBoxSize " + std::to_string(s.boxSize) + "\n";
     if (starValueOk(s.source)) t += "_tarvikSource " + s.source + "\n";
+    if (starValueOk(s.shown)) t += "_tarvikShown " + s.shown + "\n";
     t += "\ndata_micrographs\n\nloop_\n_rlnMicrographName #1\n_tarvikStatus #2\n_tarvikPicks #3\n";
     for (const MicEntry& e : s.entries) {
         if (!starValueOk(e.name)) continue;  // the line that says the source gave nothing

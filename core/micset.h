@@ -40,6 +40,7 @@ struct MicSet {
     std::string source;  // what the micrographs came from (a folder, pattern or STAR file)
     std::vector<MicEntry> entries;
     int boxSize = 0;                  // box side of the picks (their files hold centres); 0: not known
+    std::string shown;                // the entry last shown (its name), where a session resumes
     std::vector<std::string> notes;   // what was refused or kept aside while reading, for the user
     std::vector<std::string> aside;   // state files to keep aside before they are written again
 };

@@ -5,9 +5,11 @@
 // caller's state; what they find comes back through the mailbox.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -65,4 +67,61 @@ private:
     std::mutex m;
     std::deque<std::function<void()>> box;
     int pipeFd[2] = {-1, -1};
+};
+
+// Items waiting for work, taken in key order from a movable origin and
+// wrapping around (estimates follow the user through a list), with the count
+// of the runners taking from it. Thread-safe.
+template <class T>
+class RingQueue {
+public:
+    void put(int key, T item) {
+        std::lock_guard<std::mutex> g(m);
+        items[key] = std::move(item);
+    }
+    bool remove(int key) {
+        std::lock_guard<std::mutex> g(m);
+        return items.erase(key) > 0;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> g(m);
+        items.clear();
+    }
+    void setOrigin(int key) {
+        std::lock_guard<std::mutex> g(m);
+        origin = key;
+    }
+    int size() const {
+        std::lock_guard<std::mutex> g(m);
+        return (int)items.size();
+    }
+    // Takes the first item at or after the origin, else the first of all. On
+    // false (nothing left) the caller's runner counts as gone.
+    bool take(int* key, T* item) {
+        std::lock_guard<std::mutex> g(m);
+        if (items.empty()) {
+            runners--;
+            return false;
+        }
+        auto it = items.lower_bound(origin);
+        if (it == items.end()) it = items.begin();
+        *key = it->first;
+        *item = std::move(it->second);
+        items.erase(it);
+        return true;
+    }
+    // How many more runners to start so that up to max take from it; they
+    // count as running from now.
+    int runnersWanted(int max) {
+        std::lock_guard<std::mutex> g(m);
+        const int n = std::max(0, std::min(max, (int)items.size()) - runners);
+        runners += n;
+        return n;
+    }
+
+private:
+    mutable std::mutex m;
+    std::map<int, T> items;
+    int origin = 0;
+    int runners = 0;
 };

@@ -156,6 +156,7 @@ TEST(MicSet, StateIsWrittenAndReadBack) {
     s.entries[2].hasCtf = true;
     s.entries[2].ctf = ctf(-1.5f, -1.3f, 30, 4.25f);
     s.boxSize = 48;
+    s.shown = "b.mrc";
     ASSERT_EQ(micset_write_picks(s, 0, {{10, 20, 48, 48}, {100, 5, 48, 48}}, {kManualPickFom, 7.5f}), 1);
     ASSERT_EQ(micset_write_state(s), 1);
     CtfEstimateParams p;
@@ -177,6 +178,7 @@ TEST(MicSet, StateIsWrittenAndReadBack) {
         EXPECT_EQ(statuses(r), (std::vector<std::string>{"kept", "rejected", "kept", "kept"})) << what;
         EXPECT_EQ(r.entries[0].picks, 2);
         EXPECT_EQ(r.boxSize, 48);
+        EXPECT_EQ(r.shown, "b.mrc");
         ASSERT_TRUE(r.entries[2].hasCtf && !r.entries[0].hasCtf) << what;
         EXPECT_NEAR(r.entries[2].ctf.defocusU, -1.5f, 1e-5);
         EXPECT_NEAR(r.entries[2].ctf.defocusV, -1.3f, 1e-5);

@@ -127,3 +127,31 @@ TEST(Hooks, WorkerThreadsNeverReachTheHooks) {
     EXPECT_EQ(calls.load(), 3);
     set_ui_hooks(old);
 }
+
+TEST(RingQueue, TakesFromTheOriginOnwardThenWrapsAndCountsRunners) {
+    RingQueue<std::string> q;
+    for (int k : {7, 2, 9, 4}) q.put(k, "item" + std::to_string(k));
+    q.put(4, "four");  // replaced
+    EXPECT_EQ(q.runnersWanted(3), 3);
+    EXPECT_EQ(q.runnersWanted(3), 0);
+    q.setOrigin(5);
+    std::vector<std::string> got;
+    int key;
+    std::string item;
+    ASSERT_TRUE(q.take(&key, &item));
+    got.push_back(std::to_string(key) + item);
+    q.setOrigin(3);  // the user went back
+    EXPECT_TRUE(q.remove(9));
+    EXPECT_FALSE(q.remove(9));
+    while (q.take(&key, &item)) got.push_back(std::to_string(key) + item);
+    EXPECT_EQ(got, (std::vector<std::string>{"7item7", "4four", "2item2"}));
+    // The runner that found nothing is gone; two more still count.
+    EXPECT_EQ(q.size(), 0);
+    q.put(1, "x");
+    EXPECT_EQ(q.runnersWanted(3), 0);
+    EXPECT_TRUE(q.take(&key, &item));
+    EXPECT_FALSE(q.take(&key, &item));
+    EXPECT_FALSE(q.take(&key, &item));
+    q.put(1, "y");
+    EXPECT_EQ(q.runnersWanted(3), 1);
+}
