@@ -223,6 +223,7 @@ void readSource(const std::string& what, Source* src, std::vector<std::string>* 
 struct SetRow {
     std::string name;
     int status = MIC_KEPT;
+    int picks = 0;
 };
 
 // Reads set.star; rows and items it cannot take are noted, and the file is
@@ -255,9 +256,12 @@ void readSetStar(MicSet* s, std::vector<SetRow>* rows, std::string* source) {
     const StarTable* t = star.block("micrographs");
     std::set<std::string> seen;
     if (t && t->loop && t->column("_rlnMicrographName") >= 0) {
-        const int name = t->column("_rlnMicrographName"), status = t->column("_tarvikStatus");
+        const int name = t->column("_rlnMicrographName"), status = t->column("_tarvikStatus"),
+                  picks = t->column("_tarvikPicks");
         for (size_t r = 0; r < t->rows.size() && rows->size() < kMaxEntries; r++) {
-            SetRow row{t->rows[r][name], MIC_KEPT};
+            SetRow row{t->rows[r][name], MIC_KEPT, 0};
+            double n;
+            if (picks >= 0 && starNumber(t->rows[r][picks], 0, 1e7, &n)) row.picks = (int)n;
             const std::string st = status >= 0 ? t->rows[r][status] : "kept";
             const char* why = nullptr;
             if (st == "rejected")
@@ -418,6 +422,9 @@ int micset_open(const std::string& whatIn, MicSet* s) {
     std::vector<SetRow> setRows;
     std::string storedSource;
     readSetStar(s, &setRows, &storedSource);
+    // A pattern, a file or a micrographs STAR file chooses the micrographs
+    // listed; the set's other rows stay in set.star, unlisted.
+    const bool chooses = !sourceWhat.empty() && !isDir(sourceWhat);
     if (sourceWhat.empty()) sourceWhat = storedSource;
     s->source = sourceWhat.empty() ? "" : absolute(sourceWhat);
 
@@ -444,7 +451,17 @@ int micset_open(const std::string& whatIn, MicSet* s) {
         }
         s->entries.push_back(e);
     };
-    for (const SetRow& r : setRows) add(r.name, r.status);
+    for (const SetRow& r : setRows) {
+        if (!chooses || byName.count(r.name)) {
+            add(r.name, r.status);
+            continue;
+        }
+        MicEntry e;
+        e.name = r.name;
+        e.status = r.status;
+        e.picks = r.picks;
+        s->unlisted.push_back(e);
+    }
     for (const SourceRow& r : src.rows) add(nameIn(s->base, r.path), MIC_KEPT);
 
     if (s->entries.empty()) {
@@ -499,11 +516,12 @@ int micset_write_state(MicSet& s) {
     if (starValueOk(s.source)) t += "_tarvikSource " + s.source + "\n";
     if (starValueOk(s.shown)) t += "_tarvikShown " + s.shown + "\n";
     t += "\ndata_micrographs\n\nloop_\n_rlnMicrographName #1\n_tarvikStatus #2\n_tarvikPicks #3\n";
-    for (const MicEntry& e : s.entries) {
-        if (!starValueOk(e.name)) continue;  // the line that says the source gave nothing
-        t += e.name + (e.status == MIC_REJECTED ? " rejected " : " kept ") + std::to_string(std::max(0, e.picks)) +
-             "\n";
-    }
+    for (const std::vector<MicEntry>* list : {&s.entries, &s.unlisted})
+        for (const MicEntry& e : *list) {
+            if (!starValueOk(e.name)) continue;  // the line that says the source gave nothing
+            t += e.name + (e.status == MIC_REJECTED ? " rejected " : " kept ") + std::to_string(std::max(0, e.picks)) +
+                 "\n";
+        }
     const std::string err = writeText(file, t + "\n");
     if (!err.empty()) std::printf("%s\n", err.c_str());
     return err.empty();

@@ -39,6 +39,9 @@ struct MicSet {
     std::string base;    // the folder names are relative to (dir's parent)
     std::string source;  // what the micrographs came from (a folder, pattern or STAR file)
     std::vector<MicEntry> entries;
+    // Rows of set.star that a pattern or STAR file opened now did not choose:
+    // written back as they were read.
+    std::vector<MicEntry> unlisted;
     int boxSize = 0;                  // box side of the picks (their files hold centres); 0: not known
     std::string shown;                // the entry last shown (its name), where a session resumes
     std::vector<std::string> notes;   // what was refused or kept aside while reading, for the user
@@ -55,7 +58,9 @@ std::string micset_picks_file(const MicSet& s, const MicEntry& e);  // dir/STEM_
 // RELION micrographs STAR file (data_micrographs with _rlnMicrographName,
 // optics and CTF columns taken along) or a set.star. The set folder's state is
 // read back: order and status from set.star (micrographs new to the source
-// are appended in name order), CTF rows, pick counts. Every micrograph's header
+// are appended in name order; a pattern, file or micrographs STAR file lists
+// only what it names, the other rows staying in set.star), CTF rows, pick
+// counts. Every micrograph's header
 // is checked; a micrograph that cannot be used (missing, unreadable, of another
 // size than most, a name twice) keeps its line with the reason. A source that
 // gives no micrograph at all gives one line saying so. Returns the number of

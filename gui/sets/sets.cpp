@@ -299,7 +299,7 @@ void ahead_arrived(int i, MRCData* d, const std::string& why) {
         }
         return;
     }
-    if (!wanted || s.cur.index < 0 || i != usableAfter(s.cur.index) || s.next.d) {
+    if (!wanted || s.pos < 0 || i != usableAfter(s.pos) || s.next.d) {
         delete d;  // no longer the next one
         return;
     }
@@ -355,25 +355,26 @@ int set_show(int i) {
     if (!s.open || i < 0 || i >= entries()) return 0;
     if (!usable(i)) {
         message("Line " + std::to_string(i + 1) + " cannot be shown: " + s.set.entries[i].unreadable);
-        window_select(s.cur.index);
+        window_select(s.pos);
         return 0;
     }
     if (i == s.cur.index && s.cur.d) {
         putInView(s.cur.d);
         window_select(i);
+        s.pos = i;
         return 1;
     }
     flush();
     if (s.dirty) {
         dlg_message("The picks of this micrograph could not be saved:", "it stays shown, with its boxes,",
                     "until they can be (see the terminal).");
-        window_select(s.cur.index);
+        window_select(s.pos);
         return 0;
     }
     rememberContrast();
     Slot got = fetch(i);
     if (!got.d) {
-        window_select(s.cur.index);
+        window_select(s.pos);
         return 0;
     }
     Slot old = s.cur;
@@ -386,6 +387,7 @@ int set_show(int i) {
     }
     applyContrast(s.cur.d);
     putInView(s.cur.d);
+    s.pos = i;
     s.set.shown = s.set.entries[i].name;
     window_line(i);
     window_select(i);
@@ -400,20 +402,20 @@ int set_show(int i) {
 int set_next() {
     State& s = st();
     if (!s.open) return 0;
-    const int n = usableAfter(s.cur.index);
+    const int n = usableAfter(s.pos);
     return n >= 0 ? set_show(n) : 0;
 }
 
 int set_prev() {
     State& s = st();
-    if (!s.open || s.cur.index < 0) return 0;
-    const int n = usableBefore(s.cur.index);
+    if (!s.open || s.pos < 0) return 0;
+    const int n = usableBefore(s.pos);
     return n >= 0 ? set_show(n) : 0;
 }
 
 void set_toggle_reject() {
     State& s = st();
-    const int i = s.cur.index;
+    const int i = s.pos;
     if (!s.open || i < 0) return;
     MicEntry& e = s.set.entries[i];
     e.status = e.status == MIC_KEPT ? MIC_REJECTED : MIC_KEPT;
@@ -466,13 +468,14 @@ void set_close() {
     State& s = st();
     if (!s.open) return;
     flush();
-    if (s.cur.index >= 0) micset_write_state(s.set);
+    if (s.pos >= 0) micset_write_state(s.set);
     work_cancel();
     s.gen++;
     drop(s.prev);
     drop(s.next);
     drop(s.cur);
     s.ahead = -1;
+    s.pos = -1;
     s.dirty = false;
     s.open = false;
     s.set = MicSet();
@@ -489,7 +492,7 @@ const MicSet* set_current() {
     return st().open ? &st().set : nullptr;
 }
 int set_shown() {
-    return st().cur.d ? st().cur.index : -1;
+    return st().pos;
 }
 MRCData* set_shown_data() {
     return st().cur.d;

@@ -43,7 +43,7 @@ void set_export();
 
 // ---- state for tests and benchmarks
 const MicSet* set_current();
-int set_shown();                // entry shown, -1 when none
+int set_shown();                // the entry the user is at, -1 when none
 MRCData* set_shown_data();      // its data set (in the group "Micrographs"), or null
 int set_images_held();          // micrographs the set holds: shown, previous, next and one being read
 int set_ctf_pending();          // estimates not back yet

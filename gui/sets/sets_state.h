@@ -29,6 +29,7 @@ struct State {
     // At most three micrographs: the one shown (in the group "Micrographs"),
     // the one before it and the one after it (or being read ahead).
     Slot cur, prev, next;
+    int pos = -1;    // the entry the user is at (its micrograph may have been deleted)
     int ahead = -1;  // entry being read ahead, -1 none
     bool dirty = false;
     int saveTimer = 0;

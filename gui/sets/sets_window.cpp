@@ -177,8 +177,8 @@ void window_status() {
     if (!work.empty()) t = work + (t.empty() ? "" : "  |  " + t);
     if (!t.empty() && t[0] == '@') t = " " + t;  // not a symbol
     fl_set_object_label(g_w->status, t.c_str());
-    const int i = s.cur.index;
-    fl_set_button(g_w->reject, i >= 0 && s.set.entries[i].status == MIC_REJECTED);
+    const int i = s.pos;
+    fl_set_button(g_w->reject, i >= 0 && i < (int)s.set.entries.size() && s.set.entries[i].status == MIC_REJECTED);
 }
 
 void watch_page_keys() {

@@ -192,6 +192,20 @@ TEST(MicSet, StateIsWrittenAndReadBack) {
         EXPECT_EQ(picks[1].x * 1000 + picks[1].y, 100005);
         EXPECT_EQ(fom, (std::vector<float>{kManualPickFom, 7.5f}));
     }
+    // A pattern lists what it names; the other rows stay in set.star as they were.
+    {
+        MicSet r;
+        EXPECT_EQ(micset_open("mics/[ab].mrc", &r), 2);
+        EXPECT_EQ(names(r), (std::vector<std::string>{"a.mrc", "b.mrc"}));
+        r.entries[0].status = MIC_REJECTED;
+        ASSERT_EQ(micset_write_state(r), 1);
+        MicSet all;
+        micset_open("mics", &all);
+        EXPECT_EQ(statuses(all), (std::vector<std::string>{"rejected", "rejected", "kept", "kept"}));
+        EXPECT_TRUE(all.entries[2].hasCtf);
+        all.entries[0].status = MIC_KEPT;
+        micset_write_state(all);
+    }
     // The order of set.star stands (moved by hand).
     std::string text = slurp("mics/tarvik_set/set.star");
     const size_t a = text.find("a.mrc kept"), c = text.find("c.mrc kept");
