@@ -96,10 +96,10 @@ void PlainReadOfTheFile(benchmark::State& st) {
 void NextWithoutReadAhead(benchmark::State& st) {
     const std::string& f = micrograph();
     std::vector<unsigned char> canvas((size_t)kCanvas * kCanvas * 4);
-    const ScaleDefaults sc;
+    const ScanScale sc{30, 25};
     Quiet q;
     for (auto _ : st) {
-        MRCData d(sc);
+        MRCData d(sc.mag, sc.pixres());
         d.readMRCData(f.c_str(), sc);  // statistics included
         render(&d, canvas);
         benchmark::DoNotOptimize(canvas[canvas.size() / 2]);
@@ -107,8 +107,8 @@ void NextWithoutReadAhead(benchmark::State& st) {
 }
 
 void NextWithReadAhead(benchmark::State& st) {
-    const ScaleDefaults sc;
-    MRCData d(sc);
+    const ScanScale sc{30, 25};
+    MRCData d(sc.mag, sc.pixres());
     {
         Quiet q;
         d.readMRCData(micrograph().c_str(), sc);

@@ -39,15 +39,22 @@ static char* dupstr(const char* s) {
     return d;
 }
 
-MRCData::MRCData() : data(1024), boxes(4) {
-    mag = getenvfd("mag", 30);
-    pixres = getenvfd("scanres", 25) / mag * 10;
+ScanScale scan_scale_prefs() {
+    const float mag = getenvfd("mag", 30);
+    return {mag, getenvfd("scanres", 25)};
 }
 
-MRCData::MRCData(const ScaleDefaults& s) : data(1024), boxes(4) {
+void MRCData::setDefaultScale() {
+    const ScanScale s = scan_scale_prefs();
     mag = s.mag;
-    pixres = s.scanres / mag * 10;
+    pixres = s.pixres();
 }
+
+MRCData::MRCData() : data(1024), boxes(4) {
+    setDefaultScale();
+}
+
+MRCData::MRCData(float m, float p) : data(1024), mag(m), pixres(p), boxes(4) {}
 
 MRCData::MRCData(MRCData* src) : data(1024), boxes(4) {
     if (src->mrcHed) mrcHed = new MRCheader(*src->mrcHed);

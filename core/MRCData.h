@@ -36,17 +36,20 @@ void brevs(unsigned char* buf, int n);
 // 1 on a little-endian machine.
 int isLittleEndian();
 
-// The preferences "mag" (thousands) and "scanres" (micrometres) that give a
-// data set its scale when its file records none. Passed as values by code
-// that runs off the GUI thread, which must not read the preference table.
-struct ScaleDefaults {
-    float mag = 30, scanres = 25;
+// The preferences' magnification "mag" (thousands, default 30) and scanner step "scanres"
+// (micrometres, default 25; missing ones are stored), and the pixel size they give a data set
+// whose file records none. Reads the preferences: GUI thread (or a single-threaded tool) only.
+struct ScanScale {
+    float mag, scanres;
+    float pixres() const { return scanres / mag * 10; }
 };
+ScanScale scan_scale_prefs();
 
 class MRCData {
 public:
-    MRCData();
-    explicit MRCData(const ScaleDefaults& s);  // scale from s, not the preferences
+    MRCData();  // Mag and Pixres from the preferences: GUI thread (or a single-threaded tool) only
+    // Empty, with this scale; reads no preference, so worker threads may make one.
+    MRCData(float mag, float pixres);
     explicit MRCData(MRCData* src);  // identity only, no pixels
     ~MRCData();
     MRCData(const MRCData&) = delete;
@@ -94,6 +97,8 @@ public:
     void setSeqno(int s) { seqno = s; }
     void setMag(float m) { mag = m; }
     void setPixres(float p) { pixres = p; }
+    // Mag and Pixres from scan_scale_prefs(), as for a file that records no pixel size.
+    void setDefaultScale();
     void setRenMinMax(float lo, float hi) {
         renMin = lo;
         renMax = hi;
@@ -142,8 +147,8 @@ public:
     // ---- MRC files
     int readMRCData(const char* file);
     // The same without the preference table (thread-safe on a data set made with
-    // MRCData(ScaleDefaults)): a file that records no pixel size gets s's scale.
-    int readMRCData(const char* file, const ScaleDefaults& s);
+    // MRCData(mag, pixres)): a file that records no pixel size gets s's scale.
+    int readMRCData(const char* file, const ScanScale& s);
     int writeMRCData(const char* file, int shortMode);
 
     // ---- other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)

@@ -13,7 +13,6 @@
 #include "core/fileutil.h"
 #include "core/formats.h"
 #include "core/hooks.h"
-#include "core/prefs.h"
 
 using fmt::getI;
 using fmt::putF;
@@ -56,16 +55,15 @@ float recordedPixel(const MRCheader& h, bool cplx) {
 
 // Pixres and Mag of a data set read from MRC: the recorded pixel size with the magnification that
 // the scanner resolution gives it, else both from the preferences as for a new data set.
-void applyScale(MRCData& d, float pixel, const ScaleDefaults* given) {
-    const ScaleDefaults pref = given ? *given : ScaleDefaults{getenvfd("mag", 30), getenvfd("scanres", 25)};
-    const float mag = pref.mag, scan = pref.scanres;
+void applyScale(MRCData& d, float pixel, const ScanScale* given) {
+    const ScanScale s = given ? *given : scan_scale_prefs();
     if (pixel > 0) {
-        const float m = 10 * scan / pixel;
+        const float m = 10 * s.scanres / pixel;
         d.setPixres(pixel);
-        d.setMag(std::isfinite(m) && m > 0 ? m : mag);
+        d.setMag(std::isfinite(m) && m > 0 ? m : s.mag);
     } else {
-        d.setMag(mag);
-        d.setPixres(scan / mag * 10);
+        d.setMag(s.mag);
+        d.setPixres(s.pixres());
     }
 }
 
@@ -147,7 +145,7 @@ int convertValues(MRCData& d, FILE* fp, int mode, bool swap, int x, int y, int z
 
 // Reads an MRC file into d; or, when `stack` is given and the file is a particle stack, every
 // section into a new data set "NAME:k" (k from 1, as image numbers count) appended to `stack`.
-int readMRC(MRCData& d, const char* fname, List* stack, const ScaleDefaults* scale = nullptr) {
+int readMRC(MRCData& d, const char* fname, List* stack, const ScanScale* scale = nullptr) {
     if (!d.MRCHed()) {
         MRCheader* nh = new MRCheader;
         std::memset(nh, 0, sizeof *nh);
@@ -237,7 +235,7 @@ int readMRC(MRCData& d, const char* fname, List* stack, const ScaleDefaults* sca
         const std::string base = d.Name();
         for (int k = 0; k < z; k++) {
             if (z > 1) fmt::stackProgress(k, z);
-            std::unique_ptr<MRCData> s(scale ? new MRCData(*scale) : new MRCData());
+            std::unique_ptr<MRCData> s(scale ? new MRCData(scale->mag, scale->pixres()) : new MRCData());
             MRCheader* sh = new MRCheader(H);
             sh->nz = 1;
             s->setMRCHed(sh);
@@ -290,7 +288,7 @@ int MRCData::readMRCData(const char* fname) {
     return readMRC(*this, fname, nullptr);
 }
 
-int MRCData::readMRCData(const char* fname, const ScaleDefaults& scale) {
+int MRCData::readMRCData(const char* fname, const ScanScale& scale) {
     return readMRC(*this, fname, nullptr, &scale);
 }
 

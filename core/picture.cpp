@@ -11,7 +11,6 @@
 #include "core/fileutil.h"
 #include "core/formats.h"
 #include "core/hooks.h"
-#include "core/prefs.h"
 
 namespace {
 
@@ -49,11 +48,6 @@ long pnmNumber(FILE* fp) {
     }
     // The single white-space character after the number is consumed here.
     return v;
-}
-
-void setScanScale(MRCData* d) {
-    d->setMag(getenvfd("mag", 30));
-    d->setPixres(getenvfd("scanres", 25) / d->Mag() * 10);
 }
 
 }  // namespace
@@ -134,7 +128,7 @@ int MRCData::readPGM(const char* fname) {
     }
     for (long long i = (long long)w * h - 1; i >= 0; i--)
         if (f[i] < 0 || f[i] > 1) std::printf("%d,%g\n", (int)i, f[i]);
-    setScanScale(this);
+    setDefaultScale();
     do_progress(1, 1, "Updating statistics");
     update();
     do_progress(-1, 0, nullptr);
@@ -169,7 +163,7 @@ int MRCData::readSAL(const char* fname) {
         setName("SAL File");
         setFile(nullptr);
     }
-    setScanScale(this);
+    setDefaultScale();
     int cols = -1, rows = -1, rec = 512;
     bool exchange = false, raster = false;
     FILE* hf = std::fopen(hdr.c_str(), "r");

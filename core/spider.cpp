@@ -8,7 +8,6 @@
 #include "core/fileutil.h"
 #include "core/formats.h"
 #include "core/hooks.h"
-#include "core/prefs.h"
 
 using fmt::getF;
 using fmt::putF;
@@ -140,8 +139,7 @@ int MRCData::readSPIDER(const char* fname) {
     }
     if (swapped) brev(raw, nsam * nrow);
     update();
-    setMag(getenvfd("mag", 30));
-    setPixres(getenvfd("scanres", 25) / Mag() * 10);
+    setDefaultScale();
     do_progress(-1, 0, nullptr);
     return 1;
 }

@@ -621,7 +621,7 @@ int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, C
     st.pixel = p.pixel;
     st.T = T;
     std::vector<float> ps = ctf_tile_spectrum(img, nx, ny, T);
-    MRCData transform;
+    MRCData transform(30, p.pixel);  // not MRCData(): no preference is read in a worker thread
     toDataSet(ps, T, &transform);
     const double sLo = std::max(1.0 / 50, st.sOf(4));
     Polar pl = polarSpectrum(transform, st, sLo);

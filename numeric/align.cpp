@@ -21,7 +21,7 @@ struct Peak {
 // largest value over indices 3..56 and the centroid of the 7 by 7 block
 // around it, weighted by the value less the smallest one.
 Peak locatePeak(MRCData* C, int x0, bool negate) {
-    static float W[kWin][kWin];
+    float W[kWin][kWin];  // the caller's own: alignments may run in several threads
     const int nx = C->xSize(), ny = C->ySize();
     const float* d = C->getRealData();
     for (int i = 0; i < kWin; i++) {

@@ -440,7 +440,7 @@ int set_open(const std::string& what) {
     s.micro.kv = getenvfd("voltage", 100);
     s.micro.csMM = getenvfd("spherab", 5.6f);
     s.micro.ac = 0.07f;
-    s.scale = ScaleDefaults{getenvfd("mag", 30), getenvfd("scanres", 25)};
+    s.scale = scan_scale_prefs();
     s.haveContrast = false;
     s.pickTodo = s.pickDone = 0;
     s.message.clear();

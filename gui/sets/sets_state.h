@@ -34,7 +34,7 @@ struct State {
     bool dirty = false;
     int saveTimer = 0;
     CtfEstimateParams micro;  // voltage, Cs, amplitude contrast from the preferences when the set opened
-    ScaleDefaults scale;
+    ScanScale scale{30, 25};
     bool haveContrast = false;  // the view's limits as mean + k sigma of the shown micrograph
     float kLo = 0, kHi = 0;
     // Figures of merit of the shown micrograph's automatic picks, by centre.
@@ -72,7 +72,7 @@ int work_ctf_pending();
 int work_reads();  // reads ahead in flight
 int work_drain();
 // A micrograph as the set reads it (thread-safe): null with the reason.
-MRCData* read_micrograph(const std::string& path, const ScaleDefaults& scale, std::string* why);
+MRCData* read_micrograph(const std::string& path, const ScanScale& scale, std::string* why);
 // The CTF parameters of an entry: its STAR file's optics, else the preferences'.
 CtfEstimateParams micro_of(const MicEntry& e);
 

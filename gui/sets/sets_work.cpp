@@ -26,7 +26,7 @@ struct CtfItem {
     int gen = 0;
     std::string path;
     CtfEstimateParams p;
-    ScaleDefaults scale;
+    ScanScale scale{30, 25};
 };
 RingQueue<CtfItem> g_ctf;
 std::set<int> g_ctfOut;  // queued or running, not back yet (GUI thread)
@@ -81,8 +81,8 @@ void ctfRunner() {
 
 }  // namespace
 
-MRCData* read_micrograph(const std::string& path, const ScaleDefaults& scale, std::string* why) {
-    std::unique_ptr<MRCData> d(new MRCData(scale));
+MRCData* read_micrograph(const std::string& path, const ScanScale& scale, std::string* why) {
+    std::unique_ptr<MRCData> d(new MRCData(scale.mag, scale.pixres()));
     if (d->readMRCData(path.c_str(), scale)) {
         if (!d->isComplex() && d->zSize() == 1) return d.release();
         *why = "not a single real image";
@@ -154,7 +154,7 @@ void work_read_ahead(int i) {
     g_reads++;
     const int gen = s.gen;
     const std::string path = s.set.entries[i].path;
-    const ScaleDefaults scale = s.scale;
+    const ScanScale scale = s.scale;
     g_reader->push(0, [gen, i, path, scale] {
         auto h = std::make_shared<Owned>();
         auto why = std::make_shared<std::string>();

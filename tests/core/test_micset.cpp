@@ -386,8 +386,8 @@ TEST(MrcRead, GivenScaleLeavesThePreferencesAlone) {
     writeMic("nopix.mrc", 40, 30);
     writeMic("pix.mrc", 40, 30, 2.5f);
     clearenv2();
-    ScaleDefaults sc{50, 20};
-    MRCData a(sc), b(sc);
+    ScanScale sc{50, 20};
+    MRCData a(sc.mag, sc.pixres()), b(sc.mag, sc.pixres());
     ASSERT_EQ(a.readMRCData("nopix.mrc", sc), 1);
     ASSERT_EQ(b.readMRCData("pix.mrc", sc), 1);
     EXPECT_EQ(envcount(), 0);  // nothing read or stored

@@ -16,6 +16,30 @@ std::vector<float> noise(int n, float mean, float sigma) {
 
 }  // namespace
 
+// A file that records no pixel size, in every format, and a new data set take the same scale
+// from "mag" and "scanres".
+TEST(MRCData, WithoutARecordedPixelSizeTheScaleComesFromMagAndScanres) {
+    TempDir t;
+    setenvf("mag", 40);
+    setenvf("scanres", 14);
+    const float pixres = 14.0f / 40 * 10;
+    {
+        MRCData d;
+        EXPECT_EQ(std::vector<float>({d.Mag(), d.Pixres()}), std::vector<float>({40, pixres}));
+    }
+    // A recorded pixel size stands; the magnification follows from it and "scanres".
+    const std::tuple<const char*, float, float> files[] = {{"mrc/f32_30x20_le.mrc", 40, pixres},
+                                                           {"spider/img_64x48.spi", 40, pixres},
+                                                           {"netpbm/pattern_u8_64x48.pgm", 40, pixres},
+                                                           {"selfmade/img_64x48_le.hed", 40, pixres},
+                                                           {"mrc/mode2_le.mrc", 10 * 14.0f / 1.5f, 1.5f}};
+    for (auto& [f, mag, px] : files) {
+        ReadSets r(readAnyFile, dataFile(f));
+        ASSERT_EQ(r.n(), 1) << f;
+        EXPECT_EQ(std::vector<float>({r[0]->Mag(), r[0]->Pixres()}), std::vector<float>({mag, px})) << f;
+    }
+}
+
 TEST(MRCData, NewDataSetDefaultsCopiedIdentityAndBoxes) {
     TempDir t;
     MRCData d;

@@ -98,10 +98,15 @@ TEST(ProcFormats, BoxesCutsEveryBoxAndParticleStacksInInfoAndConvert) {
     const std::string stack = dataFile("mrc/particles_24x20x5.mrcs");
     std::string info, want, got;
     ASSERT_EQ(0, tarvikProc("info " + q(stack), &info));
-    for (int i = 0; i < 5; i++) want += stack + "[" + std::to_string(i) + "]  24x20  real";
+    // Each section by its index from 0 (as --index counts) and its RELION name from 1.
+    for (int i = 0; i < 5; i++)
+        want += stack + "[" + std::to_string(i) + "] " + std::to_string(i + 1) + "@" + stack + "  24x20  real";
     for (size_t b = 0, e; (e = info.find('\n', b)) != std::string::npos; b = e + 1)
         got += info.substr(b, info.find("  Min", b) - b);  // each line up to its statistics
     EXPECT_EQ(want, got);
+    ASSERT_EQ(0, tarvikProc("info --json " + q(stack), &info));
+    EXPECT_EQ(info.rfind("{\"file\": \"" + stack + "[0]\", \"image\": \"1@" + stack + "\", \"nx\": 24,", 0), 0u)
+        << info;
     ASSERT_EQ(0, convert(stack, t.file("s3.mrc"), " --index 3"));
     ASSERT_EQ(0, convert(stack, t.file("copy.mrcs")));
     ASSERT_NE(0, convert(stack, t.file("one.mrc")));
@@ -192,7 +197,17 @@ TEST(ProcFiles, InfoAndConvertSucceedQuietlyOrFailWithTheReadersMessage) {
     EXPECT_NE(out.find("convert"), std::string::npos);
 }
 
-// The README's command list is the one --help prints.
+// "--name" as a whole option in text (not the front of "--name-more").
+bool mentions(const std::string& text, const std::string& opt) {
+    for (size_t at = text.find(opt); at != std::string::npos; at = text.find(opt, at + 1)) {
+        const char next = at + opt.size() < text.size() ? text[at + opt.size()] : ' ';
+        if (!std::isalnum((unsigned char)next) && next != '-' && next != '_') return true;
+    }
+    return false;
+}
+
+// The README's command list is the one --help prints, and each usage line names every
+// option the command accepts, and accepts every option it names.
 TEST(ProcFiles, ReadmeListsEveryCommandAsHelpDoes) {
     std::string help, readme = slurp(dataFile("../../README.md")), line;
     ASSERT_EQ(tarvikProc("--help", &help), 0);
@@ -203,11 +218,26 @@ TEST(ProcFiles, ReadmeListsEveryCommandAsHelpDoes) {
         if (line.size() < 3 || line[2] == ' ' || line.compare(0, 2, "  ") != 0) continue;
         // "  NAME           USAGE": README shows "build/tarvik-proc NAME USAGE".
         std::istringstream w(line);
-        std::string name, rest;
+        std::string name, rest, own;
         std::getline(w >> name >> std::ws, rest);
         std::string shown = "build/tarvik-proc " + name + (rest.empty() ? "" : " " + rest) + "\n";
         EXPECT_NE(readme.find(shown), std::string::npos) << shown;
         commands++;
+        // What the parser takes, as the command's own --help says: "options: --a --b ... --verbose --help".
+        ASSERT_EQ(tarvikProc(name + " --help", &own), 0) << name;
+        ASSERT_NE(own.find("\noptions:"), std::string::npos) << own;
+        std::istringstream opts(own.substr(own.find("\noptions:") + 9));
+        std::vector<std::string> accepted;
+        for (std::string o; opts >> o;)
+            if (o != "--verbose" && o != "--help") accepted.push_back(o);
+        for (const std::string& o : accepted) EXPECT_TRUE(mentions(rest, o)) << name << " does not show " << o;
+        std::istringstream words(rest);
+        for (std::string word; words >> word;) {
+            for (size_t at = word.find("--"); at != std::string::npos; at = word.find("--", at + 2)) {
+                const std::string o = word.substr(at, word.find_first_of("]|= ", at) - at);
+                EXPECT_NE(std::find(accepted.begin(), accepted.end(), o), accepted.end()) << name << " shows " << o;
+            }
+        }
     }
     EXPECT_GE(commands, 5);
 }

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mkdir((g_dir + "/tarvik_set").c_str(), 0700);
     {
         std::vector<float> v(64 * 48, 1.0f);
-        MRCData d(ScaleDefaults{});
+        MRCData d(30, 8.333f);
         d.setRealData(v.data(), 64, 48, 1);
         d.writeMRCData((g_dir + "/a.mrc").c_str(), 0);
     }

@@ -61,10 +61,10 @@ int cmdBoxes(const ProcArgs& a) {
 }
 
 ProcRegister reg({
-    {"boxes", "MICROGRAPH BOXDB OUTDIR",
+    {"boxes", "MICROGRAPH BOXDB OUTDIR [--index N] [--pixel A]",
      "cut every box of a box database from MICROGRAPH into OUTDIR as MRC clips NAME_001.img, ... (filament boxes "
      "straightened)",
-     3, 3, "index", "", cmdBoxes},
+     3, 3, "index,pixel", "", cmdBoxes},
 });
 
 }  // namespace

@@ -93,10 +93,12 @@ int cmdCTF(const ProcArgs& a) {
 }
 
 ProcRegister reg({
-    {"ctf", "MICROGRAPH... [--pixel A] [--kv KV] [--cs MM] [--ac FRACTION] [--json] [--star OUT.star] [--plot DIR]",
+    {"ctf",
+     "MICROGRAPH... [--pixel A] [--kv KV] [--cs MM] [--ac FRACTION] [--json] [--star OUT.star] [--plot DIR] "
+     "[--index N]",
      "CTF of each micrograph: defocus, defocus_u, defocus_v (micrometres, negative = underfocus), astig_angle, "
      "resolution, score",
-     1, -1, "kv,cs,ac,star,plot,index", "json", cmdCTF},
+     1, -1, "pixel,kv,cs,ac,star,plot,index", "json", cmdCTF},
 });
 
 }  // namespace

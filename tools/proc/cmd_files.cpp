@@ -22,7 +22,8 @@ void jsonNumber(FILE* f, double v) {
         std::fputs("null", f);
 }
 
-void printInfo(const char* file, MRCData* d, bool json) {
+// image: RELION's name of a section of a stack ("k@FILE", k from 1), null for a single image.
+void printInfo(const char* file, const char* image, MRCData* d, bool json) {
     const char* names[] = {"Min", "Max", "Mean", "Sigma", "EdgeMean", "EdgeSigma", "RenMin", "RenMax"};
     double vals[] = {d->Min(),      d->Max(),       d->Mean(),   d->Sigma(),
                      d->EdgeMean(), d->EdgeSigma(), d->RenMin(), d->RenMax()};
@@ -30,6 +31,10 @@ void printInfo(const char* file, MRCData* d, bool json) {
     if (json) {
         std::fputs("{\"file\": ", proc_out);
         jsonString(proc_out, file);
+        if (image) {
+            std::fputs(", \"image\": ", proc_out);
+            jsonString(proc_out, image);
+        }
         std::fprintf(proc_out, ", \"nx\": %d, \"ny\": %d, \"complex\": %s", nx, d->ySize(),
                      d->isComplex() ? "true" : "false");
         for (int i = 0; i < 8; i++) {
@@ -39,7 +44,8 @@ void printInfo(const char* file, MRCData* d, bool json) {
         std::fputs("}\n", proc_out);
         return;
     }
-    std::fprintf(proc_out, "%s  %dx%d  %s", file, nx, d->ySize(), d->isComplex() ? "complex" : "real");
+    std::fprintf(proc_out, "%s%s%s  %dx%d  %s", file, image ? " " : "", image ? image : "", nx, d->ySize(),
+                 d->isComplex() ? "complex" : "real");
     for (int i = 0; i < 8; i++) std::fprintf(proc_out, "  %s %g", names[i], vals[i]);
     std::fputc('\n', proc_out);
 }
@@ -52,10 +58,13 @@ int cmdInfo(const ProcArgs& a) {
             rc = 1;
             continue;
         }
+        // Sections of a stack: the index that --index takes (from 0) and RELION's name (from 1).
+        const bool stack = l->count() > 1;
         for (int i = 0; i < l->count(); i++) {
-            std::string label = f;
-            if (l->count() > 1) label += "[" + std::to_string(i) + "]";
-            printInfo(label.c_str(), static_cast<MRCData*>(l->objectAt(i)), a.has("json"));
+            const std::string label = stack ? f + "[" + std::to_string(i) + "]" : f;
+            const std::string image = std::to_string(i + 1) + "@" + f;
+            printInfo(label.c_str(), stack ? image.c_str() : nullptr, static_cast<MRCData*>(l->objectAt(i)),
+                      a.has("json"));
         }
         freeDataList(l);
     }
@@ -88,12 +97,12 @@ int cmdConvert(const ProcArgs& a) {
 }
 
 ProcRegister reg({
-    {"info", "FILE... [--json]",
-     "one line per image: name, size, real/complex and its statistics (--json: one JSON object per line)", 1, -1, "",
-     "json", cmdInfo},
-    {"convert", "IN OUT [--short|--short-raw] [--to FORMAT] [--index N]",
+    {"info", "FILE... [--json] [--pixel A]",
+     "one line per image: name, size, real/complex and its statistics (--json: one JSON object per line)", 1, -1,
+     "pixel", "json", cmdInfo},
+    {"convert", "IN OUT [--short|--short-raw] [--to FORMAT] [--index N] [--pixel A]",
      "read IN and write OUT (MRC floats; --short 16-bit rescaled to 0..4095, --short-raw 16-bit as is)", 2, 2,
-     "to,index", "short,short-raw", cmdConvert},
+     "to,index,pixel", "short,short-raw", cmdConvert},
 });
 
 }  // namespace

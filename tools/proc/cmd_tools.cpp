@@ -67,10 +67,12 @@ int cmdUser(const ProcArgs& a) {
 ProcRegister reg({
     {"test-image", "NAME OUT", "512 x 512 test image by its menu label (\"1.0\", \"Sin(x+y)\", ..., \"Gauss x Slip\")",
      2, 2, "", "", cmdTestImage},
-    {"subtract", "A B OUT", "A less B (coherent difference of two transforms)", 3, 3, "", "", cmdSubtract},
-    {"smooth", "IN OUT", "smooth the amplitudes of a transform over their four neighbours", 2, 2, "", "", cmdSmooth},
-    {"user", "NAME IN OUT", "run the user function NAME (~/.tvufn, ~/.tvglobfn) as the User menu does", 3, 3, "", "",
-     cmdUser},
+    {"subtract", "A B OUT [--pixel A]", "A less B (coherent difference of two transforms)", 3, 3, "pixel", "",
+     cmdSubtract},
+    {"smooth", "IN OUT [--pixel A]", "smooth the amplitudes of a transform over their four neighbours", 2, 2, "pixel",
+     "", cmdSmooth},
+    {"user", "NAME IN OUT [--pixel A]", "run the user function NAME (~/.tvufn, ~/.tvglobfn) as the User menu does", 3,
+     3, "pixel", "", cmdUser},
 });
 
 }  // namespace

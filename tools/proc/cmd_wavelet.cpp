@@ -64,16 +64,16 @@ int cmdWavFilt(const ProcArgs& a) {
 }
 
 ProcRegister reg({
-    {"dwt", "IN OUT [--basis B] [--levels L] [--index N]",
+    {"dwt", "IN OUT [--basis B] [--levels L] [--index N] [--pixel A]",
      "discrete wavelet transform in place (basis 0 Haar .. 14 Odegard, default 1 Daub4; levels 0 = all)", 2, 2,
-     "basis,levels,index", "", cmdDwt},
-    {"iwt", "IN OUT [--basis B] [--levels L] [--index N]",
-     "inverse wavelet transform (same basis and levels as the dwt that made IN)", 2, 2, "basis,levels,index", "",
+     "basis,levels,index,pixel", "", cmdDwt},
+    {"iwt", "IN OUT [--basis B] [--levels L] [--index N] [--pixel A]",
+     "inverse wavelet transform (same basis and levels as the dwt that made IN)", 2, 2, "basis,levels,index,pixel", "",
      cmdIwt},
-    {"wavelet-filter", "IN OUT [--basis B] [--levels L] [--gain G] [--index N]",
+    {"wavelet-filter", "IN OUT [--basis B] [--levels L] [--gain G] [--index N] [--pixel A]",
      "wavelet denoising: transform, soft-threshold every band at G x sigma x sqrt(2 log2 width) (G default 0.4, "
      "1.2 removes the band), invert",
-     2, 2, "basis,levels,gain,index", "", cmdWavFilt},
+     2, 2, "basis,levels,gain,index,pixel", "", cmdWavFilt},
 });
 
 }  // namespace

@@ -103,8 +103,8 @@ static void usage(FILE* f) {
                  "commands:\n");
     for (auto& c : table()) std::fprintf(f, "  %-14s %s\n  %-14s   %s\n", c.name, c.usage, "", c.summary);
     std::fprintf(f,
+                 "\n--pixel A gives the pixel size in Angstrom of what is read (and so of what is written).\n"
                  "\ncommon options:\n"
-                 "  --pixel A      pixel size in Angstrom of what is read\n"
                  "  --verbose      show reading progress on standard error\n"
                  "  --help         this text\n");
 }
@@ -158,7 +158,10 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; i++) {
         std::string s = argv[i];
         if (s == "--help") {
-            std::fprintf(proc_out, "usage: tarvik-proc %s %s\n%s\n", cmd->name, cmd->usage, cmd->summary);
+            std::fprintf(proc_out, "usage: tarvik-proc %s %s\n%s\noptions:", cmd->name, cmd->usage, cmd->summary);
+            for (auto& o : split(cmd->valueOptions)) std::fprintf(proc_out, " --%s", o.c_str());
+            for (auto& o : split(cmd->flagOptions)) std::fprintf(proc_out, " --%s", o.c_str());
+            std::fprintf(proc_out, " --verbose --help\n");
             std::fflush(proc_out);
             return 0;
         }
@@ -170,7 +173,7 @@ int main(int argc, char** argv) {
                 value = name.substr(eq + 1);
                 name.resize(eq);
             }
-            if (name == "pixel" || listed(cmd->valueOptions, name)) {
+            if (listed(cmd->valueOptions, name)) {
                 if (!hasEq) {
                     if (i + 1 >= argc) return proc_fail("option --%s needs a value", name.c_str()) + 1;
                     value = argv[++i];
