@@ -558,18 +558,36 @@ int MRCStackWriter::add(const float* img) {
         m.lo = m.hi = img[0];
     }
     // One pass per image; the sums shifted by the stack's first value as WrittenStats keeps them.
-    const double f = st.first[0];
-    double s = 0, q = 0;
+    // Float lanes over runs of 256 values, each run added up in double.
+    const float f = (float)st.first[0];
     float lo = m.lo, hi = m.hi;
-    for (size_t i = 0; i < N; i++) {
-        const double d = img[i] - f;
-        s += d;
-        q += d * d;
-        lo = std::min(lo, img[i]);
-        hi = std::max(hi, img[i]);
+    for (size_t i0 = 0; i0 < N; i0 += 256) {
+        float a[8] = {0, 0, 0, 0, 0, 0, 0, 0}, q[8] = {0, 0, 0, 0, 0, 0, 0, 0}, l8[8], h8[8];
+        for (int l = 0; l < 8; l++) l8[l] = h8[l] = img[i0];
+        const size_t i1 = std::min(N, i0 + 256);
+        size_t i = i0;
+        for (; i + 8 <= i1; i += 8)
+            for (int l = 0; l < 8; l++) {
+                const float v = img[i + l], d = v - f;
+                a[l] += d;
+                q[l] += d * d;
+                l8[l] = v < l8[l] ? v : l8[l];
+                h8[l] = v > h8[l] ? v : h8[l];
+            }
+        for (; i < i1; i++) {
+            const float d = img[i] - f;
+            a[0] += d;
+            q[0] += d * d;
+            l8[0] = std::min(l8[0], img[i]);
+            h8[0] = std::max(h8[0], img[i]);
+        }
+        for (int l = 0; l < 8; l++) {
+            st.s[0] += a[l];
+            st.q[0] += q[l];
+            lo = std::min(lo, l8[l]);
+            hi = std::max(hi, h8[l]);
+        }
     }
-    st.s[0] += s;
-    st.q[0] += q;
     st.n[0] += (long long)N;
     m.lo = lo;
     m.hi = hi;

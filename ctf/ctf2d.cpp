@@ -87,13 +87,10 @@ void applySigns(float* a, int nx, int ny, const std::vector<signed char>& sg) {
 }
 }  // namespace
 
-int ctf2d_flip_with(float* img, int nx, int ny, const std::vector<signed char>& signs) {
+int ctf2d_flip_rows(float* a, int nx, int ny, const std::vector<signed char>& signs) {
     if (nx < 2 || ny < 2 || !isvalidfft(nx) || !isvalidfft(ny) || signs.size() != (size_t)(nx / 2 + 1) * ny)
         return 0;
-    std::vector<float> a((size_t)(nx + 2) * ny);
-    for (int y = 0; y < ny; y++) std::copy(img + (size_t)y * nx, img + (size_t)(y + 1) * nx, &a[(size_t)y * (nx + 2)]);
-    applySigns(a.data(), nx, ny, signs);
-    for (int y = 0; y < ny; y++) std::copy(&a[(size_t)y * (nx + 2)], &a[(size_t)y * (nx + 2)] + nx, img + (size_t)y * nx);
+    applySigns(a, nx, ny, signs);
     return 1;
 }
 

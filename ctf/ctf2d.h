@@ -34,6 +34,7 @@ int ctf2d_flip(float* img, int nx, int ny, double pixel, const Ctf2d& c);
 // frequency r or r - ny), for flipping many images of one size with one CTF.
 // Empty for unusable sizes or pixel. Re-entrant.
 std::vector<signed char> ctf2d_signs(int nx, int ny, double pixel, const Ctf2d& c);
-// Flips an nx by ny image (valid transform sizes only) with signs made by
-// ctf2d_signs for that size; 0 when sizes and signs do not fit. Re-entrant.
-int ctf2d_flip_with(float* img, int nx, int ny, const std::vector<signed char>& signs);
+// Flips an nx by ny image held in rows of nx + 2 floats, as todfft takes it
+// (valid transform sizes only), with signs made by ctf2d_signs for that size;
+// 0 when sizes and signs do not fit. Re-entrant.
+int ctf2d_flip_rows(float* a, int nx, int ny, const std::vector<signed char>& signs);

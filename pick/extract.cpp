@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 #include "core/List.h"
@@ -155,29 +156,63 @@ int extract_out_size(const ExtractParams& p, std::string* why) {
     return out;
 }
 
+namespace {
+
+// Sums over x in [lo, hi) of d = row[x] - off - base - slope (x - c), of d (x - c)
+// and of d squared, in eight float lanes (a row is short enough for float) and
+// returned in double.
+void rowSums(const float* row, int lo, int hi, float off, float base, float slope, int c, double* s, double* sx,
+             double* sq) {
+    float a[8] = {0, 0, 0, 0, 0, 0, 0, 0}, b[8] = {0, 0, 0, 0, 0, 0, 0, 0}, q[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int x = lo;
+    for (; x + 8 <= hi; x += 8)
+        for (int l = 0; l < 8; l++) {
+            const float dx = (float)(x + l - c), d = row[x + l] - off - base - slope * dx;
+            a[l] += d;
+            b[l] += d * dx;
+            q[l] += d * d;
+        }
+    for (; x < hi; x++) {
+        const float dx = (float)(x - c), d = row[x] - off - base - slope * dx;
+        a[0] += d;
+        b[0] += d * dx;
+        q[0] += d * d;
+    }
+    for (int l = 0; l < 8; l++) {
+        *s += a[l];
+        *sx += b[l];
+        *sq += q[l];
+    }
+}
+
+// Count, sum of dx and of dx squared for dx = x - c, x in [lo, hi).
+void geometry(int lo, int hi, int c, double* n, double* sx, double* sxx) {
+    auto s2 = [](double k) { return k * (k + 1) * (2 * k + 1) / 6; };  // 1 + ... + k^2
+    const double a = lo - c, b = hi - 1 - c;  // dx runs a..b
+    if (hi <= lo) return;
+    *n += hi - lo;
+    *sx += (a + b) * (hi - lo) / 2;
+    *sxx += a >= 0 ? s2(b) - s2(a - 1) : b <= 0 ? s2(-a) - s2(-b - 1) : s2(-a) + s2(b);
+}
+
+}  // namespace
+
 int extract_normalise(float* img, int n, double radius, bool ramp) {
     const double r2 = radius * radius;
     const int c = n / 2;
     // Sums relative to the corner value, so that a large offset loses no digits.
-    const double v0 = img[0];
+    const float v0 = img[0];
     double m[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, v[3] = {0, 0, 0};
-    long count = 0;
     for (int y = 0; y < n; y++) {
         int a, b;
         rowRanges(n, r2, y - c, &a, &b);
         const float* row = img + (size_t)y * n;
         const double dy = y - c;
-        double s1 = 0, sx = 0, sxx = 0, sv = 0, svx = 0;
-        for (int pass = 0; pass < 2; pass++)
-            for (int x = pass ? b : 0; x < (pass ? n : a); x++) {
-                const double dx = x - c, val = row[x] - v0;
-                s1 += 1;
-                sx += dx;
-                sxx += dx * dx;
-                sv += val;
-                svx += val * dx;
-            }
-        count += (long)s1;
+        double s1 = 0, sx = 0, sxx = 0, sv = 0, svx = 0, unused = 0;
+        geometry(0, a, c, &s1, &sx, &sxx);
+        geometry(b, n, c, &s1, &sx, &sxx);
+        rowSums(row, 0, a, v0, 0, 0, c, &sv, &svx, &unused);
+        rowSums(row, b, n, v0, 0, 0, c, &sv, &svx, &unused);
         m[0][0] += s1;
         m[0][1] += sx;
         m[0][2] += s1 * dy;
@@ -188,8 +223,9 @@ int extract_normalise(float* img, int n, double radius, bool ramp) {
         v[1] += svx;
         v[2] += sv * dy;
     }
+    const double count = m[0][0];
     if (count < 3) return 0;
-    double plane[3] = {v[0] / m[0][0], 0, 0};
+    double plane[3] = {v[0] / count, 0, 0};
     if (ramp) {
         m[1][0] = m[0][1];
         m[2][0] = m[0][2];
@@ -198,36 +234,33 @@ int extract_normalise(float* img, int n, double radius, bool ramp) {
         if (solve3(m, v, x)) std::copy(x, x + 3, plane);
     }
     // Mean and deviation of what is left of the background.
-    double s = 0, q = 0;
+    double s = 0, q = 0, unused = 0;
     for (int y = 0; y < n; y++) {
         int a, b;
         rowRanges(n, r2, y - c, &a, &b);
         const float* row = img + (size_t)y * n;
-        const double base = v0 + plane[0] + plane[2] * (y - c);
-        for (int pass = 0; pass < 2; pass++)
-            for (int x = pass ? b : 0; x < (pass ? n : a); x++) {
-                const double d = row[x] - base - plane[1] * (x - c);
-                s += d;
-                q += d * d;
-            }
+        const float base = (float)(plane[0] + plane[2] * (y - c)), slope = (float)plane[1];
+        rowSums(row, 0, a, v0, base, slope, c, &s, &unused, &q);
+        rowSums(row, b, n, v0, base, slope, c, &s, &unused, &q);
     }
     const double mean = s / count, var = std::max(0.0, q / count - mean * mean);
-    const double sd = std::sqrt(var), k = sd > 0 ? 1 / sd : 1;
+    const double sd = std::sqrt(var);
+    const float k = (float)(sd > 0 ? 1 / sd : 1), slope = (float)plane[1];
     for (int y = 0; y < n; y++) {
         float* row = img + (size_t)y * n;
-        const double base = v0 + plane[0] + plane[2] * (y - c) + mean;
-        for (int x = 0; x < n; x++) row[x] = (float)((row[x] - base - plane[1] * (x - c)) * k);
+        const float base = (float)(plane[0] + plane[2] * (y - c) + mean);
+        for (int x = 0; x < n; x++) row[x] = (row[x] - v0 - base - slope * (float)(x - c)) * k;
     }
     return 1;
 }
 
 namespace {
 
-// Copies the w by h window at (x0, y0) of the micrograph into dst; pixels
-// outside the micrograph get `fill`.
-void cutWindow(const float* mic, int nx, int ny, int x0, int y0, int w, int h, float fill, float* dst) {
+// Copies the w by h window at (x0, y0) of the micrograph into dst (rows of
+// `stride` floats); pixels outside the micrograph get `fill`.
+void cutWindow(const float* mic, int nx, int ny, int x0, int y0, int w, int h, size_t stride, float fill, float* dst) {
     for (int y = 0; y < h; y++) {
-        float* d = dst + (size_t)y * w;
+        float* d = dst + (size_t)y * stride;
         const int my = y0 + y;
         if (my < 0 || my >= ny) {
             std::fill(d, d + w, fill);
@@ -253,9 +286,14 @@ double insideMean(const float* mic, int nx, int ny, int x0, int y0, int N) {
     return k ? s / k : 0;
 }
 
+// Buffers one particle after another reuses (fresh megabyte buffers cost page faults).
+struct Work {
+    std::vector<float> box, win, small;
+};
+
 // extract_particle with the signs of the 2N transform made once per micrograph.
 int extractOne(const float* mic, int nx, int ny, int cx, int cy, const ExtractParams& p, int out,
-               const std::vector<signed char>* signs, float* dst) {
+               const std::vector<signed char>* signs, float* dst, Work& wk) {
     const int N = p.size;
     if (cx < 0 || cy < 0 || cx >= nx || cy >= ny) return 0;
     const int x0 = cx - N / 2, y0 = cy - N / 2;
@@ -265,23 +303,25 @@ int extractOne(const float* mic, int nx, int ny, int cx, int cy, const ExtractPa
     // The surroundings are needed beyond the box only for the flip.
     const bool needFill = !inside || (flipping && (cx - N < 0 || cy - N < 0 || cx + N > nx || cy + N > ny));
     const float fill = needFill ? (float)insideMean(mic, nx, ny, x0, y0, N) : 0.0f;
-    std::vector<float> box((size_t)N * N);
+    std::vector<float>& box = wk.box;
+    box.resize((size_t)N * N);
     if (flipping) {
         // Padded to 2N by what surrounds the box, so that the delocalised signal
         // comes back into it rather than wrapping round.
-        std::vector<float> win((size_t)4 * N * N);
-        cutWindow(mic, nx, ny, cx - N, cy - N, 2 * N, 2 * N, fill, win.data());
-        ctf2d_flip_with(win.data(), 2 * N, 2 * N, *signs);
+        // Rows of 2N + 2 floats, as the transform takes them.
+        const size_t W = 2 * N + 2;
+        std::vector<float>& win = wk.win;
+        win.resize(W * 2 * N);
+        cutWindow(mic, nx, ny, cx - N, cy - N, 2 * N, 2 * N, W, fill, win.data());
+        ctf2d_flip_rows(win.data(), 2 * N, 2 * N, *signs);
         for (int y = 0; y < N; y++)
-            std::copy(&win[(size_t)(y + N / 2) * 2 * N + N / 2], &win[(size_t)(y + N / 2) * 2 * N + N / 2 + N],
-                      &box[(size_t)y * N]);
+            std::copy(&win[(y + N / 2) * W + N / 2], &win[(y + N / 2) * W + N / 2 + N], &box[(size_t)y * N]);
     } else {
-        cutWindow(mic, nx, ny, x0, y0, N, N, fill, box.data());
+        cutWindow(mic, nx, ny, x0, y0, N, N, N, fill, box.data());
     }
     if (out != N) {
-        std::vector<float> small;
-        if (!fourier_resize(box.data(), N, N, out, out, &small)) return 0;
-        std::copy(small.begin(), small.end(), dst);
+        if (!fourier_resize(box.data(), N, N, out, out, &wk.small)) return 0;
+        std::copy(wk.small.begin(), wk.small.end(), dst);
     } else {
         std::copy(box.begin(), box.end(), dst);
     }
@@ -302,7 +342,8 @@ int extract_particle(const float* mic, int nx, int ny, int cx, int cy, const Ext
         if (!c || !(pixel > 0)) return 0;
         signs = ctf2d_signs(2 * p.size, 2 * p.size, pixel, *c);
     }
-    return extractOne(mic, nx, ny, cx, cy, p, o, p.flip ? &signs : nullptr, out);
+    Work wk;
+    return extractOne(mic, nx, ny, cx, cy, p, o, p.flip ? &signs : nullptr, out, wk);
 }
 
 std::vector<PickCentre> extract_centres(const std::vector<Pick>& boxes) {
@@ -410,7 +451,9 @@ int extractMicrograph(const ExtractJob& job, const ExtractSource& src, int out, 
             return 0;
         }
     }
-    for (const PickCentre& k : picks) {
+    // A picks file with centres off the micrograph belongs to another one; boxes
+    // given with the micrograph are its own, and those off it merely skipped.
+    for (const PickCentre& k : src.havePicks ? std::vector<PickCentre>() : picks) {
         if (!(k.x >= 0 && k.y >= 0 && k.x < nx && k.y < ny)) {
             r.why = format("%s: the pick at (%g, %g) lies outside the %d x %d micrograph; picked on another size?",
                            picksFile.c_str(), k.x, k.y, nx, ny);
@@ -445,26 +488,45 @@ int extractMicrograph(const ExtractJob& job, const ExtractSource& src, int out, 
     }
     std::vector<signed char> signs;
     if (p.flip) signs = ctf2d_signs(2 * p.size, 2 * p.size, pixel, ctf2d_from(e, mp));
-    // The particles, straight into the stack.
+    // The particles, straight into the stack, a batch at a time cut by as many
+    // threads as the machine has (each particle on its own, so the stack is the same).
     MRCStackWriter w;
-    std::vector<float> part((size_t)out * out);
-    std::vector<ParticleRow> rows;
     const Optics o{pixel, mp.kv, mp.csMM, mp.ac};
-    for (const PickCentre& k : picks) {
-        const int cx = (int)std::floor(k.x), cy = (int)std::floor(k.y);
-        if (!extractOne(mic, nx, ny, cx, cy, p, out, p.flip ? &signs : nullptr, part.data())) {
-            r.skipped++;
-            continue;
+    const int T = (int)std::max(1u, std::min(16u, std::thread::hardware_concurrency()));
+    const size_t batch = 16 * (size_t)T, one = (size_t)out * out;
+    std::vector<float> parts(std::min(batch, picks.size()) * one);
+    std::vector<char> cut(batch);
+    std::vector<Work> work(T);
+    std::vector<ParticleRow> rows;
+    for (size_t b0 = 0; b0 < picks.size(); b0 += batch) {
+        const size_t nb = std::min(batch, picks.size() - b0);
+        auto slice = [&](int t) {
+            for (size_t i = t; i < nb; i += T) {
+                const PickCentre& k = picks[b0 + i];
+                cut[i] = (char)extractOne(mic, nx, ny, (int)std::floor(k.x), (int)std::floor(k.y), p, out,
+                                          p.flip ? &signs : nullptr, &parts[i * one], work[t]);
+            }
+        };
+        std::vector<std::thread> threads;
+        for (int t = 1; t < T && (size_t)t < nb; t++) threads.emplace_back(slice, t);
+        slice(0);
+        for (std::thread& th : threads) th.join();
+        for (size_t i = 0; i < nb; i++) {
+            if (!cut[i]) {
+                r.skipped++;
+                continue;
+            }
+            if (!w.count() && !w.open(stack.c_str(), out, out, (float)(pixel * p.size / out), stemOf(name).c_str())) {
+                r.why = "cannot write " + stack;
+                return 0;
+            }
+            if (!w.add(&parts[i * one])) {
+                r.why = "cannot write " + stack;
+                return 0;
+            }
+            const PickCentre& k = picks[b0 + i];
+            rows.push_back({k.x, k.y, w.count(), stack, name, 0, haveCtf, e});
         }
-        if (!w.count() && !w.open(stack.c_str(), out, out, (float)(pixel * p.size / out), stemOf(name).c_str())) {
-            r.why = "cannot write " + stack;
-            return 0;
-        }
-        if (!w.add(part.data())) {
-            r.why = "cannot write " + stack;
-            return 0;
-        }
-        rows.push_back({k.x, k.y, w.count(), stack, name, 0, haveCtf, e});
     }
     if (w.count() && !w.commit()) {
         r.why = "cannot write " + stack;

@@ -73,7 +73,7 @@ ProcRegister reg({
      "[--cs MM] [--ac F]",
      "particles for refinement: the boxes picked on each micrograph (DIR/NAME + suffix, .star or .box) cut, binned, "
      "normalised as RELION does, into DIR/NAME.mrcs, and a RELION 3.1 particles.star",
-     1, -1, "size,picks,picks-suffix,bin,radius,ctf,out,star,kv,cs,ac", "no-ramp,invert,flip-phases,fill-edge",
+     1, -1, "size,picks,picks-suffix,bin,radius,ctf,out,star,pixel,kv,cs,ac", "no-ramp,invert,flip-phases,fill-edge",
      cmdExtract},
 });
 
