@@ -442,6 +442,27 @@ TEST(Sets, RejectAndExportWriteTheRightStar) {
         EXPECT_EQ(read_file(b.dir + "/rel.txt"),
                   out + "/mic000_manualpick.star\n" + out + "/mic002_manualpick.star\n");
     }
+    // Extract: the kept micrographs with picks, the panel's size taken from the boxes.
+    std::string size;
+    dlg_push_form("Extract", [&](FL_FORM* f) {
+        for (FL_OBJECT* o = f->first; o; o = o->next)
+            if (o->label && std::string(o->label) == "Box size (pixels)") size = fl_get_input(o);
+    });
+    dlg_push_files({b.dir + "/particles"});
+    set_extract();
+    EXPECT_EQ(size, "32");
+    StarFile parts;
+    ASSERT_EQ(readStar((b.dir + "/particles/particles.star").c_str(), &parts), 1);
+    const StarTable* pt = parts.find({"_rlnImageName", "_rlnDefocusU"});
+    ASSERT_NE(pt, nullptr);
+    ASSERT_EQ(pt->rows.size(), 2u);
+    EXPECT_EQ(pt->rows[0][pt->column("_rlnDefocusU")].substr(0, 5), "18000");
+    if (std::system("command -v relion_star_printtable >/dev/null 2>&1") == 0) {
+        const std::string cmd = "relion_star_printtable '" + b.dir + "/particles/particles.star' data_particles "
+                                "rlnCoordinateX rlnCoordinateY > '" + b.dir + "/rel.txt' 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        EXPECT_EQ(read_file(b.dir + "/rel.txt").substr(0, 5), "50.00");
+    }
     // Kept again: exported again.
     set_prev();
     set_toggle_reject();
