@@ -22,6 +22,7 @@
 #include "gui/shell/registry.h"
 #include "gui/shell/state.h"
 #include "gui/sets/sets_state.h"
+#include "pick/autopick.h"
 
 namespace sets {
 
@@ -36,9 +37,6 @@ namespace {
 // loses no more than that).
 const int kSaveDelayMs = 300;
 const char* const kGroup = "Micrographs";
-// Boxes of automatic picks carry this name (hand-cut boxes are named after
-// their clip files).
-const char* const kAutoName = "autopick";
 
 int g_timer = 0;  // the save timer's id, 0 when none runs
 
@@ -91,8 +89,9 @@ void picksOf(MRCData* d, std::vector<Pick>* picks, std::vector<float>* fom) {
         const bool moved = b.newx >= 1;
         const int cx = moved ? b.newx : b.x + b.xsize / 2, cy = moved ? b.newy : b.y + b.ysize / 2;
         picks->push_back({cx - b.xsize / 2, cy - b.ysize / 2, b.xsize, b.ysize});
+        // An automatic box moved by hand is the user's now.
         float f = kManualPickFom;
-        if (std::strcmp(b.name, kAutoName) == 0) {
+        if (autopick_is_auto_box(b) && !moved) {
             auto it = s.autoFom.find({cx, cy});
             f = it != s.autoFom.end() ? it->second : 0;
         }
@@ -118,7 +117,7 @@ void boxFromFile(int i, MRCData* d) {
     for (size_t k = 0; k < picks.size(); k++) {
         const Pick& p = picks[k];
         const bool isAuto = fom[k] != kManualPickFom;
-        d->addBox(p.x, p.y, p.w, p.h, isAuto ? kAutoName : clipFileName(d->File(), d->nBoxes() + 1).c_str(), 0);
+        d->addBox(p.x, p.y, p.w, p.h, isAuto ? kAutopickBoxName : clipFileName(d->File(), d->nBoxes() + 1).c_str(), 0);
         if (isAuto) s.autoFom[{p.x + p.w / 2, p.y + p.h / 2}] = fom[k];
     }
     e.picks = (int)picks.size();
@@ -306,7 +305,7 @@ void ahead_arrived(int i, MRCData* d, const std::string& why) {
     s.next = Slot{i, d, false};
 }
 
-void picks_arrived(int i, const std::vector<Pick>& picks, const std::vector<float>& fom, const std::string& why) {
+void picks_arrived(int i, const std::vector<AutoPick>& picks, const std::string& why) {
     State& s = st();
     if (i < 0 || i >= entries()) return;
     s.pickDone++;
@@ -316,20 +315,20 @@ void picks_arrived(int i, const std::vector<Pick>& picks, const std::vector<floa
         // On the shown micrograph the earlier automatic boxes give way; the
         // user's own and the ones moved by hand stay.
         MRCData* d = s.cur.d;
-        for (int k = d->nBoxes() - 1; k >= 0; k--)
-            if (std::strcmp(d->Boxes()[k].name, kAutoName) == 0 && d->Boxes()[k].newx < 1) d->delBox(k);
-        for (size_t k = 0; k < picks.size(); k++) {
-            d->addBox(picks[k].x, picks[k].y, picks[k].w, picks[k].h, kAutoName, 0);
-            s.autoFom[{picks[k].x + picks[k].w / 2, picks[k].y + picks[k].h / 2}] = fom[k];
-        }
+        autopick_replace_boxes(d, picks);
+        for (const AutoPick& p : picks) s.autoFom[{p.box.x + p.box.w / 2, p.box.y + p.box.h / 2}] = p.score;
         boxes_changed(d);
         if (DataWin* v = current_view(); v && v->firstdata() == d) v->redraw();
     } else {
         // In the file likewise: its hand picks stay.
-        std::vector<Pick> old, keep = picks;
-        std::vector<float> oldFom, keepFom = fom;
+        std::vector<Pick> old, keep;
+        std::vector<float> oldFom, keepFom;
+        for (const AutoPick& p : picks) {
+            keep.push_back(p.box);
+            keepFom.push_back(p.score);
+        }
         std::string bad;
-        const int b = s.set.boxSize > 0 ? s.set.boxSize : (picks.empty() ? 1 : picks[0].w);
+        const int b = s.set.boxSize > 0 ? s.set.boxSize : (picks.empty() ? 1 : picks[0].box.w);
         if (micset_read_picks(s.set, s.set.entries[i], b, b, &old, &oldFom, &bad)) {
             for (size_t k = 0; k < old.size(); k++)
                 if (oldFom[k] == kManualPickFom) {

@@ -13,6 +13,7 @@
 
 #include <string>
 
+struct AutopickParams;
 struct MicSet;
 class MRCData;
 
@@ -40,6 +41,11 @@ void set_toggle_reject();
 void set_autopick_all();
 void set_extract();
 void set_export();
+
+// Where Auto Pick All takes the picker's settings from (the Auto Pick panel's
+// autopick_panel_params): true with them filled in.
+using SetPickSettings = bool (*)(AutopickParams* p);
+void set_pick_settings(SetPickSettings f);
 
 // ---- state for tests and benchmarks
 const MicSet* set_current();

@@ -126,7 +126,33 @@ void set_extract() {
     if (!starWhy.empty()) dlg_message("particles.star was not written:", starWhy.c_str());
 }
 
+namespace {
+SetPickSettings g_pickSettings = nullptr;
+}
+
+void set_pick_settings(SetPickSettings f) {
+    g_pickSettings = f;
+}
+
 void set_autopick_all() {
-    if (!st().open) return;
-    message("Automatic picking is not in this build");
+    State& s = st();
+    if (!s.open) return;
+    AutopickParams p;
+    if (!g_pickSettings || !g_pickSettings(&p)) {
+        dlg_message("Auto Pick All picks with the settings of the Auto Pick panel:", "set them there first.");
+        return;
+    }
+    if (s.pickDone < s.pickTodo) {
+        dlg_message("Auto Pick All is still running.");
+        return;
+    }
+    flush();
+    std::vector<int> list;
+    for (int i = 0; i < (int)s.set.entries.size(); i++)
+        if (kept(s.set.entries[i])) list.push_back(i);
+    p.pixel = 0;
+    s.pickTodo = (int)list.size();
+    s.pickDone = 0;
+    work_autopick(list, p);
+    window_status();
 }

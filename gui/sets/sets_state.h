@@ -12,6 +12,7 @@
 #include "core/MRCData.h"
 #include "core/micset.h"
 #include "ctf/estimate.h"
+#include "pick/autopick.h"
 
 namespace sets {
 
@@ -65,7 +66,8 @@ void work_unqueue_ctf(int i);  // a rejected micrograph: its estimate, if not st
 void work_read_ahead(int i);
 // Waits for the read ahead of entry i to come back (it lands in st().next).
 void work_wait_ahead(int i);
-void work_autopick(const std::vector<int>& entries);
+// Picks the entries automatically with p (its pixel size 0: each micrograph's own).
+void work_autopick(const std::vector<int>& entries, const AutopickParams& p);
 // Drops pending work (running jobs finish; their results are ignored).
 void work_cancel();
 int work_ctf_pending();
@@ -81,8 +83,8 @@ CtfEstimateParams micro_of(const MicEntry& e);
 void ctf_arrived(int i, const CtfEstimate* e, const std::string& why);
 // A micrograph read ahead came back.
 void ahead_arrived(int i, MRCData* d, const std::string& why);
-// Automatic picks of entry i came back (centres, scores, box size).
-void picks_arrived(int i, const std::vector<Pick>& picks, const std::vector<float>& fom, const std::string& why);
+// Automatic picks of entry i came back ("why" says what went wrong, if anything).
+void picks_arrived(int i, const std::vector<AutoPick>& picks, const std::string& why);
 void message(const std::string& m);
 // Saves the shown micrograph's boxes now when they changed.
 void flush();

@@ -175,6 +175,31 @@ void work_wait_ahead(int i) {
     }
 }
 
+void work_autopick(const std::vector<int>& list, const AutopickParams& params) {
+    State& s = st();
+    for (int i : list) {
+        const MicEntry& e = s.set.entries[i];
+        const int gen = s.gen;
+        const std::string path = e.path;
+        const ScanScale scale = s.scale;
+        const float pixel = e.pixel;
+        g_pool->push(kLanePick, [gen, i, path, scale, pixel, params] {
+            std::string why;
+            std::vector<AutoPick> picks;
+            {
+                std::unique_ptr<MRCData> d(read_micrograph(path, scale, &why));
+                AutopickParams p = params;
+                p.pixel = pixel > 0 ? pixel : (d ? d->Pixres() : 0);
+                if (d && !autopick(d->getRealData(), d->xSize(), d->ySize(), p, &picks))
+                    why = "the picker refused it; see the terminal";
+            }
+            g_box->post([gen, i, picks, why] {
+                if (gen == st().gen) picks_arrived(i, picks, why);
+            });
+        });
+    }
+}
+
 void work_cancel() {
     if (!g_pool) return;
     g_ctf.clear();

@@ -20,7 +20,9 @@
 #include "ctf/report.h"
 #include "gui/display/colormap.h"
 #include "gui/sets/sets.h"
+#include "pick/autopick.h"
 #include "tests/core/ctf_synth.h"
+#include "tests/core/pick_synth.h"
 
 namespace {
 
@@ -581,4 +583,71 @@ TEST(Sets, DeletingTheShownMicrographKeepsItsPicks) {
     EXPECT_EQ(imageLine(), "1. mic001.mrc 256x256");
     EXPECT_EQ(set_show(0), 1);
     EXPECT_EQ(boxCentres(set_shown_data()), (std::vector<std::string>{"40,50"}));
+}
+
+TEST(Sets, AutoPickAllReplacesAutomaticPicksAndKeepsHandPicks) {
+    Bench b;
+    const std::string m = b.dir + "/mics";
+    mkdir(m.c_str(), 0777);
+    for (int i = 0; i < 3; i++) {
+        PickSynth c;
+        c.nx = c.ny = 512;
+        c.pixel = 3;
+        c.particles = 12;
+        c.contamination = 0;
+        c.snr = 0.3f;
+        c.seed = i + 1;
+        ASSERT_TRUE(synth_write_mrc(m + "/mic00" + std::to_string(i) + ".mrc", pick_synth(c).pixels, 512, 512, 512, 3));
+    }
+    mkdir((m + "/tarvik_set").c_str(), 0777);
+    std::ofstream(m + "/tarvik_set/mic001_manualpick.star")
+        << "data_\nloop_\n_rlnCoordinateX\n_rlnCoordinateY\n_rlnAutopickFigureOfMerit\n400 60 -999\n";
+    set_open(m);
+    set_show(2);
+    set_toggle_reject();
+    set_show(0);
+    mode(BOX);
+    MMode.boxX = MMode.boxY = 74;
+    ev(100, 100, EV_LEFT_PRESS);
+    // Without the panel's settings the button says so.
+    set_pick_settings(nullptr);
+    set_autopick_all();
+    EXPECT_EQ(dlg_logged("message:").size(), 1u);
+    set_pick_settings([](AutopickParams* p) {
+        p->mode = AUTOPICK_BLOB;
+        p->diameter = 150;
+        p->boxSize = 74;
+        return true;
+    });
+    // Each file: "hand" picks, and automatic ones with their scores.
+    auto kinds = [&](int i) {
+        std::vector<PickCentre> c;
+        std::vector<float> fom;
+        std::pair<int, int> n{0, 0};
+        if (!readStarCentres((m + "/tarvik_set/mic00" + std::to_string(i) + "_manualpick.star").c_str(), &c, &fom))
+            return std::pair<int, int>{-1, -1};
+        for (float f : fom) (f == kManualPickFom ? n.first : n.second)++;
+        return n;
+    };
+    std::vector<std::pair<int, int>> first;
+    for (int round = 0; round < 2; round++) {
+        set_autopick_all();
+        EXPECT_EQ(set_autopick_pending(), 2);
+        ASSERT_TRUE(pump([] { return set_autopick_pending() == 0; }, 60));
+        pump([] { return !set_unsaved(); }, 2);
+        std::vector<std::pair<int, int>> now = {kinds(0), kinds(1), kinds(2)};
+        EXPECT_EQ(now[0].first, 1);  // the box cut by hand
+        EXPECT_EQ(now[1].first, 1);  // the hand pick already in the file
+        EXPECT_EQ(now[2].first, -1);  // rejected: no file
+        EXPECT_GE(now[0].second, 6);
+        EXPECT_LE(now[0].second, 24);
+        EXPECT_GE(now[1].second, 6);
+        if (round == 0) first = now;
+        else EXPECT_EQ(now, first);  // replaced, not added to
+    }
+    // The shown micrograph's boxes are the file's.
+    int autos = 0;
+    for (int k = 0; k < set_shown_data()->nBoxes(); k++) autos += autopick_is_auto_box(set_shown_data()->Boxes()[k]);
+    EXPECT_EQ(autos, first[0].second);
+    EXPECT_EQ(set_shown_data()->nBoxes(), first[0].first + first[0].second);
 }
