@@ -20,9 +20,10 @@ class MRCData;
 // File > "Open Micrograph Set...".
 void m_File_open_set();
 // Opens a set (a folder, a pattern, a micrographs STAR file or a set.star;
-// `tarvik --set`), closing the one open: its window lists it, the first usable
-// micrograph is shown, estimation starts. 1 when a set is open (also one whose
-// lines all say what is wrong), 0 when there was nothing to open at all.
+// `tarvik --set`), closing the one open: its window lists it (a source that
+// gives nothing has one line saying why), the micrograph where the last
+// session ended, else the first usable one, is shown, estimation starts.
+// Returns 1.
 int set_open(const std::string& what);
 // Saves what is unsaved, drops the set's micrographs and its pending work,
 // hides the window.

@@ -3,7 +3,9 @@
 // extraction job with the extraction panel's settings) and Auto Pick All.
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include "core/picks.h"
 #include "gui/sets/sets.h"
@@ -44,6 +46,12 @@ void set_export() {
     if (!s.open) return;
     std::string dir;
     if (!chooseFolder(&dir)) return;
+    // Its own files would be overwritten with others of the same names.
+    char a[PATH_MAX], b[PATH_MAX];
+    if (realpath(dir.c_str(), a) && realpath(s.set.dir.c_str(), b) && std::string(a) == b) {
+        dlg_message("Export writes to a folder of its own,", "not to the set's folder.");
+        return;
+    }
     flush();
     MicExport out;
     if (!micset_export(s.set, dir, s.micro, &out)) {

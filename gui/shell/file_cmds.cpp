@@ -393,6 +393,7 @@ void m_File_save_pgm() {
 
 void m_File_quit_prepare() {
     saveenv2();
+    set_close();  // the last picks of an open micrograph set
 }
 
 void m_File_quit() {
