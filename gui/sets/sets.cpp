@@ -281,10 +281,17 @@ void ctf_arrived(int i, const CtfEstimate* e, const std::string& unreadable) {
         m.ctfKv = p.kv;
         m.ctfCs = p.csMM;
         m.ctfAc = p.ac;
-        micset_write_ctf(s.set, s.micro);
+        s.ctfUnsaved = true;  // written once for all that arrive together (results_done)
     }
     window_line(i);
     window_status();
+}
+
+void results_done() {
+    State& s = st();
+    if (!s.open || !s.ctfUnsaved) return;
+    s.ctfUnsaved = false;
+    micset_write_ctf(s.set, s.micro);
 }
 
 void ahead_arrived(int i, MRCData* d, const std::string& why) {
@@ -467,6 +474,7 @@ void set_close() {
     State& s = st();
     if (!s.open) return;
     flush();
+    results_done();
     if (s.pos >= 0) micset_write_state(s.set);
     work_cancel();
     s.gen++;

@@ -33,6 +33,7 @@ struct State {
     int pos = -1;    // the entry the user is at (its micrograph may have been deleted)
     int ahead = -1;  // entry being read ahead, -1 none
     bool dirty = false;
+    bool ctfUnsaved = false;  // estimates not yet in micrographs_ctf.star
     int saveTimer = 0;
     CtfEstimateParams micro;  // voltage, Cs, amplitude contrast from the preferences when the set opened
     ScanScale scale{30, 25};
@@ -81,6 +82,8 @@ CtfEstimateParams micro_of(const MicEntry& e);
 // ---- the controller (sets.cpp)
 // An estimate came back: the entry's line and the CTF table.
 void ctf_arrived(int i, const CtfEstimate* e, const std::string& why);
+// The end of a batch of results: what they changed goes to disk once.
+void results_done();
 // A micrograph read ahead came back.
 void ahead_arrived(int i, MRCData* d, const std::string& why);
 // Automatic picks of entry i came back ("why" says what went wrong, if anything).

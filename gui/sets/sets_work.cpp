@@ -210,7 +210,9 @@ void work_cancel() {
 }
 
 int work_drain() {
-    return g_box ? g_box->drain() : 0;
+    const int n = g_box ? g_box->drain() : 0;
+    if (n) results_done();
+    return n;
 }
 
 }  // namespace sets
