@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -83,7 +84,8 @@ int autopick_check(int nx, int ny, const AutopickParams& p) {
 }
 
 bool autopick_same_response(const AutopickParams& a, const AutopickParams& b) {
-    if (a.mode != b.mode || a.diameter != b.diameter || a.pixel != b.pixel) return false;
+    if (a.mode != b.mode || a.diameter != b.diameter || a.pixel != b.pixel || a.rejectOutliers != b.rejectOutliers)
+        return false;
     if (a.mode == AUTOPICK_BLOB) return a.invert == b.invert;
     return a.templNx == b.templNx && a.templNy == b.templNy && a.templ == b.templ;
 }
@@ -114,6 +116,18 @@ int fastSize(int n) {
     }
 }
 
+// No NaN or infinity among n floats: no exponent of all ones (a pass that
+// vectorises).
+bool allFinite(const float* v, size_t n) {
+    uint32_t bad = 0;
+    for (size_t i = 0; i < n; i++) {
+        uint32_t b;
+        std::memcpy(&b, v + i, 4);
+        bad |= (b & 0x7f800000u) == 0x7f800000u;
+    }
+    return !bad;
+}
+
 // Reflects an index into 0..n-1 (period 2n).
 inline int mirror(long i, long n) {
     i %= 2 * n;
@@ -129,6 +143,7 @@ struct Work {
     int ox = 0, oy = 0;        // the working image's corner in it
     std::vector<float> img;    // wx * wy
     std::vector<float> spec;   // transform of the mirrored, padded image (rows of fx + 2)
+    std::vector<unsigned char> filled;  // contamination made plain, and its surround: no noise to measure
 };
 
 // Bins the micrograph by Fourier cropping so that the particle is about
@@ -164,22 +179,68 @@ bool binMicrograph(const float* image, int nx, int ny, double dpx, double target
     return true;
 }
 
-// Subtracts the least-squares plane: the mean, and a gradient of the ice that
-// the mirrored margins would otherwise fold into a ridge.
-void removePlane(Work* w) {
-    const int X = w->wx, Y = w->wy;
-    const double cx = (X - 1) / 2.0, cy = (Y - 1) / 2.0;
-    double m = 0, sx = 0, sy = 0, xx = 0, yy = 0;
+// Median and robust spread (1.4826 median absolute deviation) of values; of
+// an even sample of at most 2^16 of them, as precise as the statistics need.
+void robust(const std::vector<float>& all, float* med, float* spread) {
+    *med = 0, *spread = 0;
+    if (all.empty()) return;
+    const size_t step = (all.size() >> 16) + 1;
+    std::vector<float> v;
+    v.reserve(all.size() / step + 1);
+    for (size_t i = 0; i < all.size(); i += step) v.push_back(all[i]);
+    const size_t h = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + h, v.end());
+    const float m = v[h];
+    for (float& x : v) x = std::fabs(x - m);
+    std::nth_element(v.begin(), v.begin() + h, v.end());
+    *med = m, *spread = 1.4826f * v[h];
+}
+
+// The least-squares plane a + gx (x - mx) + gy (y - my) through the pixels
+// not masked out.
+struct Plane {
+    double a = 0, gx = 0, gy = 0, mx = 0, my = 0;
+    double at(int x, int y) const { return a + gx * (x - mx) + gy * (y - my); }
+};
+Plane fitPlane(const std::vector<float>& img, int X, int Y, const std::vector<unsigned char>* masked) {
+    double n = 0, sx = 0, sy = 0, sv = 0, sxx = 0, sxy = 0, syy = 0, sxv = 0, syv = 0;
     for (int y = 0; y < Y; y++)
         for (int x = 0; x < X; x++) {
-            const double v = w->img[(size_t)y * X + x];
-            m += v, sx += v * (x - cx), sy += v * (y - cy);
+            const size_t i = (size_t)y * X + x;
+            if (masked && (*masked)[i]) continue;
+            const double v = img[i];
+            n++, sx += x, sy += y, sv += v, sxx += (double)x * x, sxy += (double)x * y, syy += (double)y * y;
+            sxv += x * v, syv += y * v;
         }
-    for (int x = 0; x < X; x++) xx += (x - cx) * (x - cx);
-    for (int y = 0; y < Y; y++) yy += (y - cy) * (y - cy);
-    m /= (double)X * Y, sx /= xx * Y, sy /= yy * X;
+    Plane p;
+    if (n < 3) return p;
+    p.mx = sx / n, p.my = sy / n, p.a = sv / n;
+    const double cxx = sxx / n - p.mx * p.mx, cxy = sxy / n - p.mx * p.my, cyy = syy / n - p.my * p.my;
+    const double cxv = sxv / n - p.mx * p.a, cyv = syv / n - p.my * p.a, det = cxx * cyy - cxy * cxy;
+    if (det > 0) p.gx = (cxv * cyy - cyv * cxy) / det, p.gy = (cyv * cxx - cxv * cxy) / det;
+    return p;
+}
+
+// Subtracts the plane of the ice: the mean, and a gradient that the mirrored
+// margins would otherwise fold into a ridge. Fitted again without the pixels
+// far from it (contamination would tilt it), or without the masked ones.
+void removePlane(Work* w, const std::vector<unsigned char>* masked = nullptr) {
+    const int X = w->wx, Y = w->wy;
+    Plane p = fitPlane(w->img, X, Y, masked);
+    if (!masked) {
+        std::vector<unsigned char> far((size_t)X * Y);
+        std::vector<float> res((size_t)X * Y);
+        for (int pass = 0; pass < 2; pass++) {
+            for (int y = 0; y < Y; y++)
+                for (int x = 0; x < X; x++) res[(size_t)y * X + x] = w->img[(size_t)y * X + x] - (float)p.at(x, y);
+            float med, spread;
+            robust(res, &med, &spread);
+            for (size_t i = 0; i < res.size(); i++) far[i] = std::fabs(res[i] - med) > 3 * spread;
+            p = fitPlane(w->img, X, Y, &far);
+        }
+    }
     for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) w->img[(size_t)y * X + x] -= (float)(m + sx * (x - cx) + sy * (y - cy));
+        for (int x = 0; x < X; x++) w->img[(size_t)y * X + x] -= (float)p.at(x, y);
 }
 
 // Transform of a wx by wy map mirrored out by `margin` to valid sizes.
@@ -227,24 +288,19 @@ void gaussian(const Work& w, const std::vector<float>& spec, double s, std::vect
     }, out);
 }
 
-// Median and robust spread (1.4826 median absolute deviation) of values.
-void robust(std::vector<float> v, float* med, float* spread) {
-    *med = 0, *spread = 0;
-    if (v.empty()) return;
-    const size_t h = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + h, v.end());
-    const float m = v[h];
-    for (float& x : v) x = std::fabs(x - m);
-    std::nth_element(v.begin(), v.begin() + h, v.end());
-    *med = m, *spread = 1.4826f * v[h];
-}
-
 // A response map in units of its own robust noise. Particles widen the
 // spread of the whole map, so the noise is measured a second time away from
 // the clear peaks of the first measure (discs a particle across).
 void toNoiseUnits(const Work& w, double dWork, std::vector<float>* r) {
     float med, spread;
-    robust(*r, &med, &spread);
+    if (w.filled.empty()) {
+        robust(*r, &med, &spread);
+    } else {
+        std::vector<float> open;
+        for (size_t i = 0; i < r->size(); i++)
+            if (!w.filled[i]) open.push_back((*r)[i]);
+        robust(open.empty() ? *r : open, &med, &spread);
+    }
     if (spread > 0) {
         const int X = w.wx, Y = w.wy, R = (int)std::ceil(0.6 * dWork);
         const float high = med + kReferenceScore * spread;
@@ -262,7 +318,7 @@ void toNoiseUnits(const Work& w, double dWork, std::vector<float>* r) {
         std::vector<float> rest;
         rest.reserve(r->size());
         for (size_t i = 0; i < r->size(); i++)
-            if (!near[i]) rest.push_back((*r)[i]);
+            if (!near[i] && (w.filled.empty() || !w.filled[i])) rest.push_back((*r)[i]);
         // Mostly particles: the first measure stands.
         if (rest.size() * 4 >= r->size()) robust(rest, &med, &spread);
     }
@@ -400,31 +456,38 @@ void templateResponse(const Work& w, const AutopickParams& p, double dWork, std:
     toNoiseUnits(w, dWork, out);
 }
 
+// The largest of n values a[0], a[st], ... within r places of each, in
+// three comparisons a value (van Herk): maxima of blocks of 2r + 1 from their
+// start and from their end.
+void runningMax(const float* a, long st, int n, int r, float* out, std::vector<float>& fw, std::vector<float>& bw) {
+    const int w = 2 * r + 1;
+    fw.resize(n), bw.resize(n);
+    for (int i = 0; i < n; i++) fw[i] = (i % w == 0) ? a[i * st] : std::max(fw[i - 1], a[i * st]);
+    for (int i = n - 1; i >= 0; i--) bw[i] = (i == n - 1 || (i + 1) % w == 0) ? a[i * st] : std::max(bw[i + 1], a[i * st]);
+    for (int i = 0; i < n; i++) {
+        const int lo = std::max(0, i - r), hi = std::min(n - 1, i + r);
+        // [lo, hi] is the end of one block and the start of the next; or lies in
+        // one block, from its start or (clipped at n) to its end.
+        out[i * st] = lo / w != hi / w ? std::max(bw[lo], fw[hi]) : lo % w == 0 ? fw[hi] : bw[lo];
+    }
+}
+
 // The largest value within r pixels along x and along y (a square).
 std::vector<float> maxFilter(const std::vector<float>& v, int X, int Y, int r) {
-    std::vector<float> a(v.size()), b(v.size());
-    for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) {
-            float m = v[(size_t)y * X + x];
-            for (int i = std::max(0, x - r); i <= std::min(X - 1, x + r); i++) m = std::max(m, v[(size_t)y * X + i]);
-            a[(size_t)y * X + x] = m;
-        }
-    for (int y = 0; y < Y; y++)
-        for (int x = 0; x < X; x++) {
-            float m = a[(size_t)y * X + x];
-            for (int j = std::max(0, y - r); j <= std::min(Y - 1, y + r); j++) m = std::max(m, a[(size_t)j * X + x]);
-            b[(size_t)y * X + x] = m;
-        }
+    std::vector<float> a(v.size()), b(v.size()), fw, bw;
+    for (int y = 0; y < Y; y++) runningMax(&v[(size_t)y * X], 1, X, r, &a[(size_t)y * X], fw, bw);
+    for (int x = 0; x < X; x++) runningMax(&a[x], X, Y, r, &b[x], fw, bw);
     return b;
 }
 
 // Working pixels on contamination or carbon: connected regions, larger than
 // a few particles, where the local mean (about a diameter across) or the local
-// variance of finer detail lies far outside the micrograph's own spread. A
-// particle, however strong, makes a region of about its own size; thick ice
-// and carbon make large ones. Of a region only its core counts, where it
-// deviates at least half as much as anywhere within two blur widths: the
-// blur of the local measures spreads a deep region far beyond its edge.
+// variance of finer detail lies far outside the micrograph's own spread. Only
+// the core of such a deviation counts, where it is at least half as large as
+// anywhere within two blur widths: the blur would spread a deep region far
+// beyond its edge, and a strong particle over several of its own areas. A
+// particle, however strong, then makes a region of about its own size; thick
+// ice and carbon make large ones.
 std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
     const double s = 0.35 * dWork;
     std::vector<float> mean, var, hp2(w.img.size()), spec2;
@@ -435,40 +498,64 @@ std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
     float ml, ms, vl, vs;
     robust(mean, &ml, &ms);
     robust(var, &vl, &vs);
-    // Deviation in spreads, the larger of the two.
-    std::vector<float>& z = mean;
-    for (size_t i = 0; i < z.size(); i++)
-        z[i] = std::max(ms > 0 ? std::fabs(mean[i] - ml) / ms : 0.0f, vs > 0 ? (var[i] - vl) / vs : 0.0f);
-    const int X = w.wx, Y = w.wy;
-    std::vector<unsigned char> out((size_t)X * Y, 0), seen((size_t)X * Y, 0);
+    // Deviations in spreads; a region is where either is large.
+    std::vector<float>& zm = mean;
+    std::vector<float>& zv = var;
+    for (size_t i = 0; i < zm.size(); i++) {
+        zm[i] = ms > 0 ? std::fabs(mean[i] - ml) / ms : 0.0f;
+        zv[i] = vs > 0 ? (var[i] - vl) / vs : 0.0f;
+    }
+    const int X = w.wx, Y = w.wy, r = (int)std::ceil(2 * s);
+    const std::vector<float> nm = maxFilter(zm, X, Y, r), nv = maxFilter(zv, X, Y, r);
+    std::vector<unsigned char> core((size_t)X * Y), out((size_t)X * Y, 0);
+    for (size_t i = 0; i < core.size(); i++)
+        core[i] = (zm[i] > kOutlierSpreads && zm[i] >= nm[i] / 2) || (zv[i] > kOutlierSpreads && zv[i] >= nv[i] / 2);
+    // The large regions of core pixels (8-connected).
     const double large = kOutlierAreas * kPi * dWork * dWork / 4;
     std::vector<int> stack, region;
     for (int start = 0; start < X * Y; start++) {
-        if (seen[start] || !(z[start] > kOutlierSpreads)) continue;
-        // One 8-connected region.
+        if (core[start] != 1) continue;
         region.clear();
         stack.assign(1, start);
-        seen[start] = 1;
+        core[start] = 2;
         while (!stack.empty()) {
             const int i = stack.back();
             stack.pop_back();
             region.push_back(i);
             const int x = i % X, y = i / X;
             for (int j = std::max(0, y - 1); j <= std::min(Y - 1, y + 1); j++)
-                for (int k = std::max(0, x - 1); k <= std::min(X - 1, x + 1); k++) {
-                    const int n = j * X + k;
-                    if (!seen[n] && z[n] > kOutlierSpreads) {
-                        seen[n] = 1;
-                        stack.push_back(n);
+                for (int k = std::max(0, x - 1); k <= std::min(X - 1, x + 1); k++)
+                    if (core[(size_t)j * X + k] == 1) {
+                        core[(size_t)j * X + k] = 2;
+                        stack.push_back(j * X + k);
                     }
-                }
         }
         if (region.size() >= large)
             for (int i : region) out[i] = 1;
     }
-    const std::vector<float> near = maxFilter(z, X, Y, (int)std::ceil(2 * s));
-    for (size_t i = 0; i < out.size(); i++) out[i] = out[i] && z[i] >= near[i] / 2;
     return out;
+}
+
+// Grows a mask by r pixels (a square).
+std::vector<unsigned char> dilate(const std::vector<unsigned char>& m, int X, int Y, int r) {
+    std::vector<float> f(m.begin(), m.end());
+    const std::vector<float> g = maxFilter(f, X, Y, r);
+    std::vector<unsigned char> out(m.size());
+    for (size_t i = 0; i < out.size(); i++) out[i] = g[i] > 0;
+    return out;
+}
+
+// Makes contamination and carbon plain ice for the responses: their edges
+// would otherwise answer more strongly than any particle beside them and
+// swallow its peak. The plane is fitted again without them.
+void fillRegions(Work* w, const std::vector<unsigned char>& reg, double dWork) {
+    if (std::find(reg.begin(), reg.end(), 1) == reg.end()) return;
+    const std::vector<unsigned char> grown = dilate(reg, w->wx, w->wy, (int)std::ceil(0.15 * dWork));
+    removePlane(w, &grown);
+    for (size_t i = 0; i < grown.size(); i++)
+        if (grown[i]) w->img[i] = 0;
+    transformMirrored(w->img, *w, &w->spec);
+    w->filled = dilate(grown, w->wx, w->wy, (int)std::ceil(0.5 * dWork));
 }
 
 // Whether a region pixel lies within r working pixels of (x, y).
@@ -521,11 +608,10 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
         return 0;
     }
     if (!autopick_check(nx, ny, p)) return 0;
-    for (size_t i = 0, n = (size_t)nx * ny; i < n; i++)
-        if (!std::isfinite(image[i])) {
-            std::printf("Auto pick: the micrograph holds values that are not numbers\n");
-            return 0;
-        }
+    if (!allFinite(image, (size_t)nx * ny)) {
+        std::printf("Auto pick: the micrograph holds values that are not numbers\n");
+        return 0;
+    }
     for (float v : p.templ)
         if (!std::isfinite(v)) {
             std::printf("Auto pick: the template holds values that are not numbers\n");
@@ -541,12 +627,16 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
     const double dWork = dpx / std::sqrt(w.sx * w.sy);
     setupTransform(&w, dWork);
 
+    // Without rejection contamination stays as it is, and nothing is an outlier.
+    std::vector<unsigned char> reg((size_t)w.wx * w.wy, 0);
+    if (p.rejectOutliers) reg = outlierRegions(w, dWork);
+    fillRegions(&w, reg, dWork);
     std::vector<float> score;
     if (p.mode == AUTOPICK_BLOB)
         blobResponse(w, dWork, p.invert, &score);
     else
         templateResponse(w, p, dWork, &score);
-    localMaxima(w, score, outlierRegions(w, dWork), dWork, &out->list);
+    localMaxima(w, score, reg, dWork, &out->list);
     std::stable_sort(out->list.begin(), out->list.end(),
                      [](const AutopickCandidate& a, const AutopickCandidate& b) { return a.score > b.score; });
     return 1;
@@ -554,7 +644,7 @@ int autopick_candidates(const float* image, int nx, int ny, const AutopickParams
 
 void autopick_filter(const AutopickCandidates& c, const AutopickParams& p, std::vector<AutoPick>* out) {
     out->clear();
-    AutopickParams q = c.params;
+    AutopickParams q = c.params;  // the response's; the filter's own settings from p
     q.threshold = p.threshold, q.minDistance = p.minDistance, q.boxSize = p.boxSize;
     const int box = autopick_box_size(q);
     const double dmin = autopick_min_distance_px(q);
@@ -563,7 +653,7 @@ void autopick_filter(const AutopickCandidates& c, const AutopickParams& p, std::
     std::vector<const AutopickCandidate*> ok;
     for (const AutopickCandidate& k : c.list) {
         if (k.score < p.threshold) break;
-        if (k.outlier && p.rejectOutliers) continue;
+        if (k.outlier) continue;
         const int x0 = (int)std::floor(k.x + 0.5) - box / 2, y0 = (int)std::floor(k.y + 0.5) - box / 2;
         if (x0 >= 0 && y0 >= 0 && x0 + box <= c.nx && y0 + box <= c.ny) ok.push_back(&k);
     }

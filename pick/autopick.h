@@ -28,7 +28,7 @@ struct AutopickParams {
     float minDistance = 0;       // least distance between picked centres, Angstrom; 0: 0.9 diameter
     int boxSize = 0;             // box side in pixels; 0: about 1.5 diameters
     bool invert = false;         // blob mode: particles brighter than the background (a template has its own contrast)
-    bool rejectOutliers = true;  // drop candidates on contamination or carbon
+    bool rejectOutliers = true;  // make contamination and carbon plain ice and drop candidates on them
     // Template mode: templNx by templNy pixels (rows of templNx floats) at the
     // micrograph's pixel size, particle at the centre. Rotationally averaged
     // before use, so its in-plane angle does not matter.
@@ -48,8 +48,9 @@ struct AutoPick {
 struct AutopickCandidate {
     float x, y;    // centre in micrograph pixels
     float score;   // response in noise units
-    bool outlier;  // on or next to contamination or carbon: a region larger than a few
-                   // particles whose local mean or variance lies far outside the micrograph's
+    bool outlier;  // on or next to contamination or carbon (only when rejecting them): a region
+                   // larger than a few particles whose local mean or variance lies far outside
+                   // the micrograph's
 };
 
 // Everything the filter step needs; made once per micrograph and response.
@@ -72,10 +73,11 @@ int autopick_check(int nx, int ny, const AutopickParams& p);
 // Candidates of a real nx by ny image (rows of nx floats); 0 after a message.
 int autopick_candidates(const float* image, int nx, int ny, const AutopickParams& p, AutopickCandidates* out);
 // True when candidates computed with `made` serve `p` unchanged (same mode,
-// diameter, pixel size, contrast and template): only the filter must run.
+// diameter, pixel size, contrast, template and outlier switch): only the
+// filter must run.
 bool autopick_same_response(const AutopickParams& made, const AutopickParams& p);
-// The picks of cached candidates under p's threshold, minimum distance, box
-// size and outlier switch: boxes inside the image, best score first.
+// The picks of cached candidates under p's threshold, minimum distance and box
+// size: no outliers, boxes inside the image, best score first.
 void autopick_filter(const AutopickCandidates& c, const AutopickParams& p, std::vector<AutoPick>* out);
 // Both steps; 0 after a message.
 int autopick(const float* image, int nx, int ny, const AutopickParams& p, std::vector<AutoPick>* out);

@@ -43,8 +43,9 @@ void set_autopick_all();
 void set_extract();
 void set_export();
 
-// Where Auto Pick All takes the picker's settings from (the Auto Pick panel's
-// autopick_panel_params): true with them filled in.
+// Where Auto Pick All takes the picker's settings from (by default the Auto
+// Pick panel's, autopick_panel_params; tests give their own): true with them
+// filled in.
 using SetPickSettings = bool (*)(AutopickParams* p);
 void set_pick_settings(SetPickSettings f);
 

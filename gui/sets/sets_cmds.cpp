@@ -10,6 +10,7 @@
 #include "core/picks.h"
 #include "gui/sets/sets.h"
 #include "gui/sets/sets_state.h"
+#include "gui/shell/autopick_panel.h"
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/extract_panel.h"
@@ -135,7 +136,7 @@ void set_extract() {
 }
 
 namespace {
-SetPickSettings g_pickSettings = nullptr;
+SetPickSettings g_pickSettings = autopick_panel_params;
 }
 
 void set_pick_settings(SetPickSettings f) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/shell/autopick_panel.h"
 #include "gui/shell/boxing.h"
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
@@ -211,6 +212,10 @@ const MenuTable& box_menu() {
          "Cuts the boxes of the selected image into a particle stack for refinement.\n\nA panel asks for the box "
          "size, binning, normalisation, contrast inversion and phase flip; the file selector for the folder. The "
          "stack NAME.mrcs and a RELION particles.star are written there, and the stack opens as a mosaic."},
+        {"Auto Pick...", m_Box_autopick,
+         "Opens the automatic picker for the selected micrograph: blob mode finds dark (or bright) blobs of the "
+         "particle diameter, template mode matches a template.\n\nIts boxes are red boxes of the mouse panel's "
+         "size, named \"autopick\"; picking again replaces them and keeps the boxes cut by hand."},
     };
     return t;
 }

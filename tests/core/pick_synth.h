@@ -27,10 +27,11 @@ struct PickSynth {
     int contamination = 2;     // dark blobs 3-6 diameters across
     float defocus = 1.5f;      // underfocus, micrometres
     bool bright = false;       // particles brighter than the ice instead
-    int decoys = 0;            // a second kind: solid spheres 1.8 diameters across
+    int decoys = 0;            // a second kind: solid spheres 2.4 diameters across
     float edgeGap = -1;        // >= 0: place particles this many pixels beyond half a box from the edges, no farther
     int box = 0;               // box the truth must fit in (0: 1.5 diameters)
     float minSep = 1.15f;      // least distance between particle centres, in diameters
+    std::vector<std::array<float, 2>> at;  // particles here instead of at random places
     unsigned seed = 1;
 };
 
@@ -135,8 +136,9 @@ inline PickSynthImage pick_synth(const PickSynth& c) {
             if (clear(x, y, r)) list->push_back({(float)x, (float)y, (float)r});
         }
     };
-    place(&out.truth, c.particles, R);
-    place(&out.decoys, c.decoys, 1.8 * R);
+    for (const auto& p : c.at) out.truth.push_back({p[0], p[1], (float)R});
+    if (c.at.empty()) place(&out.truth, c.particles, R);
+    place(&out.decoys, c.decoys, 2.4 * R);
 
     // Projected density of the particles at random in-plane angles.
     const int row = gx + 2;
@@ -151,14 +153,14 @@ inline PickSynthImage pick_synth(const PickSynth& c) {
                 a[(size_t)y * row + x] += (float)pick_synth_particle_fast(ca * dx + sa * dy, -sa * dx + ca * dy);
             }
     }
-    // Decoys: solid spheres, as thick in the middle as the particles.
+    // Decoys: solid spheres, two thirds as thick in the middle as the particles.
     for (const PickCircle& p : out.decoys) {
         const int x0 = std::max(0, (int)(p.x - p.r)), x1 = std::min(gx - 1, (int)(p.x + p.r));
         const int y0 = std::max(0, (int)(p.y - p.r)), y1 = std::min(gy - 1, (int)(p.y + p.r));
         for (int y = y0; y <= y1; y++)
             for (int x = x0; x <= x1; x++) {
                 const double d2 = ((x - p.x) * (x - p.x) + (y - p.y) * (y - p.y)) / (p.r * p.r);
-                if (d2 < 1) a[(size_t)y * row + x] += (float)(1.3 * std::sqrt(1 - d2));
+                if (d2 < 1) a[(size_t)y * row + x] += (float)(0.8 * std::sqrt(1 - d2));
             }
     }
     // Through the CTF and envelope; dark particles: the image is minus the density.

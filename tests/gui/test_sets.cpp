@@ -23,6 +23,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "ctf/report.h"
 #include "gui/display/colormap.h"
 #include "gui/sets/sets.h"
+#include "gui/shell/autopick_panel.h"
 #include "pick/autopick.h"
 #include "tests/core/ctf_synth.h"
 #include "tests/core/pick_synth.h"
@@ -660,4 +661,11 @@ TEST(Sets, AutoPickAllReplacesAutomaticPicksAndKeepsHandPicks) {
     for (int k = 0; k < set_shown_data()->nBoxes(); k++) autos += autopick_is_auto_box(set_shown_data()->Boxes()[k]);
     EXPECT_EQ(autos, first[0].second);
     EXPECT_EQ(set_shown_data()->nBoxes(), first[0].first + first[0].second);
+    // The Auto Pick panel's own picks on the shown micrograph are saved too.
+    set_show(1);
+    m_Box_autopick();
+    fl_set_input(autopick_panel->diameter, "150");
+    ap_pick(nullptr, 0);
+    EXPECT_TRUE(pump([&] { return kinds(1).second > 0 && kinds(1).second == set_shown_data()->nBoxes() - 1; }, 1.0));
+    ap_close(nullptr, 0);
 }
