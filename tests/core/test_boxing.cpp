@@ -102,6 +102,18 @@ TEST(Boxes, MovedByEitherCentreAndPickedWhereTheyStand) {
     makeMovedPermanent(&d);
     EXPECT_EQ(where(b[1]), std::vector<int>({185, 185}));
     EXPECT_FALSE(boxMoved(b[1]));
+    // A non-square box of odd sizes: each axis takes its own half size (toward zero) off its centre.
+    MRCData e;
+    addBoxes(&e, {{40, 30, 31, 12, 0}});
+    BoxRecord& n = e.Boxes()[0];
+    n.newx = 100, n.newy = 200;
+    boxCorner(n, &x, &y);
+    EXPECT_EQ(std::vector<int>({x, y}), std::vector<int>({85, 194}));
+    EXPECT_EQ(std::vector<int>({pickBox(&e, 86, 195), pickBox(&e, 114, 205), pickBox(&e, 110, 206),
+                                pickBox(&e, 115, 200), pickBox(&e, 41, 31)}),
+              std::vector<int>({0, 0, -1, -1, -1}));
+    makeMovedPermanent(&e);
+    EXPECT_EQ(where(n), std::vector<int>({85, 194}));
 }
 
 TEST(Boxes, AlignAllToNewShiftsAndRotatesTheWholeSet) {

@@ -104,8 +104,6 @@ TEST(Fit, NothingVariedRaisesLambdaTenfoldUntil1e10AndClampsEachStep) {
     Profile P(0.05f, 6);
     float start[8] = {-1.4f, 60, -0.5f, -0.2f, -1, -1.57f, -0.3f, -0.03f};
     CtfFitResult r = fit(P.x, P.y, start, kNone);
-    // 0.001 x 10 on the first call, then x 10 per loop step: 12 steps to 1e10.
-    EXPECT_EQ(r.iterations, 12);
     EXPECT_GE(r.alamda, 1e10f);
     EXPECT_EQ(r.a[0], -1.4f);
     EXPECT_EQ(r.a[1], 10.0f);  // an envelope above 50 restarts at 10
@@ -145,8 +143,6 @@ TEST(Fit, SuccessesEndAtLambda1e6AndAnEndlessFitAfter100Steps) {
     const int vary[8] = {1, 1, 0, 0, 0, 0, 0, 0};
     float start[8] = {4, 0.25f, 0, 0, 0, 0, 0, 0};
     CtfFitResult r = fit(x, y, start, vary, nullptr, expModel);
-    // 1e-3 -> 1e-4 on the first call, then three steps (0.001f x 0.1^3 lies a hair above 1e-6f).
-    EXPECT_EQ(r.iterations, 3);
     EXPECT_LE(r.alamda, 1e-6f);
     EXPECT_NEAR(r.a[0], 5.0f, 0.05f);
     EXPECT_NEAR(r.a[1], 0.3f, 0.01f);
@@ -156,8 +152,40 @@ TEST(Fit, SuccessesEndAtLambda1e6AndAnEndlessFitAfter100Steps) {
     const int one[8] = {1};
     r = fit(x, y, start, one, &log, seesawModel);
     EXPECT_EQ(r.ndata, 198);
-    EXPECT_EQ(r.iterations, 101);
     EXPECT_NE(log.find("Infinite fit loop\n"), std::string::npos);
+}
+
+namespace {
+void constantModel(float, float a[], float* y, float dyda[], int ma) {
+    *y = a[1];
+    dyda[1] = 1;
+}
+}  // namespace
+
+// Each point weighs 1 / sigma^2: a constant fitted to points of different sigma is their weighted
+// mean, and the fit button's chi-square is that of a relative error of 10 %.
+TEST(LeastSquares, WeightsAreOneOverSigmaSquared) {
+    float x[8] = {}, y[8] = {0, 1, 2, 4, 8, 3, 5, 7}, sig[8] = {0, 0.5f, 1, 2, 4, 1.5f, 0.25f, 3};
+    double sw = 0, swy = 0;
+    for (int i = 1; i <= 7; i++) sw += 1.0 / (sig[i] * sig[i]), swy += y[i] / (sig[i] * sig[i]);
+    float a[2] = {0, 10}, chisq = 0, lam = -1;
+    int ia[2] = {0, 1};
+    FitMatrix covar(1, 1), alpha(1, 1);
+    MrqWork w;
+    for (int i = 0; i < 8; i++)
+        ASSERT_EQ(mrqmin(w, x, y, sig, 7, a, ia, 1, covar.rows(), alpha.rows(), &chisq, constantModel, &lam), FIT_OK);
+    EXPECT_NEAR(a[1], swy / sw, 1e-5);
+    double chi = 0;
+    for (int i = 1; i <= 7; i++) chi += std::pow((y[i] - swy / sw) / sig[i], 2);
+    EXPECT_NEAR(chisq, chi, 1e-4 * chi);
+    // The fit button with nothing varied: chi-square at the start over samples first+1..199, sigma y / 10.
+    float px[200], py[200];
+    for (int i = 0; i < 200; i++) px[i] = i / 50.0f, py[i] = 5.0f * std::exp(-0.3f * px[i]) + 0.1f * (i % 3);
+    const float start[8] = {4.5f, 0.28f};
+    CtfFitResult r = fit(px, py, start, kNone, nullptr, expModel);
+    chi = 0;
+    for (int i = r.first + 1; i <= 199; i++) chi += std::pow((py[i] - 4.5 * std::exp(-0.28 * px[i])) / (py[i] / 10), 2);
+    EXPECT_NEAR(r.chisq, chi, 1e-4 * chi);
 }
 
 TEST(LeastSquares, GaussJordanSolvesAndReportsSingularity) {
@@ -204,13 +232,6 @@ TEST(LeastSquares, ASingularStepIsReportedAndNotTaken) {
     EXPECT_EQ(a[2], 7.0f);
     EXPECT_FLOAT_EQ(chisq, 200 * 4.0f);
     EXPECT_FLOAT_EQ(lam, 0.1f);  // 0.001 x 10 x 10
-    // The same with the dead parameter fixed converges on y = 3.
-    ia[2] = 0;
-    lam = -1;
-    for (int i = 0; i < 10; i++)
-        EXPECT_EQ(mrqmin(w, x, y, sig, 200, a, ia, 2, covar.rows(), alpha.rows(), &chisq, deafModel, &lam), FIT_OK);
-    EXPECT_NEAR(a[1], 3.0f, 1e-4);
-    EXPECT_EQ(a[2], 7.0f);
     // The fit driver goes on past a singular step, says so on its log and in the result.
     float px[200], py[200];
     for (int i = 0; i < 200; i++) px[i] = (float)i, py[i] = 3;
@@ -223,32 +244,4 @@ TEST(LeastSquares, ASingularStepIsReportedAndNotTaken) {
     EXPECT_NE(log.find("gaussj: Singular Matrix-2\n"), std::string::npos);
     EXPECT_EQ(r.a[0], 1.0f);
     EXPECT_EQ(r.a[1], 7.0f);
-}
-
-TEST(LeastSquares, TwoFitsInterleavedOnTheirOwnWorkAreasMatchEachAlone) {
-    Profile P(0.05f, 3), Q(0.05f, 4);
-    CtfContext ctx = kCtx;
-    FitModel model = [&ctx](float s, float a[], float* y, float dyda[], int na) { ctfbasis(s, a, y, dyda, na, ctx); };
-    std::vector<float> sig(200, 1.0f);
-    struct Run {
-        MrqWork w;
-        FitMatrix covar{8, 8}, alpha{8, 8};
-        float a[9] = {0, -1.7f, 6.0f, 2.0f, 0.07f, 1.084f, 1.57f, 0.8157f, 0.03466f};
-        float chisq = 0, lam = -1;
-    };
-    int ia[9] = {0, 1, 1, 1, 0, 1, 1, 1, 1};
-    auto step = [&](Run& r, Profile& p) {
-        mrqmin(r.w, p.x, p.y, sig.data(), 150, r.a, ia, 8, r.covar.rows(), r.alpha.rows(), &r.chisq, model, &r.lam);
-    };
-    Run p1, q1, p2, q2;
-    for (int i = 0; i < 8; i++) step(p1, P);
-    for (int i = 0; i < 8; i++) step(q1, Q);
-    for (int i = 0; i < 8; i++) step(p2, P), step(q2, Q);
-    for (int i = 1; i <= 8; i++) {
-        EXPECT_EQ(p1.a[i], p2.a[i]) << i;
-        EXPECT_EQ(q1.a[i], q2.a[i]) << i;
-    }
-    EXPECT_NE(p1.a[1], q1.a[1]);
-    EXPECT_EQ(p1.lam, p2.lam);
-    EXPECT_EQ(q1.chisq, q2.chisq);
 }

@@ -35,6 +35,9 @@ protected:
             s.pixel = 1.5f, s.defocus = m.defocus, s.astig = m.astig, s.angle = m.angle, s.seed = seed++;
             synth_write_mrc(dir + "/" + m.name, synth_micrograph(s), s.nx, s.nx, s.ny, m.recordedPixel);
         }
+        SynthCtf small;
+        small.nx = small.ny = 512;
+        synth_write_mrc(dir + "/small.mrc", synth_micrograph(small), 512, 512, 512, 1.5f);
         spit(dir + "/blank.mrc", std::string(1024, '\0'));
         synth_write_mrc(dir + "/flat.mrc", std::vector<float>(1024 * 1024, 7.0f), 1024, 1024, 1024, 1.5f);
     }
@@ -133,6 +136,17 @@ TEST_F(ProcCtf, LinesInOrderFailuresOnStandardErrorStarTableAndPlots) {
     EXPECT_NE(err().find("m 1.mrc: a name with blanks"), std::string::npos) << err();
     EXPECT_EQ(access((dir + "/blanks.star").c_str(), F_OK), -1);
     if (!relion) GTEST_SKIP() << "relion_star_printtable is not installed: RELION did not read the table";
+}
+
+// A plot or a table that cannot be written fails the run, though the estimate is printed.
+TEST_F(ProcCtf, AFailedWriteFailsTheRun) {
+    std::string out;
+    spit(dir + "/notafolder", "x");
+    for (const char* args : {"--plot notafolder", "--star nofolder/ctf.star"}) {
+        EXPECT_EQ(run(std::string("ctf small.mrc --kv 300 --cs 2.7 ") + args, &out), 1) << args;
+        EXPECT_EQ(lines(out).size(), 1u) << args;
+        EXPECT_NE(err().find("tarvik-proc: cannot write "), std::string::npos) << args << ": " << err();
+    }
 }
 
 TEST_F(ProcCtf, PixelSizeJsonPreferencesAndOptions) {

@@ -197,6 +197,29 @@ TEST(ProcFiles, InfoAndConvertSucceedQuietlyOrFailWithTheReadersMessage) {
     EXPECT_NE(out.find("convert"), std::string::npos);
 }
 
+// Every command's write that fails (a missing folder, a full disk) ends with status 1 and says so,
+// and leaves nothing behind.
+TEST(ProcFiles, AFailedWriteFailsTheCommand) {
+    TempDir t;
+    const std::string in = q(dataFile("mrc/mode2_le.mrc")), out = t.file("out");
+    spit(t.file("mic.db"), "!!! I.C.E. Datbase File !!!\n\n!!! Boxmrc Cutouts !!!\n10 20 16 8 0 0 0 0 0 0 2 a.img\n\n");
+    mkdir(out.c_str(), 0700);
+    const std::string commands[] = {
+        "fft " + in + " " + q(t.file("no/f.mrc")),
+        "flip " + in + " " + q(t.file("no/f.mrc")),
+        "convert " + in + " " + q(t.file("no/f.mrc")) + " --index 0",
+        "picks " + q(t.file("mic.db")) + " " + q(t.file("no/p.star")),
+        "picks " + q(t.file("mic.db")) + " " + q(t.file("no/p.db")),
+        "ulimit -f 1; " + q(TARVIK_PROC) + " flip " + in + " " + q(t.file("out/f.mrc")),
+        "ulimit -f 1; " + q(TARVIK_PROC) + " boxes " + in + " " + q(t.file("mic.db")) + " " + q(out)};
+    for (const std::string& c : commands) {
+        const std::string cmd = c.rfind("ulimit", 0) == 0 ? c : q(TARVIK_PROC) + " " + c;
+        EXPECT_EQ(runCommand(cmd + " 2>" + q(t.file("err"))), 1) << c;
+        EXPECT_NE(slurp(t.file("err")).find("tarvik-proc: cannot write "), std::string::npos) << c;
+    }
+    EXPECT_EQ(dirEntries(out).size(), 0u);
+}
+
 // "--name" as a whole option in text (not the front of "--name-more").
 bool mentions(const std::string& text, const std::string& opt) {
     for (size_t at = text.find(opt); at != std::string::npos; at = text.find(opt, at + 1)) {

@@ -210,9 +210,20 @@ TEST(EdgeFlood, FlatBorderIsFloodedAndOthersLeftAlone) {
 }
 
 TEST(FlipClip, RowsSwapAndClipsStayInside) {
-    Data d = realData({1, 2, 3, 4, 5, 6}, 2, 3);
-    d->flipData();
-    EXPECT_EQ(valuesAt(d.get(), {0, 1, 2, 3, 4, 5}), std::vector<float>({5, 6, 3, 4, 1, 2}));
+    // Odd and even row counts (the two middle rows of an even one swap too), and planes flipped each on its own:
+    // row y of plane z takes row ny - 1 - y of the same plane.
+    for (auto [nx, ny, nz] : {std::tuple{2, 3, 1}, {3, 4, 1}, {2, 6, 1}, {3, 2, 2}}) {
+        const std::vector<float> v = noiseValues((size_t)nx * ny * nz, 9);
+        Data d = realData(v, nx, ny, nz);
+        d->flipData();
+        std::vector<float> want(v.size());
+        for (int z = 0; z < nz; z++)
+            for (int y = 0; y < ny; y++)
+                for (int x = 0; x < nx; x++)
+                    want[((size_t)z * ny + y) * nx + x] = v[((size_t)z * ny + (ny - 1 - y)) * nx + x];
+        EXPECT_EQ(std::vector<float>(d->getRealData(), d->getRealData() + v.size()), want)
+            << nx << "x" << ny << "x" << nz;
+    }
     Data r = noiseData(10, 8, 4);
     Data c(r->makeClip(2, 3, 4, 2));
     ASSERT_TRUE(c);

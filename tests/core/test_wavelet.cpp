@@ -131,12 +131,20 @@ TEST(WaveletTransform, EveryBasisReconstructsA256Image) {
     }
 }
 
-TEST(WaveletTransform, OneLevelHaarAndDaub4MatchADirectFilterBank) {
+TEST(WaveletTransform, OneLevelHaarAndDaubechiesMatchADirectFilterBank) {
     const int n = 32;
     std::vector<float> img = noiseValues(n * n, 11), got(img.size());
     double s3 = std::sqrt(3.0), k = 4 * std::sqrt(2.0);
+    // Bases 0..3: Haar, and Daubechies' filters of 2, 3 and 4 vanishing moments (the published taps).
     std::vector<std::pair<int, std::vector<double>>> cases = {
-        {0, {1 / std::sqrt(2.0), 1 / std::sqrt(2.0)}}, {1, {(1 + s3) / k, (3 + s3) / k, (3 - s3) / k, (1 - s3) / k}}};
+        {0, {1 / std::sqrt(2.0), 1 / std::sqrt(2.0)}},
+        {1, {(1 + s3) / k, (3 + s3) / k, (3 - s3) / k, (1 - s3) / k}},
+        {2,
+         {0.332670552950083, 0.806891509311093, 0.459877502118491, -0.135011020010255, -0.085441273882027,
+          0.035226291885710}},
+        {3,
+         {0.230377813308896, 0.714846570552915, 0.630880767929859, -0.027983769416859, -0.187034811719093,
+          0.030841381835561, 0.032883011666885, -0.010597401785069}}};
     for (auto& c : cases) {
         std::vector<float> e = periodicLevel2D(img, n, c.second);
         Wavelet w(wavelet_bank(c.first));

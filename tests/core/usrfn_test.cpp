@@ -44,14 +44,17 @@ TEST(UsrFn, SetCleansTextsRecordsRoundTripAndLongLinesSplit) {
     const std::string f = t.file("defs");
     FILE* fp = std::fopen(f.c_str(), "w");
     UsrFn a, b;
-    a.set("Invert", "myinvert -q", "-i", "-o", "", 4, 2, 1, 2);
+    // Every field of the record differs from the others, so a swap shows.
+    a.set("Invert", "myinvert -q", "-i", "-o", "-x", 4, 2, 1, 3);
     a.writeself(fp);
     std::fclose(fp);
-    EXPECT_EQ("Invert\nmyinvert -q\n-i\n-o\n\n4 2 1 2\n", slurp(f));
+    EXPECT_EQ("Invert\nmyinvert -q\n-i\n-o\n-x\n4 2 1 3\n", slurp(f));
     fp = std::fopen(f.c_str(), "r");
     EXPECT_EQ(1, b.readself(fp));
-    EXPECT_STREQ("myinvert -q", b.getcommand());
-    EXPECT_EQ(4, b.getftype());
+    EXPECT_EQ(std::vector<std::string>({"Invert", "myinvert -q", "-i", "-o", "-x"}),
+              std::vector<std::string>({b.getmenu(), b.getcommand(), b.getoption(0), b.getoption(1), b.getoption(2)}));
+    EXPECT_EQ(std::vector<int>({4, 2, 1, 3}),
+              std::vector<int>({b.getftype(), b.getinput(), b.getoutput(), b.getresult()}));
     EXPECT_EQ(0, b.readself(fp));
     std::fclose(fp);
     spit(f, std::string(600, 'm') + "\ncmd\n");
