@@ -63,5 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 n.find("micrographs_ctf.star") != std::string::npos)
                 __builtin_trap();  // a file this program wrote that it cannot read whole
     }
+    std::filesystem::remove_all(g_dir, ec);
     return 0;
 }
