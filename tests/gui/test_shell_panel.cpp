@@ -378,7 +378,8 @@ TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     const std::pair<FL_OBJECT*, const char*> menus[] = {
         {control->fileMenu,
          "Open MRC|Open IMAGIC|Open SPIDER|Open PIF|Open ScansALot|Read List w Interleave|Open Picture%l|Save MRC|"
-         "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit"},
+         "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit%l|"
+         "Open Micrograph Set..."},
         {control->toolsMenu,
          "Clip colors|Average|FFT Average|Filter|Normalize|Edge Normalize|Subtract|V. Flip|Flood Edge|Mask Step|"
          "Mask Noise%l|Analyze|Pad for FFT|FFT|IFT%l|DWT|IWT|Wavlt Filt%l|Preferences"},
@@ -398,7 +399,7 @@ TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     }
     // Unknown labels and numbers outside a menu do nothing.
     EXPECT_EQ(menu_run("File", "Open Everything"), 0);
-    menu_dispatch(file_menu(), 17);
+    menu_dispatch(file_menu(), 18);
     menu_dispatch(file_menu(), 0);
     EXPECT_TRUE(dlg_log().empty());
 }
