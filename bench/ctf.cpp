@@ -1,7 +1,8 @@
 // tarvik-proc ctf on a synthetic 4096 x 4096 micrograph next to tarvik-proc fft
 // of the same file, measured in the same run and interleaved, so that the
 // ratio holds whatever else the machine is doing; and the two in memory
-// (ctf_estimate against doFFT), without reading and writing files.
+// (ctf_estimate against doFFT), without reading and writing files; and the
+// 2-D diagnostic against the estimate it shows (target: ratio at most 1).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "core/MRCData.h"
+#include "ctf/diagnostic.h"
 #include "ctf/estimate.h"
 #include "tests/core/ctf_synth.h"
 
@@ -76,6 +78,36 @@ void BM_ctfEstimate(benchmark::State& st) {
     st.counters["defocus"] = e.defocus;
 }
 BENCHMARK(BM_ctfEstimate)->Iterations(4)->Unit(benchmark::kMillisecond);
+
+// The timed part is the diagnostic from the spectrum the estimate kept; each
+// iteration also makes the estimate (untimed) for the ratio.
+void BM_ctfDiagnosticAgainstEstimate(benchmark::State& st) {
+    prepare();
+    const SynthCtf s = micrograph();
+    CtfEstimateParams p;
+    p.pixel = s.pixel, p.kv = s.kv, p.csMM = s.cs;
+    double te = 0, td = 0;
+    int n = 0;
+    for (auto _ : st) {
+        CtfEstimate e;
+        CtfSpectrum sp;
+        std::vector<float> out;
+        auto t0 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(ctf_estimate(g_img.data(), kSize, kSize, p, &e, &sp));
+        auto t1 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(ctf_diagnostic(sp, e, p, &out));
+        auto t2 = std::chrono::steady_clock::now();
+        const double d = std::chrono::duration<double>(t2 - t1).count();
+        st.SetIterationTime(d);
+        te += std::chrono::duration<double>(t1 - t0).count();
+        td += d;
+        n++;
+    }
+    st.counters["estimate_ms"] = 1000 * te / n;
+    st.counters["diagnostic_ms"] = 1000 * td / n;
+    st.counters["ratio"] = td / te;
+}
+BENCHMARK(BM_ctfDiagnosticAgainstEstimate)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
 
 void BM_doFFT(benchmark::State& st) {
     prepare();

@@ -146,6 +146,9 @@ public:
 
     // ---- MRC files
     int readMRCData(const char* file);
+    // The same without the preference table (thread-safe on a data set made with
+    // MRCData(mag, pixres)): a file that records no pixel size gets s's scale.
+    int readMRCData(const char* file, const ScanScale& s);
     int writeMRCData(const char* file, int shortMode);
 
     // ---- other file formats (core/spider.cpp, imagic.cpp, pif.cpp, picture.cpp, boxdb.cpp)

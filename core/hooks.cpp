@@ -3,16 +3,26 @@
 #include <malloc.h>
 
 #include <cstdio>
+#include <thread>
 
 namespace {
 UiHooks g_hooks;
 int g_busy = 0;
 bool g_console = false;
+// The thread that owns the busy state and the progress display: the one that
+// installed the hooks (the GUI thread), else the one that started the program.
+// Worker threads call the same readers, silently.
+std::thread::id g_owner = std::this_thread::get_id();
+
+bool onOwner() {
+    return std::this_thread::get_id() == g_owner;
+}
 }  // namespace
 
 UiHooks set_ui_hooks(const UiHooks& h) {
     UiHooks old = g_hooks;
     g_hooks = h;
+    g_owner = std::this_thread::get_id();
     return old;
 }
 
@@ -25,6 +35,7 @@ int busy_depth() {
 }
 
 void busy(int on) {
+    if (!onOwner()) return;
     if (on) {
         if (g_busy++ == 0 && g_hooks.busy_on) g_hooks.busy_on();
     } else if (g_busy > 0) {
@@ -33,6 +44,7 @@ void busy(int on) {
 }
 
 void do_progress(int cur, int max, const char* text) {
+    if (!onOwner()) return;
     if (g_hooks.progress) {
         g_hooks.progress(cur, max, text);
         return;

@@ -2,6 +2,8 @@
 // versions, the console defaults keep the core usable without a display.
 #pragma once
 
+// Both report only on the thread that installed the hooks (or started the
+// program): worker threads run the same readers without touching the display.
 // Nestable busy state: forms are disabled while the count is above 0.
 void busy(int on);
 int busy_depth();

@@ -1,5 +1,6 @@
 // MRC image files: five modes, both byte orders, optionally compressed;
 // particle stacks (".mrcs", or space group 0 with several sections).
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -54,14 +55,15 @@ float recordedPixel(const MRCheader& h, bool cplx) {
 
 // Pixres and Mag of a data set read from MRC: the recorded pixel size with the magnification that
 // the scanner resolution gives it, else both from the preferences as for a new data set.
-void applyScale(MRCData& d, float pixel) {
+void applyScale(MRCData& d, float pixel, const ScanScale* given) {
+    const ScanScale s = given ? *given : scan_scale_prefs();
     if (pixel > 0) {
-        const ScanScale s = scan_scale_prefs();
         const float m = 10 * s.scanres / pixel;
         d.setPixres(pixel);
         d.setMag(std::isfinite(m) && m > 0 ? m : s.mag);
     } else {
-        d.setDefaultScale();
+        d.setMag(s.mag);
+        d.setPixres(s.pixres());
     }
 }
 
@@ -143,7 +145,7 @@ int convertValues(MRCData& d, FILE* fp, int mode, bool swap, int x, int y, int z
 
 // Reads an MRC file into d; or, when `stack` is given and the file is a particle stack, every
 // section into a new data set "NAME:k" (k from 1, as image numbers count) appended to `stack`.
-int readMRC(MRCData& d, const char* fname, List* stack) {
+int readMRC(MRCData& d, const char* fname, List* stack, const ScanScale* scale = nullptr) {
     if (!d.MRCHed()) {
         MRCheader* nh = new MRCheader;
         std::memset(nh, 0, sizeof *nh);
@@ -233,7 +235,7 @@ int readMRC(MRCData& d, const char* fname, List* stack) {
         const std::string base = d.Name();
         for (int k = 0; k < z; k++) {
             if (z > 1) fmt::stackProgress(k, z);
-            std::unique_ptr<MRCData> s(new MRCData());
+            std::unique_ptr<MRCData> s(scale ? new MRCData(scale->mag, scale->pixres()) : new MRCData());
             MRCheader* sh = new MRCheader(H);
             sh->nz = 1;
             s->setMRCHed(sh);
@@ -245,7 +247,7 @@ int readMRC(MRCData& d, const char* fname, List* stack) {
                 if (z > 1) do_progress(-1, 0, nullptr);
                 return 0;
             }
-            applyScale(*s, pixel);
+            applyScale(*s, pixel, scale);
             s->update();
             stack->addObject(s.release());
         }
@@ -273,7 +275,7 @@ int readMRC(MRCData& d, const char* fname, List* stack) {
         return 0;
     }
     if (!convertValues(d, in.fp, mode, swap, x, y, z, true)) return 0;
-    applyScale(d, pixel);
+    applyScale(d, pixel, scale);
     do_progress_bytes(total, total, "Updating statistics");
     d.update();
     do_progress(-1, 0, nullptr);
@@ -284,6 +286,10 @@ int readMRC(MRCData& d, const char* fname, List* stack) {
 
 int MRCData::readMRCData(const char* fname) {
     return readMRC(*this, fname, nullptr);
+}
+
+int MRCData::readMRCData(const char* fname, const ScanScale& scale) {
+    return readMRC(*this, fname, nullptr, &scale);
 }
 
 List* readMRCFile(const char* path) {
@@ -614,4 +620,23 @@ int MRCStackWriter::count() const {
 
 float mrc_pixel_size(const MRCheader& h) {
     return recordedPixel(h, h.mode == 3 || h.mode == 4);
+}
+
+int mrc_peek(const char* file, MrcInfo* out, std::string* why) {
+    OwnedFile in;
+    in.fp = open_input(file, &in.piped);
+    if (!in.fp) return *why = "cannot open", 0;
+    MRCheader h;
+    if (read_fully(in.fp, &h, sizeof h) != sizeof h) return *why = "not an MRC file (shorter than its header)", 0;
+    unsigned char* hb = bytesOf(h);
+    if ((hb[0] == 0 && hb[1] == 0) == (isLittleEndian() != 0)) brev(hb, 56);
+    if (h.mode < 0 || h.mode > 4 || h.nx < 1 || !saneSize(h.nx, h.ny, std::max(1, h.nz))) return *why = "Bad MRC file", 0;
+    if (h.mode == 3 || h.mode == 4) return *why = "a Fourier transform, not a micrograph", 0;
+    if (h.ny == 1 || h.nz != 1) return *why = "not a 2-D image", 0;
+    const long long fsize = file_size(in.fp), nsymbt = getI(hb, kNsymbt);
+    const long long need = 1024 + std::max(0LL, nsymbt) + (long long)h.nx * h.ny * kModeBytes[h.mode];
+    if (fsize >= 0 && fsize < need)
+        return *why = "truncated (" + std::to_string(fsize) + " of " + std::to_string(need) + " bytes)", 0;
+    *out = {h.nx, h.ny, h.nz, h.mode, recordedPixel(h, false)};
+    return 1;
 }

@@ -74,33 +74,51 @@ PickFormat pickFormat(const char* file) {
     return PICKS_BOXDB;
 }
 
-int readStarCentres(const char* file, std::vector<PickCentre>* out) {
+int readStarCentres(const char* file, std::vector<PickCentre>* out, std::vector<float>* fom, std::string* why) {
     out->clear();
+    if (fom) fom->clear();
+    // Quiet with why: the reason goes there.
+    auto fail = [&](const char* f, int line, const char* what) {
+        if (!why) return ::fail(f, line, what);
+        *why = std::string(f) + (line > 0 ? " line " + std::to_string(line) + ": " : std::string(": ")) + what;
+        return 0;
+    };
     StarFile star;
-    if (!readStar(file, &star)) return 0;
+    if (!readStar(file, &star, nullptr, why)) return 0;
     const StarTable* t = star.find({"_rlnCoordinateX", "_rlnCoordinateY"});
     if (!t || !t->loop) return fail(file, 0, "no loop with _rlnCoordinateX and _rlnCoordinateY");
     const int cx = t->column("_rlnCoordinateX"), cy = t->column("_rlnCoordinateY");
+    const int cf = t->column("_rlnAutopickFigureOfMerit");
     for (size_t r = 0; r < t->rows.size(); r++) {
-        double x, y;
+        double x, y, f;
         if (!starNumber(t->rows[r][cx], 0, kMaxCoord, &x) || !starNumber(t->rows[r][cy], 0, kMaxCoord, &y)) {
             out->clear();
+            if (fom) fom->clear();
             return fail(file, t->lines[r], "coordinates are not pixel positions");
         }
+        // A merit that is no number counts as none: the pick is kept as one by hand.
+        if (cf < 0 || !starNumber(t->rows[r][cf], -1e30, 1e30, &f)) f = kManualPickFom;
         if (out->size() >= kMaxPicks) {
             out->clear();
+            if (fom) fom->clear();
             return fail(file, t->lines[r], "too many picks");
         }
         out->push_back({x, y});
+        if (fom) fom->push_back((float)f);
     }
     return 1;
 }
 
-int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out) {
+int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out, std::vector<float>* fom, std::string* why) {
     out->clear();
-    if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) return fail(file, 0, "no usable box size for its centres");
+    if (fom) fom->clear();
+    if (w < 1 || h < 1 || w > kMaxSize || h > kMaxSize) {
+        if (!why) return fail(file, 0, "no usable box size for its centres");
+        *why = std::string(file) + ": no usable box size for its centres";
+        return 0;
+    }
     std::vector<PickCentre> c;
-    if (!readStarCentres(file, &c)) return 0;
+    if (!readStarCentres(file, &c, fom, why)) return 0;
     for (const PickCentre& p : c) out->push_back({nearest(p.x) - w / 2, nearest(p.y) - h / 2, w, h});
     return 1;
 }
@@ -154,13 +172,17 @@ int writeAll(const char* file, const std::string& text) {
 }
 }  // namespace
 
-int writeStarPicks(const char* file, const std::vector<Pick>& picks) {
+int writeStarPicks(const char* file, const std::vector<Pick>& picks, const std::vector<float>* fom) {
     // An unnamed block, as RELION's own coordinate files have.
     std::string s = "\ndata_\n\nloop_\n_rlnCoordinateX #1\n_rlnCoordinateY #2\n";
-    char row[80];
-    for (const Pick& p : picks) {
-        std::snprintf(row, sizeof row, "%12.6f %12.6f\n", (double)(p.x + p.w / 2), (double)(p.y + p.h / 2));
+    if (fom) s += "_rlnAutopickFigureOfMerit #3\n";
+    char row[120];
+    for (size_t i = 0; i < picks.size(); i++) {
+        const Pick& p = picks[i];
+        int n = std::snprintf(row, sizeof row, "%12.6f %12.6f", (double)(p.x + p.w / 2), (double)(p.y + p.h / 2));
+        if (fom) std::snprintf(row + n, sizeof row - n, " %12.6g", i < fom->size() ? (double)(*fom)[i] : kManualPickFom);
         s += row;
+        s += "\n";
     }
     s += "\n";
     return writeAll(file, s);

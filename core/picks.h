@@ -14,6 +14,9 @@ struct Pick {
     int w, h;  // size
 };
 
+// The figure of merit RELION gives a pick made by hand.
+constexpr float kManualPickFom = -999;
+
 enum PickFormat { PICKS_BOXDB, PICKS_STAR, PICKS_BOX };
 // By the file name's extension: ".star", ".box", anything else a box database.
 PickFormat pickFormat(const char* file);
@@ -24,16 +27,22 @@ struct PickCentre {
 };
 // The centres of a RELION coordinate file: the first loop that has both
 // _rlnCoordinateX and _rlnCoordinateY (other blocks, loops and columns are
-// passed over); 0 after a message, as the readers below.
-int readStarCentres(const char* file, std::vector<PickCentre>* out);
+// passed over); 0 after a message, as the readers below. With fom, the figure
+// of merit of each pick too (_rlnAutopickFigureOfMerit; kManualPickFom when
+// the file has none); with why, the reason goes there instead of standard output.
+int readStarCentres(const char* file, std::vector<PickCentre>* out, std::vector<float>* fom = nullptr,
+                    std::string* why = nullptr);
 
 // Readers: the picks of a file, or 0 with the reason on standard output
 // ("FILE line N: ..." for a malformed line). A .star file holds centres only:
-// its boxes are w x h. Hostile input is refused, never guessed at.
-int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out);
+// its boxes are w x h (fom and why as for readStarCentres). Hostile input is
+// refused, never guessed at.
+int readStarPicks(const char* file, int w, int h, std::vector<Pick>* out, std::vector<float>* fom = nullptr,
+                  std::string* why = nullptr);
 int readBoxPicks(const char* file, std::vector<Pick>* out);
 // Writers (atomic: the old file stays when writing fails); 0 after a message.
-int writeStarPicks(const char* file, const std::vector<Pick>& picks);
+// With fom (one per pick), a _rlnAutopickFigureOfMerit column as well.
+int writeStarPicks(const char* file, const std::vector<Pick>& picks, const std::vector<float>* fom = nullptr);
 int writeBoxPicks(const char* file, const std::vector<Pick>& picks);
 
 // The rectangular boxes of a data set as picks; returns how many filament

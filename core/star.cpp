@@ -14,6 +14,8 @@ namespace {
 constexpr size_t kMaxLine = 8192;
 constexpr size_t kMaxColumns = 1000;
 constexpr size_t kMaxValues = 50000000;
+// A file with more unreadable lines than this is not a table at all.
+constexpr size_t kMaxSkipped = 10000;
 
 struct Token {
     std::string text;
@@ -77,7 +79,7 @@ const StarTable* StarFile::block(const char* name) const {
 
 // One row per line in a loop, as RELION reads and writes them; items outside
 // loops become a one-row table of their block.
-int parseStar(const char* text, size_t n, StarFile* out, std::string* why) {
+int parseStar(const char* text, size_t n, StarFile* out, std::string* why, std::vector<StarSkip>* skipped) {
     out->tables.clear();
     enum { OUTSIDE, BLOCK, HEADER, ROWS } st = OUTSIDE;
     std::string block;
@@ -91,14 +93,27 @@ int parseStar(const char* text, size_t n, StarFile* out, std::string* why) {
         out->tables.clear();
         return 0;
     };
+    // A line that cannot be read: the file fails, or only that line when skipping.
+    auto refuse = [&](int line, const char* what) {
+        if (!skipped) return fail(line, what);
+        if (skipped->size() >= kMaxSkipped) return fail(line, "too many unreadable lines");
+        skipped->push_back({line, what});
+        return 1;
+    };
     for (int lineNo = 1; p < end; lineNo++) {
         const char* nl = (const char*)std::memchr(p, '\n', end - p);
         const char* e = nl ? nl : end;
-        if ((size_t)(e - p) > kMaxLine || std::memchr(p, 0, e - p))
-            return fail(lineNo, "not a line of text (too long, or binary)");
-        const char* le = (e > p && e[-1] == '\r') ? e - 1 : e;
-        if (!tokenize(p, le, &tok)) return fail(lineNo, "unterminated quote");
+        const char* line = p;
         p = nl ? nl + 1 : end;
+        if ((size_t)(e - line) > kMaxLine || std::memchr(line, 0, e - line)) {
+            if (!refuse(lineNo, "not a line of text (too long, or binary)")) return 0;
+            continue;
+        }
+        const char* le = (e > line && e[-1] == '\r') ? e - 1 : e;
+        if (!tokenize(line, le, &tok)) {
+            if (!refuse(lineNo, "unterminated quote")) return 0;
+            continue;
+        }
         if (tok.empty()) continue;
         const Token& t0 = tok[0];
         const bool item = !t0.quoted && t0.text[0] == '_';
@@ -144,7 +159,8 @@ int parseStar(const char* text, size_t n, StarFile* out, std::string* why) {
         if (tok.size() != t.columns.size()) {
             char msg[64];
             std::snprintf(msg, sizeof msg, "%d values for %d columns", (int)tok.size(), (int)t.columns.size());
-            return fail(lineNo, msg);
+            if (!refuse(lineNo, msg)) return 0;
+            continue;
         }
         values += tok.size();
         if (values > kMaxValues) return fail(lineNo, "too many values");
@@ -157,28 +173,27 @@ int parseStar(const char* text, size_t n, StarFile* out, std::string* why) {
     return 1;
 }
 
-int readStar(const char* file, StarFile* out) {
+int readStar(const char* file, StarFile* out, std::vector<StarSkip>* skipped, std::string* whyOut) {
     out->tables.clear();
-    FILE* fp = std::fopen(file, "rb");
-    if (!fp) {
-        std::printf("Unable to open file %s\n", file);
+    // Quiet with whyOut: the reason goes there instead of standard output.
+    auto fail = [&](const std::string& msg) {
+        if (whyOut)
+            *whyOut = msg;
+        else
+            std::printf("%s\n", msg.c_str());
         return 0;
-    }
+    };
+    FILE* fp = std::fopen(file, "rb");
+    if (!fp) return fail(std::string("Unable to open file ") + file);
     std::string text;
     char buf[65536];
     size_t got;
     while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
     const bool bad = std::ferror(fp);
     std::fclose(fp);
-    if (bad) {
-        std::printf("Unable to read file %s\n", file);
-        return 0;
-    }
+    if (bad) return fail(std::string("Unable to read file ") + file);
     std::string why;
-    if (!parseStar(text.data(), text.size(), out, &why)) {
-        std::printf("%s %s\n", file, why.c_str());
-        return 0;
-    }
+    if (!parseStar(text.data(), text.size(), out, &why, skipped)) return fail(std::string(file) + " " + why);
     return 1;
 }
 

@@ -27,12 +27,23 @@ struct StarFile {
     const StarTable* block(const char* name) const;
 };
 
+// A line left out of a table, and why.
+struct StarSkip {
+    int line;
+    std::string why;
+};
+
 // Parses STAR text; 1, or 0 with the reason in *why as "line N: ..." (a row whose
 // count of values differs from its loop's columns, an unterminated quote, a line
-// that is not text or too long, too many columns or values).
-int parseStar(const char* text, size_t n, StarFile* out, std::string* why);
-// Reads a STAR file; 0 after printing "FILE line N: ..." or "Unable to open file FILE".
-int readStar(const char* file, StarFile* out);
+// that is not text or too long, too many columns or values). With `skipped`,
+// the lines of the first three kinds are left out and listed there instead, so
+// that a file edited by hand or written by another version is read line by
+// line; only the limits still fail it.
+int parseStar(const char* text, size_t n, StarFile* out, std::string* why, std::vector<StarSkip>* skipped = nullptr);
+// Reads a STAR file; 0 after printing "FILE line N: ..." or "Unable to open file FILE"
+// (with whyOut, that text goes there and nothing is printed).
+int readStar(const char* file, StarFile* out, std::vector<StarSkip>* skipped = nullptr,
+             std::string* whyOut = nullptr);
 
 // Whether a value can stand in a row as it is: RELION reads values up to the
 // next blank and takes none for quoting, so a value with blanks, control

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/MRCData.h"
 #include "ctf/model.h"
 #include "fft/ifftsubs.h"
 #include "numeric/fcrop.h"
+#include "numeric/fradius.h"
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
@@ -91,6 +93,89 @@ int ctf2d_flip_rows(float* a, int nx, int ny, const std::vector<signed char>& si
     if (nx < 2 || ny < 2 || !isvalidfft(nx) || !isvalidfft(ny) || signs.size() != (size_t)(nx / 2 + 1) * ny)
         return 0;
     applySigns(a, nx, ny, signs);
+    return 1;
+}
+
+double ctf2d_zero(const Ctf2d& c, double theta, int z) {
+    if (z < 1 || !(c.ac >= 0 && c.ac < 1)) return 0;
+    // gamma = -a u^2 - b u in u = s^2; the CTF is sin(gamma + alpha).
+    const CtfContext ctx = ctf_context((float)c.kv, (float)c.csMM, 1);
+    const double lambda = ctx.lambda, a = kPi / 2 * ctx.Cs * lambda * lambda * lambda;
+    const double b = kPi * 1e4 * ctf2d_defocus(c, theta) * lambda, alpha = std::asin(c.ac);
+    double u = 0;
+    if (b < 0) {
+        // Underfocus: gamma rises from 0 to -b^2 / 4a; zeros at gamma = z pi - alpha.
+        const double t = z * kPi - alpha, disc = b * b - 4 * a * t;
+        if (disc < 0) return 0;
+        u = 2 * t / (-b + std::sqrt(disc));
+    } else {
+        // Overfocus or none: gamma falls from 0; zeros at gamma = -alpha - (z - 1) pi.
+        const double t = alpha + (z - 1) * kPi, disc = b * b + 4 * a * t;
+        if (!(b + std::sqrt(disc) > 0)) return 0;
+        u = 2 * t / (b + std::sqrt(disc));
+    }
+    return u > 0 ? std::sqrt(u) : 0;
+}
+
+double ctf2d_equiphase(const Ctf2d& c, double s, double theta) {
+    // gamma / -2 pi = a s^4 + B s^2 at defocus D, B = 1e4 D lambda / 2: solve a u^2 + Bm u = phi for u = s'^2
+    // on the branch that starts at u = 0.
+    const CtfContext ctx = ctf_context((float)c.kv, (float)c.csMM, 1);
+    const double lambda = ctx.lambda, a = ctx.Cs * lambda * lambda * lambda / 4;
+    const double B = 1e4 * ctf2d_defocus(c, theta) * lambda / 2, Bm = 1e4 * 0.5 * (c.defocusU + c.defocusV) * lambda / 2;
+    const double s2 = s * s, phi = a * s2 * s2 + B * s2, disc = Bm * Bm + 4 * a * phi;
+    const double den = Bm + (Bm < 0 ? -1 : 1) * std::sqrt(std::max(0.0, disc));
+    if (disc < 0 || den == 0) return s;
+    const double u = 2 * phi / den;
+    return u > 0 ? std::sqrt(u) : s;
+}
+
+int ctf2d_profile(const MRCData& F, const Ctf2d& c, float* out) {
+    if (!F.isComplex() || !(F.Pixres() > 0)) return 0;
+    const int nx = F.xSize(), NX = nx - 2, NY = F.ySize();
+    const float xs = fourier_xscale(NX, NY);
+    const double step = nx * xs * 0.6 / 200, px = F.Pixres();
+    float *W = out, *P = out + 200;
+    std::fill(out, out + 400, 0.0f);
+    const float* d = F.getRealData();
+    for (int r = 0; r < NY; r++) {
+        const int k = r - NY / 2;
+        for (int h = 0; h <= NX / 2; h++) {
+            const double rad = fourier_radius(h, k, xs), th = std::atan2((double)k, h * (double)xs);
+            const double t = ctf2d_equiphase(c, rad / (NY * px), th) * NY * px / step;
+            const int i = (int)t;
+            if (!(t >= 0) || i >= 199) continue;
+            const double f = t - i, a = d[(size_t)r * nx + 2 * h], a2 = a * a;
+            W[i] += (float)(1 - f);
+            W[i + 1] += (float)f;
+            P[i] += (float)(a2 * (1 - f));
+            P[i + 1] += (float)(a2 * f);
+        }
+    }
+    radial_profile_finish(W, P, 200);
+    for (int i = 0; i < 200; i++) W[i] = (float)(step * i);
+    return 1;
+}
+
+int ctf2d_spectrum_profile(const CtfSpectrum& sp, const Ctf2d& c, double step, float* out) {
+    const int T = sp.T, half = T / 2;
+    if (T < 2 || sp.ps.size() != (size_t)T * (half + 1) || !(sp.pixel > 0) || !(step > 0)) return 0;
+    float W[200] = {}, *P = out;
+    std::fill(out, out + 200, 0.0f);
+    const double f = 1.0 / (T * (double)sp.pixel);
+    for (int k = -half; k < half; k++)
+        for (int h = 0; h <= half; h++) {
+            const double s = std::hypot((double)h, (double)k) * f, th = std::atan2((double)k, (double)h);
+            const double t = ctf2d_equiphase(c, s, th) / step;
+            const int i = (int)t;
+            if (!(t >= 0) || i >= 199) continue;
+            const double w = t - i, v = sp.ps[(size_t)(k + half) * (half + 1) + h];
+            W[i] += (float)(1 - w);
+            W[i + 1] += (float)w;
+            P[i] += (float)(v * (1 - w));
+            P[i + 1] += (float)(v * w);
+        }
+    radial_profile_finish(W, P, 200);
     return 1;
 }
 

@@ -496,9 +496,9 @@ double equiphase(double s, double Dt, double D, const Setup& st) {
     return std::sqrt(std::max(0.0, -2 * phi / (b + std::sqrt(disc))));
 }
 
-// Fills the plot profile and the model, and returns the resolution: the end of
-// the run of ring-wide windows, from the first zero outwards, in which profile
-// and model still correlate.
+// Fills the plot profile, the model and the zeros, and returns the end of the
+// run of ring-wide windows, from the first zero outwards, in which profile and
+// model still correlate: how far the rings are seen at all.
 double equiphaseProfile(const Spectrum& sp, const Setup& st, const Astig& as, const Fit2d& fit, double sLo, double sHi,
                         CtfEstimate* out) {
     const int T = sp.T, half = T / 2;
@@ -576,10 +576,14 @@ double aliasLimit(const Setup& st, double D, double ds, double sLo, double sMax)
     return sMax;
 }
 
+bool badParams(const CtfEstimateParams& p) {
+    return !(p.pixel > 0) || !(p.kv > 0) || !(p.csMM >= 0) || !(p.ac >= 0 && p.ac < 1);
+}
+
 // Why an image cannot be estimated with these parameters, or null.
 const char* unusable(const float* img, int nx, int ny, const CtfEstimateParams& p) {
     if (!ctf_tile_size(nx, ny)) return "micrograph too small";
-    if (!(p.pixel > 0) || !(p.kv > 0) || !(p.csMM >= 0) || !(p.ac >= 0 && p.ac < 1)) return "bad microscope parameters";
+    if (badParams(p)) return "bad microscope parameters";
     double sum = 0, sum2 = 0;
     const size_t n = (size_t)nx * ny;
     for (size_t i = 0; i < n; i++) {
@@ -609,10 +613,113 @@ const double kMinFit = 5;
 
 }  // namespace
 
-int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, CtfEstimate* out) {
+namespace {
+// The least-squares non-increasing fit to v with weights w (pool adjacent violators).
+std::vector<double> fallingFit(const std::vector<double>& v, const std::vector<double>& w) {
+    struct Block {
+        double mean, weight;
+        size_t count;
+    };
+    std::vector<Block> b;
+    for (size_t i = 0; i < v.size(); i++) {
+        b.push_back({v[i], w[i], 1});
+        while (b.size() > 1 && b[b.size() - 2].mean < b.back().mean) {
+            Block& a = b[b.size() - 2];
+            const Block c = b.back();
+            a.mean = (a.mean * a.weight + c.mean * c.weight) / (a.weight + c.weight);
+            a.weight += c.weight;
+            a.count += c.count;
+            b.pop_back();
+        }
+    }
+    std::vector<double> out;
+    for (const Block& x : b) out.insert(out.end(), x.count, x.mean);
+    return out;
+}
+}  // namespace
+
+double ctf_rings_end(const std::vector<float>& s, const std::vector<float>& prof, const std::vector<float>& model,
+                     const std::vector<float>& zeros) {
+    const size_t n = std::min({s.size(), prof.size(), model.size()});
+    if (zeros.empty()) return 0;
+    const int kRings = 3, kMinSamples = 12;
+    // Window z: zeros[z] .. zeros[z + w], w the rings it needs for enough samples.
+    std::vector<double> centre, rho, top, weight;
+    for (size_t z = 0; z + kRings < zeros.size(); z++) {
+        size_t e = z + kRings;
+        auto samples = [&](size_t hi) {
+            int k = 0;
+            for (size_t i = 0; i < n; i++) k += s[i] >= zeros[z] && s[i] <= zeros[hi];
+            return k;
+        };
+        while (e + 1 < zeros.size() && samples(e) < kMinSamples) e++;
+        if (samples(e) < kMinSamples) break;
+        double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+        int k = 0;
+        for (size_t i = 0; i < n; i++) {
+            if (s[i] < zeros[z] || s[i] > zeros[e]) continue;
+            const double x = model[i], y = prof[i];
+            sx += x, sy += y, sxx += x * x, syy += y * y, sxy += x * y;
+            k++;
+        }
+        const double vx = sxx - sx * sx / k, vy = syy - sy * sy / k, cxy = sxy - sx * sy / k;
+        centre.push_back(0.5 * (zeros[z] + zeros[e]));
+        top.push_back(zeros[e]);
+        weight.push_back(k);
+        rho.push_back(vx > 0 && vy > 0 ? cxy / std::sqrt(vx * vy) : 0);
+    }
+    const double t = kCtfRingsEndCorrelation;
+    const std::vector<double> f = fallingFit(rho, weight);
+    for (size_t w = 0; w < f.size(); w++) {
+        if (f[w] >= t) continue;
+        if (w == 0) return zeros[0];
+        return centre[w - 1] + (f[w - 1] - t) / (f[w - 1] - f[w]) * (centre[w] - centre[w - 1]);
+    }
+    return top.empty() ? zeros[0] : top.back();
+}
+
+int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, CtfEstimate* out,
+                 CtfSpectrum* keep) {
     *out = CtfEstimate();
     if ((out->why = unusable(img, nx, ny, p))) return 0;
     const int T = ctf_tile_size(nx, ny);
+    return ctf_estimate_spectrum(ctf_tile_spectrum(img, nx, ny, T), T, p, out, keep);
+}
+
+int ctf_estimate_transform(const float* pairs, int nx, int ny, const CtfEstimateParams& p, CtfEstimate* out,
+                           CtfSpectrum* keep) {
+    *out = CtfEstimate();
+    if (nx != ny || nx < 256 || nx % 2) {
+        out->why = nx != ny ? "the transform is not square" : "transform too small";
+        return 0;
+    }
+    const int T = nx, half = T / 2;
+    std::vector<float> ps((size_t)T * (half + 1));
+    for (int r = 0; r < T; r++)
+        for (int h = 0; h <= half; h++) {
+            const float a = pairs[(size_t)r * (T + 2) + 2 * h];
+            ps[(size_t)r * (half + 1) + h] = a * a;
+        }
+    return ctf_estimate_spectrum(std::move(ps), T, p, out, keep);
+}
+
+int ctf_estimate_spectrum(std::vector<float> ps, int T, const CtfEstimateParams& p, CtfEstimate* out,
+                          CtfSpectrum* keep) {
+    *out = CtfEstimate();
+    if (T < 256 || T % 2 || ps.size() != (size_t)T * (T / 2 + 1)) {
+        out->why = "spectrum too small";
+        return 0;
+    }
+    if (badParams(p)) {
+        out->why = "bad microscope parameters";
+        return 0;
+    }
+    double total = 0;
+    for (float v : ps) total += v;
+    if (!std::isfinite(total) || !(total > 0)) {
+        out->why = std::isfinite(total) ? "blank micrograph" : "spectrum holds invalid values";
+        return 0;
+    }
     out->tile = T;
     Setup st;
     st.ctx = ctf_context(p.kv, p.csMM, 1.0f);
@@ -620,7 +727,6 @@ int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, C
     st.alpha = std::asin(p.ac);
     st.pixel = p.pixel;
     st.T = T;
-    std::vector<float> ps = ctf_tile_spectrum(img, nx, ny, T);
     MRCData transform(30, p.pixel);  // not MRCData(): no preference is read in a worker thread
     toDataSet(ps, T, &transform);
     const double sLo = std::max(1.0 / 50, st.sOf(4));
@@ -666,18 +772,24 @@ int ctf_estimate(const float* img, int nx, int ny, const CtfEstimateParams& p, C
     out->astigAngle = (float)thU;
     const Points band = collect(sp, st, sLo, sHi, 120000);
     out->score = (float)correlation2d(band, st, fit);
-    const double resS = equiphaseProfile(sp, st, as, fit, sLo, sHi, out);
-    out->resolution = (float)(1 / resS);
+    const double seen = equiphaseProfile(sp, st, as, fit, sLo, sHi, out);
+    out->resolution = (float)(1 / ctf_rings_end(out->s, out->profile, out->model, out->zeros));
     // Rings that agree with the model from one zero to the next three times at
     // least, and a fit that stands out of the noise of that many points; else
     // what was matched was something else (such as the particles' own shape).
-    if (out->zeros.size() < 4 || resS < out->zeros[3] || out->score * std::sqrt((double)band.size()) < kMinFit) {
+    if (out->zeros.size() < 4 || seen < out->zeros[3] || out->score * std::sqrt((double)band.size()) < kMinFit) {
         out->why = "no Thon rings found";
         return 0;
     }
     if (!(as.D > 0.05 && as.D < 50 && half < as.D) || !std::isfinite(out->score) || !std::isfinite(out->resolution)) {
         out->why = "the fit did not converge";
         return 0;
+    }
+    if (keep) {
+        keep->T = T;
+        keep->pixel = p.pixel;
+        keep->bg = sp.bg;
+        keep->ps = std::move(ps);
     }
     return 1;
 }

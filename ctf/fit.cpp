@@ -1,5 +1,6 @@
 #include "ctf/fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -187,6 +188,28 @@ FitStatus mrqmin(MrqWork& w, float x[], float y[], float sig[], int ndata, float
 
 // ---- the fit button's logic
 
+const char* const kFitNoCtfTerm = "The CTF term is zero: set Scale above 0 before fitting";
+const char* const kFitSingular = "The fit found no unique solution; parameters left as they were";
+const char* const kFitOutOfRange = "The fit ran the defocus off the profile; parameters left as they were";
+
+bool ctf_defocus_on_profile(float defocus, const float* x, const CtfContext& ctx) {
+    const double step = (x[199] - x[1]) / 198.0;
+    if (!(step > 0) || !std::isfinite(defocus)) return false;
+    // The zeros of sin(gamma) up to x[199], where |gamma| first passes pi, 2 pi, ... from s = 0.
+    double zero[4];
+    int n = 0;
+    double before = 0;
+    for (double s = step / 10; s <= x[199] && n < 4; s += step / 10) {
+        const double g = std::fabs(ctf_gamma(s, defocus, ctx.lambda, ctx.Cs)) / 3.14159265358979323846;
+        if (std::floor(g) > std::floor(before)) zero[n++] = s;
+        before = std::max(before, g);
+    }
+    if (n == 0 || zero[0] < x[1]) return false;
+    for (int k = 1; k < n; k++)
+        if (zero[k] - zero[k - 1] < 2 * step) return false;
+    return true;
+}
+
 CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8],
                              const CtfContext& ctx, const FitModel& given, FILE* log) {
     FitModel model = given;
@@ -228,16 +251,25 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
     FitMatrix covar(8, 8), alpha(8, 8);
     float chisq = 0, alamda = -1;
     int iter = 0;
+    // The CTF model's guards: with no CTF term the defocus has no effect on the
+    // model, the curvature is singular and the steps wander; a defocus off the
+    // profile fits noise. Custom models (tests) go on past singular steps.
+    const bool guarded = !given;
+    if (guarded && ia[1] && !(a[3] > 0)) r.refused = kFitNoCtfTerm;
     auto step = [&] {
         FitStatus s = mrqmin(work, fx.data(), fy.data(), fs.data(), ndata, a, ia, 8, covar.rows(), alpha.rows(), &chisq,
                              model, &alamda);
-        if (s == FIT_OK) return;
-        r.singular++;
-        r.status = s;
-        if (log) std::fprintf(log, "%s\n", fit_status_text(s));
+        if (s != FIT_OK) {
+            r.singular++;
+            r.status = s;
+            if (log) std::fprintf(log, "%s\n", fit_status_text(s));
+            if (guarded) r.refused = kFitSingular;
+        } else if (guarded && !ctf_defocus_on_profile(a[1], x, ctx)) {
+            r.refused = kFitOutOfRange;
+        }
     };
-    step();
-    while (1e-6f < alamda && alamda < 1e10f) {
+    if (!r.refused) step();
+    while (!r.refused && 1e-6f < alamda && alamda < 1e10f) {
         step();
         if (a[2] > 50) a[2] = 10;
         if (a[4] < 0) a[4] = 0;
@@ -248,6 +280,10 @@ CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8
             if (log) std::fprintf(log, "Infinite fit loop\n");
             break;
         }
+    }
+    if (r.refused) {
+        if (log) std::fprintf(log, "%s\n", r.refused);
+        for (int i = 0; i < 8; i++) a[i + 1] = start[i];
     }
     for (int i = 0; i < 8; i++) r.a[i] = a[i + 1];
     r.first = first;

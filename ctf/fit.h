@@ -70,15 +70,32 @@ struct CtfFitResult {
     int iterations;    // mrqmin calls after the initialising one
     float alamda;      // final damping factor
     float chisq;       // last accepted chi-square
-    int singular;      // steps refused for a singular curvature matrix (the fit went on with a larger lambda)
+    int singular;      // steps refused for a singular curvature matrix
     FitStatus status;  // FIT_OK, or the singular case of the last refused step
+    // Null, or why the CTF fit stopped and left a[] at the start values: one of the
+    // kFit* texts below.
+    const char* refused;
 };
+
+// Why the fit button's fit leaves the parameters as they were.
+extern const char* const kFitNoCtfTerm;     // "Scale:" 0 while the defocus is varied
+extern const char* const kFitSingular;      // a singular curvature matrix
+extern const char* const kFitOutOfRange;    // a defocus the profile cannot show (ctf_defocus_on_profile)
+
+// Whether a defocus (micrometres) shows on a profile at x[0..199] (1/Angstrom,
+// evenly spaced): its first zero lies within x[1]..x[199], where a drag on the
+// plot can put it, and each of its first three rings (zero to zero) that ends
+// within x[199] spans at least two samples, so that the profile resolves them.
+bool ctf_defocus_on_profile(float defocus, const float* x, const CtfContext& ctx);
 
 // The fit button's logic: x[0..199] abscissae (1/Angstrom), y[0..199] the profile,
 // start[8] fields 0..7, vary[8] flags, ctx the constants and scale of the model.
-// Prints "fit ..." and "1st used is %d\n" (and "Infinite fit loop\n", and the gaussj
-// words for each singular step) on log (null: nowhere); the caller writes the result
-// into its controls. Re-entrant: the work area is the call's own. Samples of value
-// 0 are left out (their weight would be 1/0). An empty `model` means ctfbasis.
+// Prints "fit ..." and "1st used is %d\n" (and "Infinite fit loop\n") on log (null:
+// nowhere); the caller writes the result into its controls. Re-entrant: the work
+// area is the call's own. Samples of value 0 are left out (their weight would be
+// 1/0). An empty `model` means ctfbasis; then a fit that varies the defocus with no
+// CTF term does not start, and one whose curvature turns singular (its gaussj words
+// printed once) or whose defocus leaves the profile stops at once; either way a[]
+// is the start and `refused` says why, also on log.
 CtfFitResult ctf_fit_profile(const float* x, const float* y, const float start[8], const int vary[8],
                              const CtfContext& ctx, const FitModel& model = nullptr, FILE* log = stdout);

@@ -3,6 +3,8 @@
 // signal-to-background table of Save.
 #pragma once
 
+struct CtfContext;
+
 struct ProfileFigures {
     float yMin;      // smallest of y[1..199]
     float yMax;      // largest of y[1..199]
@@ -25,3 +27,17 @@ void live_ratio(const float* y, const float* background, const float* ctfTerm, f
 // Save's table: max(plotted - background, 0) / background, a background of
 // 0 or less counting as 0.0001.
 void live_snr_table(const float* plotted, const float* background, float* out);
+
+// A background of the profile's own size for a fit to start from: "Gauss A:"
+// and "Exp sca:" (p[4], p[6]) by linear least squares of the background's
+// amplitude B on the root of y over samples 10..199, widths and decay as p has
+// them; each at least a twentieth of the other, so that neither term's width
+// loses all effect. False (p unchanged) when nothing fits.
+bool live_seed_background(const float* x, const float* y, float* p, const CtfContext& ctx);
+// The "Scale:" that puts the model's first rings at the height of the profile's:
+// over the samples from the first to the fourth zero of the CTF term of p (fewer
+// when the profile ends before), the profile's mean where the term's square
+// exceeds 1/2 less its mean elsewhere, against the same contrast of (g E c)^2,
+// E the envelope of p; under the root. A background that is off by a level
+// cancels. 0 when the profile holds no zero or no such contrast.
+float live_seed_scale(const float* x, const float* y, const float* p, const CtfContext& ctx);

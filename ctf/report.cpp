@@ -60,8 +60,11 @@ std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimate
     for (const CtfStarRow& r : rows) {
         const CtfEstimate& e = r.estimate;
         // RELION counts underfocus positive, in Angstrom.
+        // A row's own microscope values (read back from a table) stand; p stands for rows without.
+        const bool own = r.kv > 0;
         s += r.micrograph + format(" %.2f %.2f %.2f %.3f %.5f %.2f %.3f %.4f\n", -1e4 * e.defocusU, -1e4 * e.defocusV,
-                                   e.astigAngle, e.resolution, e.score, p.kv, p.csMM, p.ac);
+                                   e.astigAngle, e.resolution, e.score, own ? r.kv : p.kv, own ? r.csMM : p.csMM,
+                                   own ? r.ac : p.ac);
     }
     return s + "\n";
 }
@@ -147,13 +150,12 @@ std::string baseName(const std::string& s) {
 }
 }  // namespace
 
-int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows) {
+int ctf_star_table(const StarFile& star, std::vector<CtfStarRow>* rows, std::vector<StarSkip>* refused,
+                   std::string* why) {
     rows->clear();
-    StarFile star;
-    if (!readStar(file, &star)) return 0;
     const StarTable* t = star.find({"_rlnMicrographName", "_rlnDefocusU", "_rlnDefocusV"});
     if (!t) {
-        std::printf("%s: no table with _rlnMicrographName, _rlnDefocusU and _rlnDefocusV\n", file);
+        *why = "no table with _rlnMicrographName, _rlnDefocusU and _rlnDefocusV";
         return 0;
     }
     const StarTable* optics = star.find({"_rlnOpticsGroup", "_rlnVoltage"});
@@ -182,8 +184,12 @@ int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows) {
         ok = ok && sr < src->rows.size() && cell(*src, sr, "_rlnVoltage", 0, 10000, 0, &kv) &&
              cell(*src, sr, "_rlnSphericalAberration", 0, 1000, 0, &cs) &&
              cell(*src, sr, "_rlnAmplitudeContrast", 0, 1, 0, &ac);
+        if (!ok && refused) {
+            refused->push_back({t->lines[r], "not a CTF row"});
+            continue;
+        }
         if (!ok) {
-            std::printf("%s line %d: not a CTF row\n", file, t->lines[r]);
+            *why = "line " + std::to_string(t->lines[r]) + ": not a CTF row";
             rows->clear();
             return 0;
         }
@@ -200,6 +206,16 @@ int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows) {
         rows->push_back(std::move(row));
     }
     return 1;
+}
+
+int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows, std::vector<StarSkip>* refused) {
+    rows->clear();
+    StarFile star;
+    if (!readStar(file, &star, refused)) return 0;
+    std::string why;
+    if (ctf_star_table(star, rows, refused, &why)) return 1;
+    std::printf(why.compare(0, 5, "line ") == 0 ? "%s %s\n" : "%s: %s\n", file, why.c_str());
+    return 0;
 }
 
 const CtfStarRow* ctf_star_find(const std::vector<CtfStarRow>& rows, const std::string& micrograph) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/star.h"
 #include "ctf/estimate.h"
 
 // "defocus defocus_u defocus_v astig_angle resolution score file\n".
@@ -19,7 +20,8 @@ struct CtfStarRow {
     float kv = 0, csMM = 0, ac = 0;
 };
 // A RELION STAR file with the table data_micrographs: defocus U/V in
-// Angstrom, positive for underfocus; the microscope values of p in every row.
+// Angstrom, positive for underfocus; the microscope values of each row that
+// has them (kv above 0), else those of p.
 // Names must pass starValueOk (core/star.h).
 std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimateParams& p);
 
@@ -27,8 +29,12 @@ std::string ctf_star_file(const std::vector<CtfStarRow>& rows, const CtfEstimate
 // _rlnDefocusV in any block (as this program and RELION write them); defocus
 // back in micrometres, negative for underfocus; angle, resolution and figure of
 // merit when present; voltage, Cs and amplitude contrast from the row or from a
-// data_optics block. 0 after a message naming the file (and line).
-int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows);
+// data_optics block. 0 after a message naming the file (and line). With
+// `refused`, rows that cannot be read are left out and listed there instead.
+int ctf_star_read(const char* file, std::vector<CtfStarRow>* rows, std::vector<StarSkip>* refused = nullptr);
+// The same on a table already read; 0 with the reason in *why, nothing printed.
+int ctf_star_table(const StarFile& star, std::vector<CtfStarRow>* rows, std::vector<StarSkip>* refused,
+                   std::string* why);
 // The row of a micrograph: the same name, else the only row with the same file
 // name in another folder; null when there is none.
 const CtfStarRow* ctf_star_find(const std::vector<CtfStarRow>& rows, const std::string& micrograph);

@@ -15,3 +15,17 @@ inline float fourier_radius(int h, int k, float xscale) {
     float hs = (float)h * xscale;
     return std::sqrt((float)(k * k) + hs * hs);
 }
+
+// Ends a profile of n bins summed with weights W: P becomes the weighted mean;
+// empty bins linear between the last filled bin and the next non-empty one,
+// the last value held past the last non-empty bin.
+inline void radial_profile_finish(const float* W, float* P, int n) {
+    for (int i = 0; i < n; i++)
+        if (W[i] > 0) P[i] /= W[i];
+    for (int i = 1; i < n; i++) {
+        if (W[i] != 0) continue;
+        int j = i + 1;
+        while (j < n && W[j] == 0) j++;
+        P[i] = j < n ? (P[i - 1] * (j - i) + P[j]) / (j - i + 1) : P[i - 1];
+    }
+}

@@ -133,16 +133,7 @@ float* MRCData::calcDist(int mode, int px, int py) {
             P[i] = P[i - 100];
         }
     }
-    for (int i = 0; i < 200; i++)
-        if (W[i] > 0) P[i] /= W[i];
-    // Empty bins: linear between the last filled bin and the next non-empty one;
-    // past the last non-empty bin the last value is held.
-    for (int i = 1; i < 200; i++) {
-        if (W[i] != 0) continue;
-        int j = i + 1;
-        while (j < 200 && W[j] == 0) j++;
-        P[i] = j < 200 ? (P[i - 1] * (j - i) + P[j]) / (j - i + 1) : P[i - 1];
-    }
+    radial_profile_finish(W, P, 200);
     for (int i = 1; i < 200; i++) W[i] = step * i;
     W[0] = 0;
     radCacheStep = step;

@@ -25,6 +25,7 @@
 #include "gui/display/mmode.h"
 #include "core/prefs.h"
 #include "gui/ctf/livec.h"
+#include "gui/ctf/livec_seed.h"
 #include "ctf/merge.h"
 
 namespace {
@@ -424,6 +425,9 @@ void m_Tools_Analyze() {
         }
         d = sel.at(0);
     }
+    // The estimate looks at the whole micrograph, not only the centre Analyze cuts.
+    MRCData* micrograph = d->isComplex() ? nullptr : d;
+    LiveSeedHold hold;
     if (!d->isComplex()) {
         MRCData* img = d;
         if (d->xSize() >= 513 && d->ySize() >= 513) {
@@ -453,7 +457,8 @@ void m_Tools_Analyze() {
     livec_open();
     MMode.liveType = 0;
     if (mpanel) fl_set_choice(mpanel->liveChoice, 1);
-    view_livecalc(d, 1, 1, 1.0f / (d->Pixres() * d->ySize()), 1.5f);
+    // From the automatic estimate; without rings at the defocus 1.5 as ever.
+    livec_seed(d, micrograph ? micrograph : d, 1.5f);
 }
 
 const MenuTable& ctf_menu() {
@@ -487,6 +492,10 @@ const MenuTable& ctf_menu() {
         {"Center + Ali RT", [] { m_Ctf_CCF(8); }, "Bug. Don't use."},
         {"Phase Origin Shift", [] { m_Ctf_CCF(9); },
          "Translates the origin of a real image from the center to the corner for FFT's."},
+        {"Flip Phases 2-D", m_Ctf_flip2d,
+         "Flips the phases of the selected images where their 2-D CTF is negative.\n\nThe CTF is the automatic "
+         "estimate's (with the astigmatism), at the defocus fitted in the CTF window when there is one; images "
+         "without one are estimated first. Real images get a flipped copy, transforms are flipped in place."},
     };
     return t;
 }

@@ -12,11 +12,13 @@
 #include "gui/shell/cmd_util.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/help.h"
+#include "gui/shell/inputs.h"
 #include "core/MRCData.h"
 #include "gui/display/mmode.h"
 #include "core/prefs.h"
 #include "ctf/fit.h"
 #include "ctf/livecalc.h"
+#include "gui/ctf/livec_seed.h"
 
 LiveCtfState lcs;
 FD_LIVEC* livec = nullptr;
@@ -89,8 +91,12 @@ FD_LIVEC* create_form_LIVEC() {
     fd->defocus = fl_add_input(FL_NORMAL_INPUT, 530, 40, 62, 22, "Defocus:");
     fl_set_object_callback(fd->defocus, livec_defocus, 0);
     fl_add_text(FL_NORMAL_TEXT, 594, 40, 30, 22, "um");
-    fd->res = fl_add_input(FL_NORMAL_INPUT, 530, 92, 62, 22, "Res:");
-    fl_add_text(FL_NORMAL_TEXT, 594, 92, 30, 22, "A");
+    // The automatic estimate's astigmatism and resolution, one line under the defocus.
+    fd->astig = fl_add_text(FL_NORMAL_TEXT, 462, 63, 166, 17, "");
+    fl_set_object_lsize(fd->astig, FL_TINY_SIZE);
+    fl_set_object_lalign(fd->astig, FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    fd->res = fl_add_input(FL_NORMAL_INPUT, 530, 108, 62, 22, "Res:");
+    fl_add_text(FL_NORMAL_TEXT, 594, 108, 30, 22, "A");
     fd->scale = fl_add_slider(FL_VERT_NICE_SLIDER, 10, 10, 20, 280, "");
     fl_set_slider_bounds(fd->scale, 1.0, 0.0);
     fl_set_slider_value(fd->scale, 1.0);
@@ -103,29 +109,32 @@ FD_LIVEC* create_form_LIVEC() {
     fd->ctfScale = valslider(60, 325, 180, "Scale:", 0, 6, 0, 2);
     fd->ctfOn = fl_add_lightbutton(FL_PUSH_BUTTON, 545, 10, 55, 24, "CTF");
     fl_set_object_callback(fd->ctfOn, livec_ctf, 0);
-    fd->smooth = fl_add_counter(FL_NORMAL_COUNTER, 470, 150, 120, 22, "Smooth");
+    // The label on the left: below, the "Save" row covered it.
+    fd->smooth = fl_add_counter(FL_NORMAL_COUNTER, 522, 162, 100, 22, "Smooth");
+    fl_set_object_lalign(fd->smooth, FL_ALIGN_LEFT);
     fl_set_object_callback(fd->smooth, livec_counter, 0);
     fd->ac = valslider(60, 350, 180, "AC (%):", 0, 100, 0, 1);
-    fd->down = button(FL_NORMAL_BUTTON, 470, 66, 25, 22, "<", livec_arrow, -1);
-    fd->up = button(FL_NORMAL_BUTTON, 497, 66, 25, 22, ">", livec_arrow, 1);
-    fd->fitBtn = button(FL_NORMAL_BUTTON, 524, 66, 40, 22, "fit", livec_dffit, 0);
-    fd->chi = fl_add_input(FL_NORMAL_INPUT, 530, 118, 90, 22, "Chi:");
+    fd->down = button(FL_NORMAL_BUTTON, 470, 82, 25, 22, "<", livec_arrow, -1);
+    fd->up = button(FL_NORMAL_BUTTON, 497, 82, 25, 22, ">", livec_arrow, 1);
+    fd->fitBtn = button(FL_NORMAL_BUTTON, 524, 82, 40, 22, "fit", livec_dffit, 0);
+    fd->chi = fl_add_input(FL_NORMAL_INPUT, 530, 134, 90, 22, "Chi:");
     fd->gaussA = valslider(60, 375, 180, "Gauss A:", 0, 2, 1.084, 2);
     fd->gaussW = valslider(400, 350, 180, "Gauss W:", 0, 10, 1.57, 2);
-    fd->save = button(FL_NORMAL_BUTTON, 470, 180, 70, 22, "Save", livec_save, 0);
-    fd->plotBtn = button(FL_NORMAL_BUTTON, 545, 180, 70, 22, "Plot", livec_plot, 0);
-    fl_add_text(FL_NORMAL_TEXT, 470, 204, 100, 18, "Overlay");
-    fd->ovFit = button(FL_NORMAL_BUTTON, 470, 224, 45, 22, "Fit", livec_overlay, 1);
-    fd->ovData = button(FL_NORMAL_BUTTON, 517, 224, 45, 22, "Data", livec_overlay, 0);
-    fd->clear = button(FL_NORMAL_BUTTON, 564, 224, 55, 22, "Clear", livec_clear, 0);
+    fd->save = button(FL_NORMAL_BUTTON, 470, 190, 48, 22, "Save", livec_save, 0);
+    fd->plotBtn = button(FL_NORMAL_BUTTON, 521, 190, 48, 22, "Plot", livec_plot, 0);
+    fd->twoD = button(FL_NORMAL_BUTTON, 572, 190, 48, 22, "2-D", livec_2d, 0);
+    fl_add_text(FL_NORMAL_TEXT, 470, 214, 100, 16, "Overlay");
+    fd->ovFit = button(FL_NORMAL_BUTTON, 470, 232, 45, 22, "Fit", livec_overlay, 1);
+    fd->ovData = button(FL_NORMAL_BUTTON, 517, 232, 45, 22, "Data", livec_overlay, 0);
+    fd->clear = button(FL_NORMAL_BUTTON, 564, 232, 55, 22, "Clear", livec_clear, 0);
     for (int i = 0; i < 3; i++) {
         char n[2] = {(char)('1' + i), 0};
-        fd->store[i] = button(FL_NORMAL_BUTTON, 470 + 52 * i, 254, 26, 22, ">>", livec_store, i + 1);
-        fd->recall[i] = button(FL_NORMAL_BUTTON, 496 + 52 * i, 254, 24, 22, n, livec_recall, i + 1);
+        fd->store[i] = button(FL_NORMAL_BUTTON, 470 + 52 * i, 260, 26, 22, ">>", livec_store, i + 1);
+        fd->recall[i] = button(FL_NORMAL_BUTTON, 496 + 52 * i, 260, 24, 22, n, livec_recall, i + 1);
     }
     // One switch beside each parameter control, in parameter order.
     const int vx[8] = {566, 242, 242, 242, 242, 582, 582, 582};
-    const int vy[8] = {67, 300, 325, 350, 375, 350, 300, 325};
+    const int vy[8] = {83, 300, 325, 350, 375, 350, 300, 325};
     for (int i = 0; i < 8; i++) fd->vary[i] = varySwitch(vx[i], vy[i]);
     fd->ratioOn = fl_add_checkbutton(FL_PUSH_BUTTON, 600, 12, 20, 20, "");
     fl_set_object_callback(fd->ratioOn, livec_ratio, 0);
@@ -269,7 +278,9 @@ void view_livecalc(MRCData* d, int x, int y, float freqStep, float defocus) {
         float a = std::atan2((float)(y - N / 2), (float)x);
         lcs.markFreq = a < 0 ? a + (float)(2 * kPi) : a;
     }
-    const float* P = d->calcDist(t, x, y);
+    // A transform with an estimate: its radial average along rings of equal phase.
+    float equal[400];
+    const float* P = t == 0 && livec_seed_profile(d, equal) ? equal : d->calcDist(t, x, y);
     if (!P) return;
     ProfileFigures f = live_profile_figures(P + 200, &g_lastScale);
     lcs.yMin = f.yMin;
@@ -324,6 +335,10 @@ void livec_params(float* p) {
     p[5] = sliderv(livec->gaussW);
     p[6] = sliderv(livec->expSca);
     p[7] = sliderv(livec->expDk);
+}
+
+void livec_set_sliders(const LC_pstate& r) {
+    if (livec) setSliders(r);
 }
 
 CtfInstrument livec_instrument() {
@@ -429,8 +444,9 @@ void livec_Scale(FL_OBJECT*, long) {
 
 void livec_defocus(FL_OBJECT* ob, long) {
     if (help_for("Enter a new defocus value here.")) return;
-    float v;
-    if (ob && std::sscanf(fl_get_input(ob), " %f", &v) == 1) lcs.defocus = v;
+    double v;
+    if (!ob || !input_number(ob, "Defocus (um)", between(-100, 100), input_text(lcs.defocus, 3), &v)) return;
+    lcs.defocus = (float)v;
     livec_set();
 }
 
@@ -475,6 +491,12 @@ void livec_dffit(FL_OBJECT*, long) {
     for (int i = 0; i < 8; i++) vary[i] = fl_get_button(livec->vary[i]);
     CtfFitResult r = ctf_fit_profile(lcs.x, lcs.y, start, vary, ctf_context_prefs(lcs.bgScale));
     std::fflush(stdout);
+    if (r.refused) {
+        // The controls still hold the start: nothing to put back.
+        livec_set();
+        message(r.refused);
+        return;
+    }
     LC_pstate rec;
     std::copy(r.a, r.a + 8, &rec.defocus);
     setSliders(rec);

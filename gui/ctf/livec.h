@@ -39,6 +39,7 @@ struct FD_LIVEC {
     FL_OBJECT *plot, *fitOn, *defocus, *res, *scale, *envel, *expSca, *expDk, *ctfScale, *ctfOn, *smooth, *ac;
     FL_OBJECT *down, *up, *fitBtn, *chi, *gaussA, *gaussW, *save, *plotBtn, *ovFit, *ovData, *clear;
     FL_OBJECT *store[3], *recall[3], *vary[8], *ratioOn, *envelBtn, *close;
+    FL_OBJECT *astig, *twoD;  // the estimate's line under the defocus, the "2-D" button
 };
 // The instrument envelope panel "IPARM" (window title "Progress Panel").
 struct FD_IPARM {
@@ -76,6 +77,8 @@ int livec_ctf_is_on();
 CtfInstrument livec_instrument();
 // Parameters 0..7 as the controls show them (defocus from the state).
 void livec_params(float* p);
+// The sliders from a record (the envelope, the background, the scale and AC).
+void livec_set_sliders(const LC_pstate& r);
 
 // Control callbacks.
 void livec_fit(FL_OBJECT*, long);

@@ -12,6 +12,7 @@
 #include "core/MRCData.h"
 #include "gui/display/mmode.h"
 #include "gui/ctf/livec.h"
+#include "gui/ctf/livec_seed.h"
 #include "gui/display/datawin.h"
 #include "gui/display/draw.h"
 #include "gui/display/mouse.h"
@@ -131,4 +132,5 @@ void install_live_ctf() {
     setModeHandler(CTF, fourier_ctf_mode, true);
     shellHooks.ctfModeOn = ctfModeOn;
     add_data_gone_hook(forgetShown);
+    install_live_seed();
 }

@@ -549,6 +549,7 @@ int DataWin::display() {
         drawMosaicLabels();
     else
         drawBoxes();
+    if (shellHooks.overlay) shellHooks.overlay(this);
     XClearWindow(xDisplay, canvasWin);
     XSync(xDisplay, False);
     return 1;

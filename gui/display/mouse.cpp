@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/List.h"
 #include "gui/display/mmode.h"
@@ -13,6 +14,8 @@
 #include "gui/display/datawin.h"
 #include "gui/display/xglobals.h"
 #include "fft/ifftsubs.h"
+#include "core/MRCData.h"
+#include "gui/shell/inputs.h"
 
 namespace {
 ModeHandler g_handlers[2][7] = {};  // [complex][mode]
@@ -56,6 +59,7 @@ const char* kWvltHelp =
     "rendered on the screen. This way you can boxparticles using the filtered image, but the original data will "
     "still be boxed.";
 const char* kSizeHelp = "In 'Box' mode this is the size of the box to cut out.";
+const int kMaxBox = 16384;
 const char* kLiveHelp = "Selects what type of plot to do in live mode on complex images.";
 
 bool inHelp(const char* text) {
@@ -69,6 +73,15 @@ bool inHelp(const char* text) {
 void redrawCurrentWavelet() {
     if (!MMode.waveletView || !shellHooks.currentView) return;
     if (DataWin* v = shellHooks.currentView()) v->redraw();
+}
+
+// The next valid FFT size, or the largest one that still fits the image.
+int roundedBox(int n, int max) {
+    int r = g_boxRound(n);
+    if (r <= max) return r;
+    for (r = max; r > 1 && g_boxRound(r) != r; r--) {
+    }
+    return r;
 }
 
 void showLevelSliders() {
@@ -191,14 +204,26 @@ void mm_Set(FL_OBJECT* ob, long n) {
 void m_Size(FL_OBJECT*, long) {
     if (inHelp(kSizeHelp)) return;
     if (!mpanel) return;
-    int x = MMode.boxX, y = MMode.boxY;
-    if (std::sscanf(fl_get_input(mpanel->sizeX), " %d", &x) == 1) MMode.boxX = x;
-    if (std::sscanf(fl_get_input(mpanel->sizeY), " %d", &y) == 1) MMode.boxY = y;
-    if (getenvid("fftboxonly", 1) == 1 && g_boxRound) {
-        MMode.boxX = g_boxRound(MMode.boxX);
-        MMode.boxY = g_boxRound(MMode.boxY);
-        m_Newsize(nullptr, 0);
+    // A box fits the image in the current view (any size up to kMaxBox without one).
+    int maxX = kMaxBox, maxY = kMaxBox;
+    DataWin* v = shellHooks.currentView ? shellHooks.currentView() : nullptr;
+    if (MRCData* d = v ? v->firstdata() : nullptr) {
+        maxX = d->isComplex() ? d->xSize() - 2 : d->xSize();
+        maxY = d->ySize();
     }
+    double x, y;
+    if (!input_number(mpanel->sizeX, "Box size", whole_between(1, maxX), std::to_string(MMode.boxX), &x) ||
+        !input_number(mpanel->sizeY, "Box size", whole_between(1, maxY), std::to_string(MMode.boxY), &y)) {
+        m_Newsize(nullptr, 0);
+        return;
+    }
+    MMode.boxX = (int)x;
+    MMode.boxY = (int)y;
+    if (getenvid("fftboxonly", 1) == 1 && g_boxRound) {
+        MMode.boxX = roundedBox(MMode.boxX, maxX);
+        MMode.boxY = roundedBox(MMode.boxY, maxY);
+    }
+    m_Newsize(nullptr, 0);
 }
 
 void m_Newsize(FL_OBJECT*, long) {
@@ -240,7 +265,11 @@ void new_wavelet2(FL_OBJECT*, long) {
 
 void new_wavelet3(FL_OBJECT* ob, long) {
     if (inHelp(nullptr)) return;
-    setenv2("DWTlevel", fl_get_input(ob));
+    double lv;
+    // One gain slider per level.
+    if (!input_number(ob, "Level", whole_between(0, 10), getenv2d("DWTlevel", "0"), &lv)) return;
+    setenv2("DWTlevel", std::to_string((int)lv).c_str());
+    fl_set_input(ob, std::to_string((int)lv).c_str());
     showLevelSliders();
     redrawCurrentWavelet();
 }

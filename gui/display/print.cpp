@@ -15,6 +15,7 @@
 #include "core/prefs.h"
 #include "gui/display/datawin.h"
 #include "gui/display/xglobals.h"
+#include "gui/shell/inputs.h"
 
 FD_print* ppanel = nullptr;
 
@@ -200,6 +201,11 @@ void print_panel() {
 
 void print_close(FL_OBJECT*, long which) {
     if (!ppanel) return;
+    double nm = 10;
+    // The panel stays open on a refused length.
+    if (which == 0 &&
+        !input_number(ppanel->nm, "Scale bar (nm)", above(0, 100000), getenv2d("psscale", "10"), &nm))
+        return;
     if (which == 0) {
         setenv2("psfile", fl_get_input(ppanel->file));
         setenv2("psscale", fl_get_input(ppanel->nm));
@@ -208,8 +214,7 @@ void print_close(FL_OBJECT*, long which) {
         opt.fit = fl_get_button(ppanel->fit);
         opt.scaleBar = fl_get_button(ppanel->scaleBar);
         opt.box = fl_get_button(ppanel->box);
-        float L = 10;
-        if (std::sscanf(fl_get_input(ppanel->nm), " %f", &L) == 1) opt.scaleNm = L;
+        opt.scaleNm = (float)nm;
         DataWin* v = shellHooks.currentView ? shellHooks.currentView() : nullptr;
         MRCData* first = shellHooks.firstSelected ? shellHooks.firstSelected() : nullptr;
         if (v) {

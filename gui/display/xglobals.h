@@ -32,5 +32,7 @@ struct ShellHooks {
     void (*help)(const char* text) = nullptr;
     // CTF mode was chosen (the live CTF window opens on a transform).
     void (*ctfModeOn)() = nullptr;
+    // Drawn into a view's pixmap after its boxes, at every display (the CTF's zeros over a transform).
+    void (*overlay)(DataWin* v) = nullptr;
 };
 extern ShellHooks shellHooks;

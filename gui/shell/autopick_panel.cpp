@@ -108,6 +108,7 @@ void refilter() {
     }
     const int n = autopick_replace_boxes(d, picks);
     forget_picked_box();
+    boxes_changed(d);
     char t[64];
     std::snprintf(t, sizeof t, "Auto Pick: %d picks", n);
     status(t);

@@ -25,9 +25,11 @@ MRCData* single(const Selection& s) {
     return s.count() == 1 ? s.at(0) : nullptr;
 }
 
-// Box lists changed: the picked box is forgotten, the view shows them anew.
-void boxesChanged() {
+// Box lists changed: the picked box is forgotten, the change is announced,
+// the view shows them anew.
+void boxesChanged(const std::vector<MRCData*>& changed) {
     forget_picked_box();
+    for (MRCData* d : changed) boxes_changed(d);
     if (DataWin* v = current_view()) v->redraw();
 }
 
@@ -54,7 +56,7 @@ void m_Box_read_boxdb() {
     Selection s;
     if (MRCData* d = single(s)) {
         d->loadBoxDB(path.c_str());
-        boxesChanged();
+        boxesChanged({d});
     }
 }
 
@@ -87,14 +89,14 @@ void m_Box_rebox() {
         // A box that cannot be cut again stays in the list as it was.
         if (!c) d->addBox(b.x, b.y, b.xsize, b.ysize, b.name, b.type);
     }
-    boxesChanged();
+    boxesChanged({d});
 }
 
 void m_Box_align_new() {
     Selection s;
     if (MRCData* d = single(s)) {
         alignAllToNew(d);
-        boxesChanged();
+        boxesChanged({d});
     }
 }
 
@@ -102,7 +104,7 @@ void m_Box_perm_new() {
     Selection s;
     if (MRCData* d = single(s)) {
         makeMovedPermanent(d);
-        boxesChanged();
+        boxesChanged({d});
     }
 }
 
@@ -110,7 +112,7 @@ void m_Box_clear_boxdb() {
     Selection s;
     if (s.count() < 1) return;
     s.at(0)->clearBoxes();
-    boxesChanged();
+    boxesChanged({s.at(0)});
 }
 
 void m_Box_aligndb() {
@@ -127,7 +129,7 @@ void m_Box_aligndb() {
         r = copyBoxesWithAlign(s.at(0), others);
     }
     if (r < 0) dlg_message("The first image must be at least 560x560\n");
-    boxesChanged();
+    boxesChanged(others);
 }
 
 void m_Box_coinc() {
@@ -175,7 +177,7 @@ void m_Box_import_picks() {
         return;
     }
     std::printf("%d boxes for this image\n", d->nBoxes());
-    boxesChanged();
+    boxesChanged({d});
 }
 
 const MenuTable& box_menu() {

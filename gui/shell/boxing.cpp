@@ -293,6 +293,7 @@ int dbMode(DataWin* v, int, int, int dx, int dy, int code, unsigned long) {
             keepInside(v, *b, &dx, &dy);
             b->newx = dx;
             b->newy = dy;
+            boxes_changed(d);
             v->redraw();
             break;
         }
@@ -301,6 +302,7 @@ int dbMode(DataWin* v, int, int, int dx, int dy, int code, unsigned long) {
             if (i < 0) break;
             d->delBox(i);
             forget_picked_box();  // the numbers behind it moved down
+            boxes_changed(d);
             v->redraw();
             break;
         }
@@ -327,6 +329,7 @@ MRCData* view_Clipped(MRCData* src, int x0, int y0, int x1, int y1) {
     src->extractReal(c->getRealData(), x0, y0, w, h);
     c->update();
     src->addBox(x0, y0, w, h, file.c_str(), 0);
+    boxes_changed(src);
     relistIfCurrent(groupNamed("Clips"));
     return c;
 }
@@ -349,6 +352,7 @@ MRCData* view_FilaClip(MRCData* src, int x0, int y0, int x1, int y1, int width, 
     c->update();
     if (length >= 1) filamentEnd(x0, y0, &x1, &y1, length);
     src->addBox(x0, y0, x1, y1, file.c_str(), width);
+    boxes_changed(src);
     relistIfCurrent(groupNamed("Clips"));
     return c;
 }

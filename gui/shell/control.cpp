@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "gui/shell/dialogs.h"
 #include "gui/shell/file_cmds.h"
 #include "gui/shell/help.h"
+#include "gui/shell/inputs.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/state.h"
 #include "gui/shell/viewlink.h"
@@ -20,6 +22,7 @@
 #include "core/hooks.h"
 #include "core/prefs.h"
 #include "gui/ctf/livec.h"
+#include "gui/ctf/livec_seed.h"
 #include "gui/display/colormap.h"
 
 namespace {
@@ -39,9 +42,19 @@ void setHistSlider(float ymax) {
     fl_set_xyplot_ybounds(control->histPlot, 0, std::round(v * v * 1000) / 1000);
 }
 
+// What the pixel-size entries and the "#" count show, i.e. the values in
+// force: a refused entry shows its text again.
+std::map<FL_OBJECT*, std::string> g_shown;
+
+void showText(FL_OBJECT* ob, const std::string& t) {
+    fl_set_input(ob, t.c_str());
+    g_shown[ob] = t;
+}
+
 // Input text with "%4.2f".
 void showFloat(FL_OBJECT* ob, float v) {
     fl_set_input_float(ob, v);
+    g_shown[ob] = fl_get_input(ob);
 }
 
 bool usable(float v) {
@@ -161,7 +174,7 @@ FD_control* create_form_control() {
     c->numdo = fl_add_button(FL_NORMAL_BUTTON, 290, 515, 55, 25, "#");
     fl_set_object_callback(c->numdo, sel_Numdo, 0);
     c->numCount = fl_add_input(FL_INT_INPUT, 290, 545, 55, 25, "");
-    fl_set_input(c->numCount, "10");
+    showText(c->numCount, "10");
     c->imDel = fl_add_button(FL_NORMAL_BUTTON, 350, 515, 60, 25, "DEL");
     fl_set_object_callback(c->imDel, sel_Imdel, 0);
     c->addView = fl_add_button(FL_NORMAL_BUTTON, 420, 515, 45, 25, "Add");
@@ -271,7 +284,12 @@ void sel_Image(FL_OBJECT*, long) {
     const int selected = count(l);
     v->setData(l);  // the view owns the list now (and deletes an empty one)
     if (!d) return;
-    if (livec_is_open() && selected == 1 && d->isComplex() && d->hasPstate()) livec_redisp(d);
+    if (livec_is_open() && selected == 1 && d->isComplex()) {
+        if (d->hasPstate())
+            livec_redisp(d);
+        else
+            livec_seed(d, nullptr, 0);
+    }
     float lo = d->Histmin(), hi = d->Histmax();
     float ymax = 0.005f;
     for (int i = 0; i < 256; i++) {
@@ -321,9 +339,11 @@ void sel_Numdo(FL_OBJECT*, long) {
     int cur = std::abs(fl_get_browser(control->images));
     int start = cur + 1;
     if (cur == 0 || start > max) start = 1;
-    int n = 0;
-    const char* t = fl_get_input(control->numCount);
-    if (!t || std::sscanf(t, " %d", &n) != 1) n = 0;
+    double count;
+    if (!input_number(control->numCount, "Count", whole_between(1, 100000), g_shown[control->numCount], &count))
+        return;
+    const int n = (int)count;
+    showText(control->numCount, std::to_string(n));
     fl_deselect_browser(control->images);
     int end = std::min(max, start + n - 1);
     for (int i = start; i <= end; i++) fl_select_browser_line(control->images, i);
@@ -609,6 +629,36 @@ void v_Scalehist(FL_OBJECT*, long) {
 
 // ---------------------------------------------------------------- pixel size
 
+// Pixel size, magnification and scanner step: above 0, and none so large that
+// the one computed from the others leaves its range.
+const InputRange kScaleRange = scale_range();
+const char* kPixField = "Pixel size (A)";
+const char* kMagField = "Magnification (k)";
+const char* kScanField = "Scanner step (um)";
+
+// The typed entry, or nothing (refused: message, the entry in force shown again).
+static bool typedScale(FL_OBJECT* ob, const char* field, double* v) {
+    return input_number(ob, field, kScaleRange, g_shown[ob], v);
+}
+
+// A value computed from the entries; one out of range refuses the typed entry.
+static bool derivedOk(float v, const char* field, FL_OBJECT* typed) {
+    if (usable(v) && v <= kScaleRange.hi) return true;
+    input_refuse(typed, input_range_message(field, kScaleRange), g_shown[typed]);
+    return false;
+}
+
+// The magnification and scanner step in force for a computation: the entry,
+// else the preference.
+static float magInForce() {
+    float mag = fl_get_input_float(control->mag);
+    return usable(mag) ? mag : getenvfd("mag", 30);
+}
+static float scanInForce() {
+    float scan = fl_get_input_float(control->scanpix);
+    return usable(scan) ? scan : getenvfd("scanres", 25);
+}
+
 static void applyScale(float mag, float pixres) {
     if (!usable(mag) || !usable(pixres)) return;  // nothing sensible to hand to the images
     if (DataWin* v = current_view()) v->setImParms(mag, pixres);
@@ -624,21 +674,25 @@ void v_Scanpix(FL_OBJECT*, long) {
             "will change the pixel size. The default values can be Set in the global preferences on the Tools "
             "menu."))
         return;
-    float scan = fl_get_input_float(control->scanpix);
-    float mag = fl_get_input_float(control->mag);
-    if (mag <= 0) mag = getenvfd("mag", 30);
-    float pixres = 10 * scan / mag;
+    double scan;
+    if (!typedScale(control->scanpix, kScanField, &scan)) return;
+    const float mag = magInForce();
+    const float pixres = 10 * (float)scan / mag;
+    if (!derivedOk(pixres, kPixField, control->scanpix)) return;
+    showFloat(control->scanpix, (float)scan);
     showFloat(control->scanres, pixres);
     applyScale(mag, pixres);
 }
 
 void v_Mag(FL_OBJECT*, long) {
     if (help_for(kMagHelp)) return;
-    float mag = fl_get_input_float(control->mag);
-    if (mag <= 0) mag = getenvfd("mag", 30);
-    float pixres = 10 * fl_get_input_float(control->scanpix) / mag;
+    double mag;
+    if (!typedScale(control->mag, kMagField, &mag)) return;
+    const float pixres = 10 * scanInForce() / (float)mag;
+    if (!derivedOk(pixres, kPixField, control->mag)) return;
+    showFloat(control->mag, (float)mag);
     showFloat(control->scanres, pixres);
-    applyScale(mag, pixres);
+    applyScale((float)mag, pixres);
 }
 
 void v_Scanres(FL_OBJECT*, long) {
@@ -646,12 +700,11 @@ void v_Scanres(FL_OBJECT*, long) {
             "This is the pixel size of the image in Angstrom. Entering a value here will change the related values. "
             "The default values can be Set in the global preferences on the Tools menu."))
         return;
-    float pixres = fl_get_input_float(control->scanres);
-    if (pixres <= 0) {
-        pixres = 10 * getenvfd("scanres", 25) / getenvfd("mag", 30);
-        showFloat(control->scanres, pixres);
-    }
-    float mag = 10 * fl_get_input_float(control->scanpix) / pixres;
+    double pixres;
+    if (!typedScale(control->scanres, kPixField, &pixres)) return;
+    const float mag = 10 * scanInForce() / (float)pixres;
+    if (!derivedOk(mag, kMagField, control->scanres)) return;
+    showFloat(control->scanres, (float)pixres);
     showFloat(control->mag, mag);
-    applyScale(mag, pixres);
+    applyScale(mag, (float)pixres);
 }

@@ -26,6 +26,7 @@
 #include "core/hooks.h"
 #include "core/prefs.h"
 #include "gui/display/print.h"
+#include "gui/sets/sets.h"
 
 namespace {
 
@@ -392,6 +393,7 @@ void m_File_save_pgm() {
 
 void m_File_quit_prepare() {
     saveenv2();
+    set_close();  // the last picks of an open micrograph set
 }
 
 void m_File_quit() {
@@ -440,7 +442,13 @@ const MenuTable& file_menu() {
          "unix commands should work  with these files.",
          true},
         {"Print", print_panel, "Prints whatever is visible in the current view.", true},
-        {"Quit", m_File_quit, "Saves the preferences and ends the program."},
+        {"Quit", m_File_quit, "Saves the preferences and ends the program.", true},
+        {"Open Micrograph Set...", m_File_open_set,
+         "Opens a micrograph set to work through: choose a micrograph (its whole folder is the set), a "
+         "micrographs STAR file or a set.star, or type a pattern such as *.mrc.\n\nThe Micrographs window lists "
+         "the set with picks, CTF and status; Page Up and Page Down move through it. Picks are saved as you make "
+         "them in the folder tarvik_set beside the micrographs, CTF is estimated in the background, and opening "
+         "the set again resumes where you were."},
     };
     return t;
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gui/shell/inputs.h"
 #include "gui/shell/state.h"
 #include "core/List.h"
 #include "core/prefs.h"
@@ -21,6 +22,7 @@ namespace {
 // blanks or format characters are never mangled on the way back.
 std::vector<std::string> g_lines;
 std::string g_pathRet, g_nameRet;
+std::string g_listed = "/";  // the folder the listing shows
 int g_accepted = 0;
 
 bool isAccessibleDir(const std::string& p) {
@@ -76,7 +78,27 @@ int fsel_accepted() {
     return g_accepted;
 }
 
-void fsel_path(FL_OBJECT*, long) {
+// A typed path must name a folder: otherwise it is refused and the folder
+// listed is shown again.
+static bool pathAccepted() {
+    if (isAccessibleDir(pathField())) return true;
+    input_refuse(filesel->path, "Path must name a folder you may open", g_listed);
+    return false;
+}
+
+// False when the path field holds a path other than the folder listed: a
+// folder is listed then, anything else refused.
+static bool typedPathListed() {
+    std::string p = pathField();
+    if (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p == g_listed) return true;
+    if (pathAccepted()) fsel_path(nullptr, 0);
+    return false;
+}
+
+void fsel_path(FL_OBJECT* ob, long) {
+    // Paths the program sets are cut back to a folder instead.
+    if (ob && !pathAccepted()) return;
     fl_freeze_form(filesel->fsel);
     fl_clear_browser(filesel->browser);
     g_lines.assign(1, "..");
@@ -93,6 +115,7 @@ void fsel_path(FL_OBJECT*, long) {
         p = s == 0 ? "/" : p.substr(0, s);
     }
     setPathField(p);
+    g_listed = p;
     for (const std::string& n : fsel_list_dir(p)) {
         g_lines.push_back(n);
         fl_add_browser_line(filesel->browser, n.c_str());
@@ -265,10 +288,11 @@ static int runModal(int single) {
     gui_deactivate_all();
     fl_show_form(filesel->fsel, FL_PLACE_CENTER, FL_FULLBORDER, "File Selector");
     fl_activate_form(filesel->fsel);
+    // A path typed without Return: OK refuses it unless it names a folder,
+    // and lists that folder first (the names chosen belong to the old one).
     FL_OBJECT* o;
-    do {
-        o = fl_do_forms();
-    } while (o && o != filesel->ok && o != filesel->cancel);
+    while ((o = fl_do_forms()) && o != filesel->cancel && !(o == filesel->ok && typedPathListed())) {
+    }
     fl_hide_form(filesel->fsel);
     gui_activate_all();
     if (o == filesel->ok) {

@@ -108,23 +108,8 @@ void guardForm(FL_FORM* f) {
     fl_register_raw_callback(f, ButtonPressMask | KeyPressMask, helpGuard);
 }
 
-// Our forms among the windows below w: top-level, or inside a window
-// manager's frames.
-void guardFormsBelow(Display* d, Window w, int depth) {
-    Window root, parent, *kids = nullptr;
-    unsigned n = 0;
-    if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return;
-    for (unsigned i = 0; i < n; i++) {
-        if (FL_FORM* f = fl_win_to_form(kids[i]))
-            guardForm(f);
-        else if (depth < 2)
-            guardFormsBelow(d, kids[i], depth + 1);
-    }
-    if (kids) XFree(kids);
-}
-
 void guardShownForms() {
-    if (fl_display) guardFormsBelow(fl_display, fl_root, 0);
+    for_each_shown_form(guardForm);
 }
 
 // While help mode is on, windows that open later (a view's mouse mode may

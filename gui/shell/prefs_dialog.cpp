@@ -6,6 +6,7 @@
 #include "gui/shell/control.h"
 #include "gui/shell/dialogs.h"
 #include "gui/shell/help.h"
+#include "gui/shell/inputs.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/state.h"
 #include "core/prefs.h"
@@ -55,13 +56,30 @@ void m_Tools_Prefs() {
     gui_deactivate_all();
     fl_activate_form(p->prefs);
     fl_show_form(p->prefs, FL_PLACE_CENTER, FL_FULLBORDER, "Preferences");
-    FL_OBJECT* r = dlg_run_form(p->prefs, {p->ok, p->cancel});
+    // OK takes the fields only when every number fits; a refused one shows
+    // its stored value again and the dialog stays.
+    struct Field {
+        FL_OBJECT* ob;
+        const char* key;
+        InputRange range;
+    } fields[] = {{p->chromab, "chromab", between(0, 100)},
+                  {p->spherab, "spherab", between(0, 100)},
+                  {p->voltage, "voltage", above(0, 5000)},
+                  {p->mag, "mag", scale_range()},
+                  {p->scanres, "scanres", scale_range()}};
+    auto fit = [&] {
+        for (const Field& f : fields) {
+            double v;
+            if (!input_number(f.ob, fl_get_object_label(f.ob), f.range, input_text(getenvf(f.key), 2), &v))
+                return false;
+        }
+        return true;
+    };
+    FL_OBJECT* r;
+    while ((r = dlg_run_form(p->prefs, {p->ok, p->cancel})) == p->ok && !fit()) {
+    }
     if (r == p->ok) {
-        setenv2("chromab", fl_get_input(p->chromab));
-        setenv2("spherab", fl_get_input(p->spherab));
-        setenv2("voltage", fl_get_input(p->voltage));
-        setenv2("mag", fl_get_input(p->mag));
-        setenv2("scanres", fl_get_input(p->scanres));
+        for (const Field& f : fields) setenv2(f.key, fl_get_input(f.ob));
         setenvi("fftboxonly", fl_get_button(p->fftboxonly) ? 1 : 0);
         setenvi("privcmap", fl_get_button(p->privcmap) ? 1 : 0);
     }

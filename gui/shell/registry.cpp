@@ -47,6 +47,22 @@ void add_data_gone_hook(DataGoneHook h) {
     if (h) goneHooks().push_back(h);
 }
 
+namespace {
+std::vector<BoxesChangedHook>& boxHooks() {
+    static std::vector<BoxesChangedHook> h;
+    return h;
+}
+}  // namespace
+
+void add_boxes_changed_hook(BoxesChangedHook h) {
+    if (h) boxHooks().push_back(h);
+}
+
+void boxes_changed(MRCData* d) {
+    if (!d) return;
+    for (BoxesChangedHook h : boxHooks()) h(d);
+}
+
 void destroy_data(MRCData* d) {
     if (!d) return;
     forget_data_in_views(d);

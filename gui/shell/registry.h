@@ -17,6 +17,13 @@ void forget_data_in_views(MRCData* d);
 // registers here; every hook runs before a data set is destroyed.
 using DataGoneHook = void (*)(MRCData* d);
 void add_data_gone_hook(DataGoneHook h);
+// Every change to the boxes of a data set (a cut, a DB move or delete, a Box
+// command, automatic picking) is announced through boxes_changed, once per
+// action; whoever keeps boxes elsewhere (the micrograph set's picks files)
+// registers here.
+using BoxesChangedHook = void (*)(MRCData* d);
+void add_boxes_changed_hook(BoxesChangedHook h);
+void boxes_changed(MRCData* d);
 // Forgets d everywhere (views and hooks) and destroys it.
 void destroy_data(MRCData* d);
 // A command's result takes old's place in its group (and in the views that

@@ -15,6 +15,7 @@
 #include "gui/shell/fsel.h"
 #include "gui/shell/help.h"
 #include "gui/shell/menus.h"
+#include "gui/shell/paste_guard.h"
 #include "gui/shell/state.h"
 #include "gui/shell/viewlink.h"
 #include "core/List.h"
@@ -198,6 +199,7 @@ int startup_workbench() {
     }
     fsel_init();
     install_boxing();
+    if (!paste_guard_active()) std::printf("Warning: a middle click on an input may crash the toolkit\n");
     XFlush(dpy);
     return 1;
 }

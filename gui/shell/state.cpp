@@ -18,6 +18,27 @@ List* viewList = nullptr;
 Cursor cursors[10] = {};
 Font gfont = 0;
 
+namespace {
+// Our forms among the windows below w: top-level, or inside a window
+// manager's frames.
+void formsBelow(Display* d, Window w, int depth, void (*f)(FL_FORM*)) {
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return;
+    for (unsigned i = 0; i < n; i++) {
+        if (FL_FORM* form = fl_win_to_form(kids[i]))
+            f(form);
+        else if (depth < 2)
+            formsBelow(d, kids[i], depth + 1, f);
+    }
+    if (kids) XFree(kids);
+}
+}  // namespace
+
+void for_each_shown_form(void (*f)(FL_FORM*)) {
+    if (fl_display) formsBelow(fl_display, fl_root, 0, f);
+}
+
 void gui_deactivate_all() {
     fl_deactivate_all_forms();
 }

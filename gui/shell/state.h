@@ -20,6 +20,8 @@ extern FD_HELP* helpPanel;
 
 // Busy cursor and progress panel through the core hooks.
 void install_ui_hooks();
+// Runs f on every form shown on the screen.
+void for_each_shown_form(void (*f)(FL_FORM*));
 // Deactivates / reactivates every form (used by modal windows too).
 void gui_deactivate_all();
 void gui_activate_all();

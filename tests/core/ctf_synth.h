@@ -28,11 +28,44 @@ struct SynthCtf {
     unsigned seed = 1;
 };
 
+// The estimator's test micrographs (also Analyze's in the workbench tests):
+// spread over pixel size, voltage, Cs, defocus, astigmatism and its direction,
+// square and oblong, transform sizes and others; the estimate sees the top-left
+// cropX by cropY pixels.
+struct SynthCase {
+    SynthCtf s;  // nx, ny, pixel, kv, cs, defocus, astig, angle, bfactor, noise
+    int cropX, cropY;
+};
+inline const std::vector<SynthCase>& synth_estimator_cases() {
+    static const std::vector<SynthCase> cases = {
+        {{1024, 1024, 1.2f, 300, 2.7f, 0.8f, 0.0f, 0, 100, 0.5f}, 1024, 1024},
+        {{1024, 1024, 1.5f, 300, 2.7f, 1.5f, 0.2f, 30, 100, 0.5f}, 1024, 1024},
+        {{1024, 1536, 3.0f, 100, 5.6f, 3.5f, 0.3f, 160, 300, 0.5f}, 1024, 1536},
+        {{1536, 1024, 2.0f, 200, 2.0f, 1.2f, 0.1f, 75, 150, 0.5f}, 1536, 1024},
+        {{1024, 1024, 2.5f, 300, 2.7f, 0.8f, 0.4f, 45, 200, 0.5f}, 1024, 1024},
+        {{2048, 2048, 1.2f, 100, 5.6f, 3.5f, 0.2f, 10, 150, 0.5f}, 2048, 2048},
+        {{2048, 2048, 1.3f, 200, 4.0f, 0.9f, 0.4f, 120, 150, 0.6f}, 2048, 2048},
+        {{2048, 1152, 1.6f, 200, 4.0f, 2.0f, 0.05f, 140, 120, 0.8f}, 2000, 1100},
+    };
+    return cases;
+}
+
 // The top-left w by h pixels of an nx-wide image.
 inline std::vector<float> synth_crop(const std::vector<float>& v, int nx, int w, int h) {
     std::vector<float> out((size_t)w * h);
     for (int y = 0; y < h; y++) std::copy_n(&v[(size_t)y * nx], w, &out[(size_t)y * w]);
     return out;
+}
+
+// The CTF of the micrograph at frequency (fx, fy) in 1/Angstrom, written out
+// here from its formulas in double precision; positive at zero frequency.
+inline double synth_ctf(const SynthCtf& c, double fx, double fy) {
+    const double V = 1000.0 * c.kv, lambda = 12.2639 / std::sqrt(V + 9.7845e-7 * V * V), Cs = 1e7 * c.cs;
+    const double A = 0.07, pi = 3.14159265358979323846, th0 = c.angle * pi / 180;
+    const double s2 = fx * fx + fy * fy, th = std::atan2(fy, fx);
+    const double under = 1e4 * (c.defocus + c.astig / 2 * std::cos(2 * (th - th0)));
+    const double gamma = -2 * pi * (Cs * lambda * lambda * lambda * s2 * s2 / 4 - under * lambda * s2 / 2);
+    return std::sqrt(1 - A * A) * std::sin(gamma) + A * std::cos(gamma);
 }
 
 // Returns nx*ny pixels, row-major. Sizes must be valid transform sizes.
@@ -62,17 +95,12 @@ inline std::vector<float> synth_micrograph(const SynthCtf& c) {
     }
     int ix = nx, iy = ny, dir = 0;
     todfft(a.data(), &ix, &iy, &dir);
-    // The CTF, written out here from its formulas in double precision.
-    const double V = 1000.0 * c.kv, lambda = 12.2639 / std::sqrt(V + 9.7845e-7 * V * V), Cs = 1e7 * c.cs;
-    const double A = 0.07, pi = 3.14159265358979323846, th0 = c.angle * pi / 180;
     for (int r = 0; r < ny; r++) {
         const int k = r < ny / 2 ? r : r - ny;
         for (int h = 0; h <= nx / 2; h++) {
             const double fx = h / (nx * (double)c.pixel), fy = k / (ny * (double)c.pixel);
-            const double s2 = fx * fx + fy * fy, th = std::atan2(fy, fx);
-            const double under = 1e4 * (c.defocus + c.astig / 2 * std::cos(2 * (th - th0)));
-            const double gamma = -2 * pi * (Cs * lambda * lambda * lambda * s2 * s2 / 4 - under * lambda * s2 / 2);
-            const double ctf = std::sqrt(1 - A * A) * std::sin(gamma) + A * std::cos(gamma);
+            const double s2 = fx * fx + fy * fy;
+            const double ctf = synth_ctf(c, fx, fy);
             const double env = std::exp(-c.bfactor * s2 / 4);
             // Noise falls smoothly from the low frequencies to a floor.
             const double sn = c.noise * (0.6 + 1.0 / (1 + s2 / (0.03 * 0.03)));

@@ -13,32 +13,10 @@
 #include "ctf/report.h"
 #include "tests/core/ctf_synth.h"
 
-namespace {
-
-struct Case {
-    SynthCtf s;        // nx, ny, pixel, kv, cs, defocus, astig, angle, bfactor, noise
-    int cropX, cropY;  // size handed to the estimator (top-left part)
-};
-
-// Spread over pixel size, voltage, Cs, defocus, astigmatism and its direction,
-// square and oblong, transform sizes and others.
-const Case kCases[] = {
-    {{1024, 1024, 1.2f, 300, 2.7f, 0.8f, 0.0f, 0, 100, 0.5f}, 1024, 1024},
-    {{1024, 1024, 1.5f, 300, 2.7f, 1.5f, 0.2f, 30, 100, 0.5f}, 1024, 1024},
-    {{1024, 1536, 3.0f, 100, 5.6f, 3.5f, 0.3f, 160, 300, 0.5f}, 1024, 1536},
-    {{1536, 1024, 2.0f, 200, 2.0f, 1.2f, 0.1f, 75, 150, 0.5f}, 1536, 1024},
-    {{1024, 1024, 2.5f, 300, 2.7f, 0.8f, 0.4f, 45, 200, 0.5f}, 1024, 1024},
-    {{2048, 2048, 1.2f, 100, 5.6f, 3.5f, 0.2f, 10, 150, 0.5f}, 2048, 2048},
-    {{2048, 2048, 1.3f, 200, 4.0f, 0.9f, 0.4f, 120, 150, 0.6f}, 2048, 2048},
-    {{2048, 1152, 1.6f, 200, 4.0f, 2.0f, 0.05f, 140, 120, 0.8f}, 2000, 1100},
-};
-
-}  // namespace
-
 TEST(CtfEstimate, SyntheticMicrographsWithinTargets) {
     std::printf("   size       px   kV   Cs | defocus  estimate | astig  estimate | angle estimate | res   score\n");
     unsigned seed = 1;
-    for (Case c : kCases) {
+    for (SynthCase c : synth_estimator_cases()) {
         c.s.seed = seed++;
         const std::vector<float> img = synth_crop(synth_micrograph(c.s), c.s.nx, c.cropX, c.cropY);
         CtfEstimateParams p;

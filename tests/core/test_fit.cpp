@@ -232,7 +232,7 @@ TEST(LeastSquares, ASingularStepIsReportedAndNotTaken) {
     EXPECT_EQ(a[2], 7.0f);
     EXPECT_FLOAT_EQ(chisq, 200 * 4.0f);
     EXPECT_FLOAT_EQ(lam, 0.1f);  // 0.001 x 10 x 10
-    // The fit driver goes on past a singular step, says so on its log and in the result.
+    // With a model of its own the fit driver goes on past a singular step, says so on its log and in the result.
     float px[200], py[200];
     for (int i = 0; i < 200; i++) px[i] = (float)i, py[i] = 3;
     const float start[8] = {1, 7};

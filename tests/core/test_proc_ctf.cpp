@@ -71,7 +71,7 @@ double jsonValue(const std::string& line, const std::string& key) {
 TEST_F(ProcCtf, LinesInOrderFailuresOnStandardErrorStarTableAndPlots) {
     std::string out, table;
     EXPECT_EQ(run("ctf m1.mrc missing.mrc flat.mrc m2.mrc blank.mrc --kv 300 --cs 2.7 --ac 0.1 --star out.star "
-                  "--plot plots",
+                  "--plot plots --diagnostic diag",
                   &out),
               1);
     const std::string e = err(), star = slurp(dir + "/out.star");
@@ -130,6 +130,17 @@ TEST_F(ProcCtf, LinesInOrderFailuresOnStandardErrorStarTableAndPlots) {
         }
     }
     EXPECT_EQ(access((dir + "/plots/blank_ctf.svg").c_str(), F_OK), -1);
+    // The 2-D diagnostics: tile-sized images of values 0..1 (data and CTF^2), none for what failed.
+    for (const char* mrc : {"diag/m1_ctf.mrc", "diag/m2_ctf.mrc"}) {
+        MRCData d;
+        ASSERT_EQ(d.readMRCData((dir + "/" + mrc).c_str()), 1) << mrc;
+        EXPECT_EQ(d.xSize(), 512);
+        EXPECT_EQ(d.ySize(), 512);
+        EXPECT_GE(d.Min(), 0);
+        EXPECT_LE(d.Max(), 1);
+        EXPECT_GT(d.Sigma(), 0.1) << mrc;
+    }
+    EXPECT_EQ(access((dir + "/diag/flat_ctf.mrc").c_str(), F_OK), -1);
     // A name RELION would split is left out of the table, loudly.
     run("cp m1.mrc 'm 1.mrc'");
     EXPECT_EQ(run("ctf 'm 1.mrc' --kv 300 --cs 2.7 --star blanks.star"), 1);

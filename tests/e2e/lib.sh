@@ -36,6 +36,31 @@ wait_log() {  # wait_log PATTERN
   return 1
 }
 
+# Presses the only button of the "Message" box (centred at its bottom); fails when none shows.
+dismiss_message() {
+  local msg
+  msg=$(find_win '^Message$'); [ -n "$msg" ] || fail "${1:-no message box}"
+  sleep 0.3
+  eval "$(xdotool getwindowgeometry --shell "$msg" | sed 's/^/M_/')"
+  xdotool mousemove $((M_X + M_WIDTH / 2)) $((M_Y + M_HEIGHT - 18)) mousedown 1 sleep 0.1 mouseup 1
+}
+
+# Waits up to ~10 s for the window "Live" to show the model curve (yellow); sets
+# $live and prints the yellow fraction, or fails.
+wait_live_model() {
+  live=$(find_win '^Live$'); [ -n "$live" ] || fail "no Live window"
+  local frac=0
+  for _ in $(seq 50); do
+    xwd -id "$live" -silent >"$work/live.xwd" 2>/dev/null &&
+      frac=$(convert "$work/live.xwd" -fuzz 25% -fill white -opaque yellow -fill black +opaque white \
+        -colorspace Gray -format '%[fx:mean]' info: 2>/dev/null)
+    awk -v f="$frac" 'BEGIN { exit !(f > 0.0005) }' && break
+    sleep 0.2
+  done
+  awk -v f="$frac" 'BEGIN { exit !(f > 0.0005) }' || fail "no model curve in Live (yellow fraction $frac)"
+  echo "yellow fraction $frac"
+}
+
 # File > Quit, then the exit status must be 0.
 quit_workbench() {
   menu_pick $MENU_FILE 16

@@ -33,6 +33,7 @@
 #include "gui/display/mouse.h"
 #include "gui/display/print.h"
 #include "tests/gui/shell_env.h"
+#include "tests/gui/xevents.h"
 
 namespace {
 std::vector<int> range(int a, int b) {
@@ -254,11 +255,11 @@ TEST_F(ShellPanel, PixelSizeEntriesAndHistogramFiles) {
     fl_set_input(control->mag, "100");
     v_Mag(nullptr, 0);
     EXPECT_STREQ(fl_get_input(control->scanres), "2.50");
-    // "Pixel (A)" 0 takes 10 x scanres / mag from the preferences.
-    fl_set_input(control->scanres, "0");
+    // "Pixel (A)" gives the magnification: 10 x 25 um / 8 A.
+    fl_set_input(control->scanres, "8");
     v_Scanres(nullptr, 0);
-    EXPECT_NEAR(((MRCData*)current_group()->objectAt(0))->Pixres(), 8.3333f, 1e-3);
-    EXPECT_STREQ(fl_get_input(control->mag), "30.00");  // 10 x 25 / 8.33
+    EXPECT_EQ(((MRCData*)current_group()->objectAt(0))->Pixres(), 8.0f);
+    EXPECT_STREQ(fl_get_input(control->mag), "31.25");
     // One histogram file per selected image, unless the answer does not parse.
     std::string dir = shell_tmpdir();
     dlg_push_text("0, 96, " + dir + "/h");
@@ -360,12 +361,12 @@ TEST_F(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
             if (o->objclass == FL_CHECKBUTTON) checks.push_back(o);
         }
         ASSERT_EQ(inputs.size() * 10 + checks.size(), 52u);
-        fl_set_input(inputs[3], "45 k");
+        fl_set_input(inputs[3], " 45");
         fl_set_button(checks[1], 1);
     });
     menu_run("Tools", "Preferences");
     s = read_file(env);
-    EXPECT_NE(s.find("mag\t45 k\n"), std::string::npos) << s;  // stored as typed
+    EXPECT_NE(s.find("mag\t 45\n"), std::string::npos) << s;  // stored as typed
     EXPECT_NE(s.find("privcmap\t1\n"), std::string::npos) << s;
     EXPECT_EQ(dlg_unexpected(), 0);
     EXPECT_EQ(control->control->deactivated, 0);
@@ -377,13 +378,14 @@ TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     const std::pair<FL_OBJECT*, const char*> menus[] = {
         {control->fileMenu,
          "Open MRC|Open IMAGIC|Open SPIDER|Open PIF|Open ScansALot|Read List w Interleave|Open Picture%l|Save MRC|"
-         "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit"},
+         "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit%l|"
+         "Open Micrograph Set..."},
         {control->toolsMenu,
          "Clip colors|Average|FFT Average|Filter|Normalize|Edge Normalize|Subtract|V. Flip|Flood Edge|Mask Step|"
          "Mask Noise%l|Analyze|Pad for FFT|FFT|IFT%l|DWT|IWT|Wavlt Filt%l|Preferences"},
         {control->ctfMenu,
          "Apply CTF|CTF Filter|Fix Phases|Step 1|FPM|FTM|FPM (Set)%l|Rot/Trans|ACF|Center (center)|Center (corner)|"
-         "CCF|Trans. Align|RCF|Rot. Align|Align RT|Center + Ali RT|Phase Origin Shift"},
+         "CCF|Trans. Align|RCF|Rot. Align|Align RT|Center + Ali RT|Phase Origin Shift|Flip Phases 2-D"},
         {control->testMenu,
          "1.0|Sin(x)|Sin(y)|Sin(x+y)|Sin(x+y)+1.0|Gauss y|Gauss xy|Steps|Pixels|Gauss x Slip|Smooth"},
         {control->helpMenu, "Home Page|Help"},
@@ -397,7 +399,7 @@ TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
     }
     // Unknown labels and numbers outside a menu do nothing.
     EXPECT_EQ(menu_run("File", "Open Everything"), 0);
-    menu_dispatch(file_menu(), 17);
+    menu_dispatch(file_menu(), 18);
     menu_dispatch(file_menu(), 0);
     EXPECT_TRUE(dlg_log().empty());
 }
@@ -405,38 +407,6 @@ TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
 // ---- help mode through the real toolkit
 
 namespace {
-void deliver(Window w, XEvent& e) {
-    XSendEvent(fl_display, w, False, 0, &e);
-    XSync(fl_display, False);
-    // The toolkit hands on one queued event per check.
-    for (int i = 0; i < 8; i++) fl_check_forms();
-}
-
-// A press and release of a button at (fx, fy) of the object's box, the pointer
-// there too (sliders follow the pointer).
-void click(FL_OBJECT* o, double fx, double fy, unsigned button = Button1) {
-    Window w = o->form->window;
-    int x = o->x + (int)(fx * o->w), y = o->y + (int)(fy * o->h);
-    XWarpPointer(fl_display, None, w, 0, 0, 0, 0, x, y);
-    for (int type : {ButtonPress, ButtonRelease}) {
-        XEvent e{};
-        e.xbutton = {type, 0, True, fl_display, w, fl_root, 0, 0, x, y, 0, 0, 0, button, True};
-        e.xbutton.state = type == ButtonRelease ? Button1Mask << (button - 1) : 0;
-        deliver(w, e);
-    }
-}
-
-// Keys typed into a form's window ('\n' is Return).
-void type(FL_FORM* f, const std::string& keys) {
-    for (char c : keys)
-        for (int t : {KeyPress, KeyRelease}) {
-            XEvent e{};
-            unsigned code = XKeysymToKeycode(fl_display, c == '\n' ? XK_Return : (KeySym)c);
-            e.xkey = {t, 0, True, fl_display, f->window, fl_root, 0, 0, 0, 0, 0, 0, 0, code, True};
-            deliver(f->window, e);
-        }
-}
-
 FL_OBJECT *g_counter = nullptr, *g_plain = nullptr;
 
 // Every control the help-mode test touches, and what the program took from them.

@@ -79,7 +79,9 @@ MRCData* micrograph(const ProcArgs& a, const std::string& file, float* pixel) {
 // the first micrograph; false after saying why.
 bool makeTemplate(const ProcArgs& a, AutopickParams* p) {
     if (const char* f = a.get("template")) {
-        std::unique_ptr<MRCData> t(proc_read_one(a, f));
+        ProcArgs first = a;  // the template's first image, whatever --index says of the micrographs
+        first.opt.erase("index");
+        std::unique_ptr<MRCData> t(proc_read_one(first, f));
         if (!t) return false;
         if (t->isComplex()) return !proc_fail("%s: a Fourier transform, not a template", f);
         p->templNx = t->xSize(), p->templNy = t->ySize();
@@ -147,10 +149,10 @@ int cmdAutopick(const ProcArgs& a) {
 ProcRegister reg({
     {"autopick",
      "MICROGRAPH... --diameter A [--pixel A] [--mode blob|template] [--template FILE | --template-from PICKS] "
-     "[--threshold T] [--min-distance A] [--size N] [--invert] [--out DIR] [--format star|box] [--json]",
+     "[--threshold T] [--min-distance A] [--size N] [--invert] [--out DIR] [--format star|box] [--json] [--index N]",
      "pick particles automatically: one line per micrograph (number of picks, the coordinate file "
      "DIR/NAME_autopick.star or .box, the micrograph)",
-     1, -1, "diameter,pixel,mode,template,template-from,threshold,min-distance,size,out,format", "invert,json",
+     1, -1, "diameter,mode,template,template-from,threshold,min-distance,size,out,format,index,pixel", "invert,json",
      cmdAutopick},
 });
 
