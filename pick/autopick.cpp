@@ -142,7 +142,7 @@ struct Work {
     int fx = 0, fy = 0;        // transform size, margin included
     int ox = 0, oy = 0;        // the working image's corner in it
     std::vector<float> img;    // wx * wy
-    std::vector<float> spec;   // transform of the mirrored, padded image (rows of fx + 2)
+    std::vector<float> ft;   // transform of the mirrored, padded image (rows of fx + 2)
     std::vector<unsigned char> filled;  // contamination made plain, and its surround: no noise to measure
 };
 
@@ -244,29 +244,29 @@ void removePlane(Work* w, const std::vector<unsigned char>* masked = nullptr) {
 }
 
 // Transform of a wx by wy map mirrored out by `margin` to valid sizes.
-void transformMirrored(const std::vector<float>& img, const Work& w, std::vector<float>* spec) {
-    spec->assign((size_t)(w.fx + 2) * w.fy, 0.0f);
+void transformMirrored(const std::vector<float>& img, const Work& w, std::vector<float>* ft) {
+    ft->assign((size_t)(w.fx + 2) * w.fy, 0.0f);
     for (int y = 0; y < w.fy; y++) {
         const float* row = &img[(size_t)mirror(y - w.oy, w.wy) * w.wx];
-        float* out = &(*spec)[(size_t)y * (w.fx + 2)];
+        float* out = &(*ft)[(size_t)y * (w.fx + 2)];
         for (int x = 0; x < w.fx; x++) out[x] = row[mirror(x - w.ox, w.wx)];
     }
     int fx = w.fx, fy = w.fy, dir = 0;
-    todfft(spec->data(), &fx, &fy, &dir);
+    todfft(ft->data(), &fx, &fy, &dir);
 }
 
 void setupTransform(Work* w, double dWork) {
     const int margin = (int)std::ceil(kMarginD * dWork);
     w->fx = fastSize(w->wx + 2 * margin), w->fy = fastSize(w->wy + 2 * margin);
     w->ox = (w->fx - w->wx) / 2, w->oy = (w->fy - w->wy) / 2;
-    transformMirrored(w->img, *w, &w->spec);
+    transformMirrored(w->img, *w, &w->ft);
 }
 
-// The working image's area of the inverse transform of spec with every value
+// The working image's area of the inverse transform of ft with every value
 // pair (frequency (u, v) in cycles per working pixel) changed by f.
 template <class F>
-void inverseWith(const Work& w, const std::vector<float>& spec, F f, std::vector<float>* out) {
-    std::vector<float> a(spec);
+void inverseWith(const Work& w, const std::vector<float>& ft, F f, std::vector<float>* out) {
+    std::vector<float> a(ft);
     const int row = w.fx + 2;
     for (int r = 0; r < w.fy; r++) {
         const double v = (double)fft_freq_of(r, w.fy) / w.fy;
@@ -280,9 +280,9 @@ void inverseWith(const Work& w, const std::vector<float>& spec, F f, std::vector
 }
 
 // Gaussian blur of standard deviation s working pixels.
-void gaussian(const Work& w, const std::vector<float>& spec, double s, std::vector<float>* out) {
+void gaussian(const Work& w, const std::vector<float>& ft, double s, std::vector<float>* out) {
     const double k = -2 * kPi * kPi * s * s;
-    inverseWith(w, spec, [k](double u, double v, float* p) {
+    inverseWith(w, ft, [k](double u, double v, float* p) {
         const float g = (float)std::exp(k * (u * u + v * v));
         p[0] *= g, p[1] *= g;
     }, out);
@@ -336,7 +336,7 @@ void blobResponse(const Work& w, double dWork, bool invert, std::vector<float>* 
     best->assign((size_t)w.wx * w.wy, -1e30f);
     for (double c : {0.7, 0.85, 1.0, 1.2, 1.45}) {
         const double s = sigma0 * c, k = -2 * kPi * kPi * s * s, n = sign * 4 * kPi * kPi * s * s;
-        inverseWith(w, w.spec, [k, n](double u, double v, float* p) {
+        inverseWith(w, w.ft, [k, n](double u, double v, float* p) {
             const double f2 = u * u + v * v;
             const float g = (float)(n * f2 * std::exp(k * f2));
             p[0] *= g, p[1] *= g;
@@ -350,17 +350,17 @@ void blobResponse(const Work& w, double dWork, bool invert, std::vector<float>* 
 // (working pixels), wrapped about the origin; scaled so that multiplying a
 // transform by it convolves.
 template <class F>
-void kernelSpectrum(const Work& w, double radius, F k, std::vector<float>* spec) {
+void kernelSpectrum(const Work& w, double radius, F k, std::vector<float>* ft) {
     const int row = w.fx + 2, R = (int)std::ceil(radius);
-    spec->assign((size_t)row * w.fy, 0.0f);
+    ft->assign((size_t)row * w.fy, 0.0f);
     const float scale = (float)std::sqrt((double)w.fx * w.fy);
     for (int y = -R; y <= R; y++)
         for (int x = -R; x <= R; x++) {
             const double d = std::hypot((double)x, (double)y);
-            if (d <= radius) (*spec)[(size_t)fft_row_of(y, w.fy) * row + fft_row_of(x, w.fx)] = scale * (float)k(d);
+            if (d <= radius) (*ft)[(size_t)fft_row_of(y, w.fy) * row + fft_row_of(x, w.fx)] = scale * (float)k(d);
         }
     int fx = w.fx, fy = w.fy, dir = 0;
-    todfft(spec->data(), &fx, &fy, &dir);
+    todfft(ft->data(), &fx, &fy, &dir);
 }
 
 void multiplyBy(const std::vector<float>& k, int row, int r, int h, float* p) {
@@ -369,9 +369,9 @@ void multiplyBy(const std::vector<float>& k, int row, int r, int h, float* p) {
     p[0] = re, p[1] = im;
 }
 
-void convolve(const Work& w, const std::vector<float>& spec, const std::vector<float>& k, std::vector<float>* out) {
+void convolve(const Work& w, const std::vector<float>& ft, const std::vector<float>& k, std::vector<float>* out) {
     const int row = w.fx + 2;
-    std::vector<float> a(spec);
+    std::vector<float> a(ft);
     for (int r = 0; r < w.fy; r++)
         for (int h = 0; h <= w.fx / 2; h++) multiplyBy(k, row, r, h, &a[(size_t)r * row + 2 * h]);
     int fx = w.fx, fy = w.fy, dir = 1;
@@ -445,8 +445,8 @@ void templateResponse(const Work& w, const AutopickParams& p, double dWork, std:
     std::vector<float> sq(w.img.size());
     for (size_t i = 0; i < sq.size(); i++) sq[i] = w.img[i] * w.img[i];
     transformMirrored(sq, w, &spec2);
-    convolve(w, w.spec, kt, &num);
-    convolve(w, w.spec, km, &s1);
+    convolve(w, w.ft, kt, &num);
+    convolve(w, w.ft, km, &s1);
     convolve(w, spec2, km, &s2);
     out->resize(num.size());
     for (size_t i = 0; i < num.size(); i++) {
@@ -491,7 +491,7 @@ std::vector<float> maxFilter(const std::vector<float>& v, int X, int Y, int r) {
 std::vector<unsigned char> outlierRegions(const Work& w, double dWork) {
     const double s = 0.35 * dWork;
     std::vector<float> mean, var, hp2(w.img.size()), spec2;
-    gaussian(w, w.spec, s, &mean);
+    gaussian(w, w.ft, s, &mean);
     for (size_t i = 0; i < hp2.size(); i++) hp2[i] = (w.img[i] - mean[i]) * (w.img[i] - mean[i]);
     transformMirrored(hp2, w, &spec2);
     gaussian(w, spec2, s, &var);
@@ -554,7 +554,7 @@ void fillRegions(Work* w, const std::vector<unsigned char>& reg, double dWork) {
     removePlane(w, &grown);
     for (size_t i = 0; i < grown.size(); i++)
         if (grown[i]) w->img[i] = 0;
-    transformMirrored(w->img, *w, &w->spec);
+    transformMirrored(w->img, *w, &w->ft);
     w->filled = dilate(grown, w->wx, w->wy, (int)std::ceil(0.5 * dWork));
 }
 
