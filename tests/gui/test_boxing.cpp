@@ -93,12 +93,6 @@ TEST(Boxing, BoxCutsStayInsideTheImageAtEveryEdge) {
     EXPECT_EQ(boxes(src),
               "0,0 64x64 0 img_001.img\n236,168 64x32 0 img_002.img\n119,0 63x63 0 img_003.img\n"
               "237,69 63x63 0 img_004.img\n0,0 300x200 0 img_005.img\n");
-    // Moving the pointer outlines the box a click would cut.
-    MMode.boxX = 64;
-    MMode.boxY = 32;
-    ev(150, 100, EV_MOVE);
-    DataWin* v = current_view();
-    EXPECT_EQ((Ints{v->bandX, v->bandW, v->bandY}), (Ints{118, 63, v->canvasH - 84 + 1 - 32}));
 }
 
 TEST(Boxing, FilamentCutAndPansThatMoveThePositioner) {
@@ -162,25 +156,6 @@ TEST(Boxing, DbModeMovesPicksAndDeletesBoxes) {
     DataWin* v = current_view();
     v->redraw();
     EXPECT_EQ(serverPixel(v->pixmapId(), 85, v->canvasH - 60), fl_get_pixel(FL_BLUE));
-}
-
-TEST(Boxing, ZapMovesTheClickedTileAndRenumbers) {
-    std::vector<MRCData*> ds;
-    for (const char* n : {"a", "b", "c", "d", "e"}) ds.push_back(make_data(64, 64, n));
-    fresh(ds, {1, 2, 3, 4, 5});
-    mode(ZAP);
-    DataWin* v = current_view();
-    EXPECT_EQ(ev(10, 10, EV_ENTER), "IMAGE ZAPPER: CLICK TO REMOVE");
-    v->buttonPress(202, v->canvasH - 11, EV_LEFT_PRESS, 0);  // right of the mosaic: no tile
-    EXPECT_EQ(group("Zapped"), nullptr);
-    v->buttonPress(10, v->canvasH - 75, EV_LEFT_PRESS, 0);  // tile 3, above tile 0
-    EXPECT_EQ(group_names(group("Zapped")), (std::vector<std::string>{"d"}));
-    EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"a", "b", "c", "e"}));
-    ASSERT_EQ(fl_get_browser_maxline(control->images), 4);
-    for (int i = 1; i <= 4; i++)
-        EXPECT_TRUE(at(i - 1)->Seqno() == i && fl_isselected_browser_line(control->images, i)) << i;
-    EXPECT_STREQ(fl_get_browser_line(control->images, 4), "4. e 64x64");
-    EXPECT_EQ(group_names(v->data()), (std::vector<std::string>{"a", "b", "c", "e"}));
 }
 
 // Every view, line and pick lets go of a data set that goes: under ASan a

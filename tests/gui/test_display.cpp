@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "gui/display/colormap.h"
-#include "gui/display/draw.h"
 #include "gui/display/print.h"
 
 namespace {
@@ -374,71 +373,6 @@ TEST_F(DisplayView, InvertButtonCyclesTheModes) {
     EXPECT_EQ(invert(), "0B=0");
     EXPECT_EQ(shown.rfind("This will invert the colormap (B<->W).", 0), 0u);
     viewList->removeObject(view.get());
-}
-
-// ------------------------------------------------------------------ boxes
-
-TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
-    const unsigned long red = fl_get_pixel(FL_RED), blue = fl_get_pixel(FL_BLUE);
-    auto boxed = [&](float v) {
-        MRCData* d = flat(200, 200, v);
-        d->addBox(10, 10, 20, 20, "a.img", 0);  // unmoved: red
-        d->addBox(100, 100, 20, 20, "b.img", 0);
-        d->Boxes()[1].newx = d->Boxes()[1].newy = 150;  // moved: blue at its new centre
-        return d;
-    };
-    show({boxed(0)});
-    // Box 1 spans data x 10..29, y 10..29: screen rows H-10 (bottom) up to H-29.
-    // Box 2 moved to centre (150,150): corner (140,140).
-    EXPECT_EQ(rows({{10, H - 10}, {29, H - 29}, {20, H - 29}, {140, H - 140}, {159, H - 159}}, true),
-              (Pixels{red, red, red, blue, blue}));
-    EXPECT_TRUE(server(31, H - 20) != red && server(100, H - 100) != blue);
-    // "Clear" marks fill every unmoved box with pixel 0; moved ones stay blue.
-    MMode.markType = 4;
-    show({boxed(1)}, 0, 0.5f);
-    EXPECT_EQ(rows({{20, H - 20}, {150, H - 150}, {60, H - 60}}, true), (Pixels{0, blue, grey(1, 0, 0.5f)}));
-    // A filament box is outlined even with no marks.
-    MMode.markType = 0;
-    MMode.boxX = 10;
-    MRCData* f = flat(200, 200, 0);
-    f->addBox(50, 20, 50, 120, "f.img", 10);
-    show({f});
-    // The centre line x = 50 and the sides 5 pixels left and right.
-    EXPECT_EQ(rows({{50, H - 70}, {45, H - 70}, {55, H - 70}}, true), (Pixels(3, red)));
-    EXPECT_NE(server(52, H - 70), red);
-}
-
-TEST(DisplayDraw, OutlineShapes) {
-    SharedStateGuard keep;
-    MMode = MouseMode();
-    MMode.boxX = 10;
-    Display* d = fl_display;
-    Pixmap pm = XCreatePixmap(d, fl_root, 100, 100, fl_state[fl_vmode].depth);
-    GC gc = XCreateGC(d, pm, 0, nullptr);
-    // clang-format off
-    struct Probe { int x, y; unsigned long v; };
-    // type -1: a filament at zoom 2, half-width 10
-    struct { int type, x, y, w, h; std::vector<Probe> probes; } cases[] = {
-        // clang-format on
-        // Negative sizes are turned round first: same as drawing from the other corner.
-        {1, 60, 70, -40, -50, {{20, 20, 1}, {60, 70, 1}, {40, 40, 0}}},
-        {0, 10, 10, 50, 50, {{35, 35, 1}, {35, 10, 0}, {20, 50, 1}}},  // the two diagonals
-        {2, 10, 10, 50, 50, {{35, 35, 1}, {35, 41, 0}, {10, 10, 0}}},  // an 11 x 11 mark at the centre
-        {4, 10, 10, 50, 50, {{30, 30, 1}}},
-        {9, 10, 10, 50, 50, {{10, 10, 0}}},  // unknown shape: nothing
-        // centre line, sides, end caps (corners rounded)
-        {-1, 50, 20, 0, 60, {{50, 50, 1}, {40, 50, 1}, {60, 50, 1}, {45, 20, 1}, {45, 80, 1}, {45, 50, 0}}},
-    };
-    for (auto& c : cases) {
-        XSetForeground(d, gc, 0);
-        XFillRectangle(d, pm, gc, 0, 0, 100, 100);
-        XSetForeground(d, gc, 1);
-        MMode.boxType = c.type;
-        c.type < 0 ? doLine(d, pm, gc, c.x, c.y, c.w, c.h, 2.0f) : doBox(d, pm, gc, c.x, c.y, c.w, c.h);
-        for (auto& p : c.probes) EXPECT_EQ(serverPixel(pm, p.x, p.y), p.v) << c.type << ": " << p.x << "," << p.y;
-    }
-    XFreeGC(d, gc);
-    XFreePixmap(d, pm);
 }
 
 // ------------------------------------------------------------------ MOVE mode

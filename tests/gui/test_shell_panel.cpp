@@ -209,39 +209,6 @@ TEST_F(ShellPanel, GroupsAddRenameDelete) {
     EXPECT_EQ(count(dataList), 1);
 }
 
-TEST_F(ShellPanel, ZoomButtonsKeepTheCentre) {
-    add_to_group({make_data(1024, 1024, "big")});
-    select_images({1});
-    DataWin* v = current_view();
-    int cw = view_canvasW(v), ch = view_canvasH(v);
-    fl_set_positioner_xvalue(control->pan, 100);
-    fl_set_positioner_yvalue(control->pan, 100);
-    v_Pan(nullptr, 0);
-    EXPECT_EQ(v->getXor(), 100);
-    v_Zoom(nullptr, 4);  // 2x
-    EXPECT_FLOAT_EQ(v->getZoom(), 2);
-    EXPECT_FLOAT_EQ((float)fl_get_slider_value(control->zoom), 2);
-    EXPECT_EQ(v->getXor(), (int)((100 + cw / 2) * 2.0f - cw / 2));
-    EXPECT_EQ(v->getYor(), (int)((100 + ch / 2) * 2.0f - ch / 2));
-    double x0, x1;
-    fl_get_positioner_xbounds(control->pan, &x0, &x1);
-    EXPECT_EQ((int)x1, 2048 - cw);
-    v_Zoom(nullptr, 3);  // 1x: back where it was
-    EXPECT_EQ(v->getXor(), 100);
-    EXPECT_EQ(v->getYor(), 100);
-    v_Zoom(nullptr, 1);  // 1/4x: the image fits, origin 0
-    EXPECT_EQ(v->getXor(), 0);
-    EXPECT_EQ(v->getYor(), 0);
-    // A mosaic that fits keeps origin 0 through 2x and back.
-    v_Zoom(nullptr, 3);
-    addImages({"a", "b"}, 64);
-    select_images({2, 3});
-    v_Zoom(nullptr, 4);
-    v_Zoom(nullptr, 3);
-    EXPECT_EQ(v->getXor(), 0);
-    EXPECT_EQ(v->getYor(), 0);
-}
-
 TEST_F(ShellPanel, PixelSizeEntriesAndHistogramFiles) {
     addImages({"a", "b"});
     sel_All(nullptr, 0);
