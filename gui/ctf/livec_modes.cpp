@@ -40,7 +40,7 @@ Ring ringAt(DataWin* w, int dx, int dy) {
     float s = g.f * g.r;
     g.defocus = s > 0 ? ctf_defocus_for_zero(s, lambda, Cs) : 0;
     g.cx = (int)(w->zoom * (w->cellX / 2) - w->xOrigin);
-    g.cy = (int)(w->yOrigin + w->canvasH - w->zoom * (w->cellY / 2));
+    g.cy = (int)(w->yOrigin + w->canvasH - 1 - w->zoom * (w->cellY / 2));
     return g;
 }
 
