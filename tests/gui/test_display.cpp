@@ -600,31 +600,33 @@ TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
               "%%LanguageLevel: 2\n%%EndComments\n36 36 translate\n\n\nshowpage\n");
     // options {fit, scale bar, its nm, its box}; first: printed with the first data set; wide: on a wider canvas
     // clang-format off
-    struct { int nx, ny, tiles; float pixres; PrintOptions o; int wavelet, first, wide;
+    struct { int nx, ny, tiles; float pixres; PrintOptions o; int wavelet, first, wide; float zoom;
              std::vector<std::string> parts; } cases[] = {
         // s = 10 x zoom x 10 nm / 5 A = 20 points, W = 255; a single image has no tile labels.
-        {256, 256, 1, 5, {0, 1, 10, 1}, 0, 1, 0,
+        {256, 256, 1, 5, {0, 1, 10, 1}, 0, 1, 0, 1,
          {"205.00 25 moveto 235.00 25 lineto 235.00 5 lineto 205.00 5 lineto closepath\n",
           "1 setgray 4.5 setlinewidth 208.00 20 moveto 232.00 20 lineto stroke\n",
           "0 setgray 3 setlinewidth 210.00 20 moveto 230.00 20 lineto stroke\n",
           "(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto", "-charpath\n"}},
         // A 5-tile mosaic prints numbers and separators.
-        {64, 64, 5, 1, {}, 0, 1, 0,
+        {64, 64, 5, 1, {}, 0, 1, 0, 1,
          {"1 setgray 1.5 setlinewidth\n3 4 moveto (1) false charpath\n3 68 moveto (4) false charpath\n",
           "stroke 0 setgray .8 setlinewidth\n3 4 moveto (1) show\n",
           "stroke 0 setgray 1 setlinewidth\n0 0 0 128 moveto lineto\n64 0 64 128 moveto lineto\n",
           "0 128 192 128 moveto lineto\nstroke\n"}},
         // Fit to page with a wide picture (W = 399, h = 99: k = 540 / 399 = 1.353383): no
         // horizontal shift, centred vertically ((720 / k - 99) / 2 = 216.5).
-        {400, 100, 1, 1, {1}, 0, 1, 0, {"1.353383 dup scale\n", "0.0 216.5 translate"}},
+        {400, 100, 1, 1, {1}, 0, 1, 0, 1, {"1.353383 dup scale\n", "0.0 216.5 translate"}},
         // A shown image without a selection: titled by the view's image, and a
         // scale bar needs a positive pixel size.
-        {128, 128, 1, 0, {0, 1}, 0, 0, 0, {"%%Title: shown\n", "-setlinewidth stroke", "-nm)"}},
+        {128, 128, 1, 0, {0, 1}, 0, 0, 0, 1, {"%%Title: shown\n", "-setlinewidth stroke", "-nm)"}},
         // The wavelet view prints filtered: everything became mid grey 127 of the
         // print ramp 1..254; nothing is white any more, so the whole canvas is the picture.
-        {128, 128, 1, 1, {}, 1, 1, 0, {"/str 420 string def\n", "420 379 8 [420 0 0 379 0 0]", "image\n7f7f7f7f"}},
+        {128, 128, 1, 1, {}, 1, 1, 0, 1, {"/str 420 string def\n", "420 379 8 [420 0 0 379 0 0]", "image\n7f7f7f7f"}},
+        // At zoom 2 with 2.5 A pixels 10 nm are 80 points; the canvas is filled (W = 420).
+        {256, 256, 1, 2.5f, {0, 1, 10, 0}, 0, 1, 0, 2, {"0 setgray 3 setlinewidth 315.00 20 moveto 395.00 20 lineto"}},
         // Wider than the page (a 640-pixel canvas): halved.
-        {600, 100, 1, 1, {}, 0, 1, 1, {"36 36 translate\n.5 .5 scale\n/str 599 string def\n240.5 670.5 translate"}},
+        {600, 100, 1, 1, {}, 0, 1, 1, 1, {"36 36 translate\n.5 .5 scale\n/str 599 string def\n240.5 670.5 translate"}},
         // clang-format on
     };
     const WaveletViewFilter keepFilter = waveletViewFilter();
@@ -634,6 +636,7 @@ TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
         ds[0]->setPixres(c.pixres);
         if (c.wide) fl_set_form_size(view->form->datawin, 660, 400), XSync(fl_display, False);
         show(ds, 0, 255);
+        view->setZoom(c.zoom);
         MMode.waveletView = c.wavelet;
         setWaveletViewFilter(c.wavelet ? toMidGrey : keepFilter);
         const std::string ps = printed(*view, c.o, c.first ? ds[0] : nullptr);
