@@ -8,16 +8,6 @@
 
 namespace {
 
-// An event at data point (dx, dy) of a view (the current one by default);
-// the view's title after it.
-std::string ev(int dx, int dy, int code, DataWin* v = nullptr) {
-    if (!v) v = current_view();
-    v->buttonPress(dx - v->xOrigin, v->yOrigin + v->canvasH - 1 - dy, code, 0);
-    return v->form->datawin->label;
-}
-void mode(int m) {
-    mm_Set(mpanel->modeButton[m], m);
-}
 // Every box of d, one "x,y wxh type name" line each.
 std::string boxes(MRCData* d) {
     std::string s;

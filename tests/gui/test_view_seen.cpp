@@ -74,15 +74,6 @@ void expectShape(const Found& f, int shape, const Rect& b, bool numbered, const 
     }
 }
 
-void mode(int m) {
-    mm_Set(mpanel->modeButton[m], m);
-}
-// An event at data point (dx, dy) of the current view.
-void ev(int dx, int dy, int code) {
-    DataWin* v = current_view();
-    v->buttonPress((int)(v->zoom * dx) - v->xOrigin, v->yOrigin + v->canvasH - 1 - (int)(v->zoom * dy), code, 0);
-}
-
 // The grey level a pixel of value v shows with limits lo..hi (the server's pixel).
 unsigned long greyPixel(DataWin* v, float val, float lo, float hi) {
     const int a = v->Depth() == 8 ? v->cmapBase : 0, b = v->Depth() == 8 ? v->cmapCount : 255;
