@@ -186,7 +186,8 @@ TEST(CtfAlign, Step1NormalizesAlignsAndTransformsTheSelectedImages) {
         ASSERT_TRUE(F->isComplex() && F->xSize() == 130);
         double e = 0, img = 0;
         for (int r = 0; r < 128; r++)
-            for (int h = 0; h <= 64; h++) e += (h == 0 || h == 64 ? 1 : 2) * std::pow(F->getRealData()[r * 130 + 2 * h], 2);
+            for (int h = 0; h <= 64; h++)
+                e += (h == 0 || h == 64 ? 1 : 2) * std::pow(F->getRealData()[r * 130 + 2 * h], 2);
         for (int y = 0; y < 128; y++)
             for (int x = 0; x < 128; x++) img += std::pow(at(i - 3)->valueAt(x, y), 2);
         EXPECT_NEAR(e, img, 1e-3 * img) << i;

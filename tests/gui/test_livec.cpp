@@ -61,7 +61,8 @@ double defocusForZero(double s) {
 
 // The CTF term sqrt(1 - A^2) sin(gamma) + A cos(gamma) at s.
 double ctfTerm(double s, double defocus, double A) {
-    const double gamma = -2 * M_PI * (kCs * std::pow(kLambda, 3) * std::pow(s, 4) / 4 + 1e4 * defocus * kLambda * s * s / 2);
+    const double gamma =
+        -2 * M_PI * (kCs * std::pow(kLambda, 3) * std::pow(s, 4) / 4 + 1e4 * defocus * kLambda * s * s / 2);
     return std::sqrt(1 - A * A) * std::sin(gamma) + A * std::cos(gamma);
 }
 
@@ -69,12 +70,13 @@ double ctfTerm(double s, double defocus, double A) {
 // definition in double precision; dE >= 0: the instrument panel's temporal
 // coherence (eV) in place of the gaussian envelope.
 double modelAt(double s, bool ctfOn, double dE = -1) {
-    const double p[8] = {lcs.defocus,          slider(livec->envel),  slider(livec->ctfScale), slider(livec->ac) / 100,
+    const double p[8] = {lcs.defocus,           slider(livec->envel),  slider(livec->ctfScale), slider(livec->ac) / 100,
                          slider(livec->gaussA), slider(livec->gaussW), slider(livec->expSca),   slider(livec->expDk)};
     const double g = lcs.bgScale, Cc = 1.8e7;
     const double c = ctfOn ? ctfTerm(s, p[0], p[3]) : 1;
-    const double E = dE < 0 ? std::exp(-std::pow(M_PI * s * p[1] / 2, 2))
-                            : std::exp(-M_PI * M_PI * std::pow(Cc * kLambda * dE / kV * s * s, 2) / (16 * std::log(2.0)));
+    const double E = dE < 0
+                         ? std::exp(-std::pow(M_PI * s * p[1] / 2, 2))
+                         : std::exp(-M_PI * M_PI * std::pow(Cc * kLambda * dE / kV * s * s, 2) / (16 * std::log(2.0)));
     const double B = g * (p[4] * std::exp(-std::pow(M_PI * s * p[5] / 2, 2)) + p[6] * std::exp(-s / p[7]));
     return std::pow(g * p[2] * E * c, 2) + B * B;
 }
@@ -119,7 +121,7 @@ TEST(LiveCtf, FitVariesTheSwitchedOnParametersAndFixPhasesFlipsTheNegativeBands)
     MRCData* F = nullptr;
     for (int off : {0, 1, 5, 7, -1}) {  // the parameter switched off, -1 none
         F = scene();
-        FL_OBJECT* controls[8] = {nullptr,        livec->envel,  livec->ctfScale, livec->ac,
+        FL_OBJECT* controls[8] = {nullptr,       livec->envel,  livec->ctfScale, livec->ac,
                                   livec->gaussA, livec->gaussW, livec->expSca,   livec->expDk};
         auto params = [&] {
             std::vector<double> p{lcs.defocus};
@@ -472,9 +474,9 @@ TEST(LiveCtf, HelpModeOnlyShowsTheControlsTexts) {
         float y0, y1;
         fl_get_xyplot_ybounds(livec->plot, &y0, &y1);
         s.push_back(y1);
-        for (double x : {(double)lcs.defocus, (double)lcs.overlays, (double)livec_is_open(), (double)exists(dat),
-                         (double)(getenv2("livec1") != nullptr), (double)plotted(kModelOverlay).x.size(),
-                         (double)lcs.smoothWidth})
+        for (double x :
+             {(double)lcs.defocus, (double)lcs.overlays, (double)livec_is_open(), (double)exists(dat),
+              (double)(getenv2("livec1") != nullptr), (double)plotted(kModelOverlay).x.size(), (double)lcs.smoothWidth})
             s.push_back(x);
         return s;
     };
@@ -518,7 +520,8 @@ TEST(LiveCtf, ApplyCtfAndCtfFilterFromTheMenu) {
     const int N = 128;
     const int waves[2][2] = {{9, 5}, {15, 6}};
     auto wave = [&](int w, int x, int y) { return std::cos(2 * M_PI * (waves[w][0] * x + waves[w][1] * y) / N); };
-    MRCData* img = image(N, N, [&](int x, int y) { return (float)(wave(0, x, y) + wave(1, x, y)); }, "waves");
+    MRCData* img = image(
+        N, N, [&](int x, int y) { return (float)(wave(0, x, y) + wave(1, x, y)); }, "waves");
     img->setPixres(kPixres);
     MRCData* T = img->doFFT(0);
     std::vector<float> amp(T->getRealData(), T->getRealData() + (size_t)(N + 2) * N);

@@ -155,8 +155,8 @@ TEST(Tools, WaveletEntriesTransformRestoreAndFilter) {
     for (int j = 0; j < 16; j++)
         for (int i = 0; i < 32; i++)
             bad += std::fabs(at(0)->valueAt(i, j) -
-                             (f(2 * i, 2 * j) + f(2 * i + 1, 2 * j) + f(2 * i, 2 * j + 1) + f(2 * i + 1, 2 * j + 1)) / 2) >
-                   1e-4;
+                             (f(2 * i, 2 * j) + f(2 * i + 1, 2 * j) + f(2 * i, 2 * j + 1) + f(2 * i + 1, 2 * j + 1)) /
+                                 2) > 1e-4;
     EXPECT_EQ(bad, 0);
     EXPECT_EQ(at(1)->valueAt(5, 5), f(5, 5));  // the first selected image only
     menu_run("Tools", "IWT");

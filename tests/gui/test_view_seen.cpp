@@ -105,8 +105,8 @@ TEST(ViewSeen, BoxMarksOfEveryTypeSitOnTheirBoxesAtEachZoom) {
             const std::string what = "zoom " + std::to_string(s.zoom) + " mark " + std::to_string(type);
             const unsigned long unmoved = type == 4 ? 0 : fl_get_pixel(FL_RED);
             expectShape(find(v, v->pixmapId(), unmoved), type, boxOnScreen(v, 40, 50, 48, 48), true, what + " a");
-            expectShape(find(v, v->pixmapId(), fl_get_pixel(FL_BLUE)), type,
-                        boxOnScreen(v, 150 - 31, 120 - 17, 63, 35), true, what + " b");
+            expectShape(find(v, v->pixmapId(), fl_get_pixel(FL_BLUE)), type, boxOnScreen(v, 150 - 31, 120 - 17, 63, 35),
+                        true, what + " b");
         }
     // No marks; a filament (10 wide, zoom 1) is outlined all the same: centre
     // line and sides from (300, 100) to (300, 220).
@@ -200,8 +200,8 @@ TEST(ViewSeen, ZapTakesTheTileUnderThePointerAndTheRestKeepTheirOrder) {
         // Right of the mosaic (past the last column) is no tile.
         v->buttonPress((int)(c.zoom * 64 * cols) + 3, v->canvasH - 5, EV_LEFT_PRESS, 0);
         EXPECT_EQ(group("Zapped"), nullptr) << what;
-        v->buttonPress((int)(c.zoom * (64 * col + 40)), v->canvasH - 1 - (int)(c.zoom * (64 * row + 20)),
-                       EV_LEFT_PRESS, 0);
+        v->buttonPress((int)(c.zoom * (64 * col + 40)), v->canvasH - 1 - (int)(c.zoom * (64 * row + 20)), EV_LEFT_PRESS,
+                       0);
         EXPECT_EQ(group_names(group("Zapped")), (std::vector<std::string>{names[c.tile]})) << what;
         names.erase(names.begin() + c.tile);
         EXPECT_EQ(group_names(current_group()), names) << what;
@@ -219,8 +219,8 @@ TEST(ViewSeen, ZapTakesTheTileUnderThePointerAndTheRestKeepTheirOrder) {
         for (int i = 0; i < c.n - 1; i++) {
             const std::string label = std::to_string(i + 1);
             EXPECT_EQ(at(i)->Seqno(), i + 1) << what;
-            EXPECT_EQ(std::string(fl_get_browser_line(control->images, i + 1)),
-                      label + ". " + names[i] + " 64x64") << what;
+            EXPECT_EQ(std::string(fl_get_browser_line(control->images, i + 1)), label + ". " + names[i] + " 64x64")
+                << what;
             const int w = XTextWidth(fs, label.c_str(), (int)label.size());
             XDrawImageString(fl_display, ref, gc, 0, asc, label.c_str(), (int)label.size());
             const int x = (int)(v->zoom * 64 * (i % v->Columns())) + 3,
@@ -280,7 +280,8 @@ TEST(ViewSeen, GreySlidersAndZoomButtonsChangeThePixelsAsDefined) {
         const float z = v->getZoom();
         for (int sy = 0; sy < ch; sy += 37)
             for (int sx = 0; sx < cw; sx += 29) {
-                const int dx = (int)((int)ox / z) + (int)std::floor(sx / z), dy = (int)((int)oy / z) + (int)std::floor(sy / z);
+                const int dx = (int)((int)ox / z) + (int)std::floor(sx / z),
+                          dy = (int)((int)oy / z) + (int)std::floor(sy / z);
                 const unsigned long want = dx < 1024 && dy < 1024 ? greyPixel(v, val(dx, dy), lo, hi) : 0;
                 bad += shown.at(sx, ch - 1 - sy) != want;
             }
