@@ -120,12 +120,10 @@ TEST(Boxing, DbModeMovesPicksAndDeletesBoxes) {
     d->addBox(200, 100, 40, 40, "c", 0);
     mode(DB);
     auto centre = [&](int i) { return Ints{d->Boxes()[i].newx, d->Boxes()[i].newy}; };
+    // (dragging a picked box: ViewSeen.RubberBands...)
     ev(60, 60, EV_LEFT_PRESS);  // inside a and b: the narrower is picked
     EXPECT_EQ(centre(1), (Ints{65, 65}));
-    ev(150, 150, EV_LEFT_DRAG);
-    EXPECT_GT(current_view()->bandW, 0);
     ev(150, 150, EV_LEFT_RELEASE);
-    EXPECT_EQ(centre(1), (Ints{150, 150}));
     ev(280, 10, EV_LEFT_PRESS);  // no box there: later drags and releases do nothing
     ev(290, 190, EV_LEFT_RELEASE);
     EXPECT_EQ(centre(1), (Ints{150, 150}));

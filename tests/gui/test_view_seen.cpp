@@ -54,24 +54,11 @@ void expectShape(const Found& f, int shape, const Rect& b, bool numbered, const 
     } else {
         EXPECT_EQ(f.r, b) << what;
     }
-    const long edges = 2L * (b.w() + b.h()) - 4, longSide = std::max(b.w(), b.h());
-    switch (shape) {
-        case 0:
-            EXPECT_TRUE(f.n >= longSide && f.n <= 2 * longSide) << what << ": " << f.n;
-            break;
-        case 1:
-            EXPECT_TRUE(numbered ? f.n > edges : f.n == edges) << what << ": " << f.n;
-            break;
-        case 2:
-            EXPECT_TRUE(f.n > 80 && f.n < 121) << what << ": " << f.n;
-            break;
-        case 3:
-            EXPECT_TRUE(f.n > 2 * longSide && f.n < edges) << what << ": " << f.n;
-            break;
-        case 4:
-            EXPECT_EQ(f.n, (long)b.w() * b.h()) << what;
-            break;
-    }
+    // How many pixels each shape covers, at least and at most.
+    const long edges = 2L * (b.w() + b.h()) - 4, side = std::max(b.w(), b.h()), area = (long)b.w() * b.h();
+    const long least[5] = {side, numbered ? edges + 1 : edges, 81, 2 * side + 1, area};
+    const long most[5] = {2 * side, numbered ? area : edges, 120, edges - 1, area};
+    EXPECT_TRUE(f.n >= least[shape] && f.n <= most[shape]) << what << ": " << f.n;
 }
 
 // The grey level a pixel of value v shows with limits lo..hi (the server's pixel).
