@@ -194,6 +194,11 @@ TEST(ViewSeen, ZapTakesTheTileUnderThePointerAndTheRestKeepTheirOrder) {
         EXPECT_EQ(group_names(current_group()), names) << what;
         EXPECT_EQ(group_names(v->data()), names) << what;
         ASSERT_EQ(fl_get_browser_maxline(control->images), c.n - 1);
+        // The green separators stay on the mosaic (its tiles' rows and columns).
+        const int cols2 = v->Columns(), rows2 = (c.n - 2) / cols2 + 1;
+        const Rect on = find(v, v->pixmapId(), fl_get_pixel(FL_GREEN)).r;
+        EXPECT_TRUE(on.x0 >= 0 && on.x1 <= (int)(c.zoom * 64 * cols2) && on.y0 >= v->canvasH - (int)(c.zoom * 64 * rows2))
+            << what << ": " << on;
         // Each remaining tile's number, drawn by the server in black on green.
         XFontStruct* fs = XQueryFont(fl_display, gfont);
         ASSERT_NE(fs, nullptr);
