@@ -516,8 +516,10 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     m_Boxtype(p->boxChoice, 0);
     fl_set_choice(p->markChoice, 5);
     m_Marktype(p->markChoice, 0);
+    fl_set_choice(p->liveChoice, 3);
+    m_Livetype(p->liveChoice, 0);
     mm_Set(p->modeButton[DRAG], DRAG);
-    EXPECT_EQ((Ints{MMode.boxType, MMode.markType, MMode.mode}), (Ints{3, 4, DRAG}));
+    EXPECT_EQ((Ints{MMode.boxType, MMode.markType, MMode.liveType, MMode.mode}), (Ints{3, 4, 2, DRAG}));
     // Help mode only shows the text.
     static std::string shown;
     shellHooks.dohelp = [] { return 1; };
@@ -525,6 +527,11 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     mm_Set(p->modeButton[BOX], BOX);
     EXPECT_EQ(MMode.mode, DRAG);
     EXPECT_EQ(shown.rfind("Selects 'BOX' mouse mode.", 0), 0u);
+    fl_free_form(p->mouse);
+    fl_free(p);
+    setenv2("DWTbasis", "20");  // no such basis: the panel offers Daub4
+    p = create_mouse_panel(0);
+    EXPECT_STREQ(fl_get_choice_text(p->basis), "Daub4");
     fl_free_form(p->mouse);
     fl_free(p);
 }

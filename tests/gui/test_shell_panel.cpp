@@ -4,35 +4,20 @@
 // leave every kind of control as it was and show its text; start-up: panels,
 // first group and view, stored preferences, the visual and the colour-map
 // guard.
-#include <gtest/gtest.h>
-// clang-format off
-#include <X11/Xutil.h>
-// clang-format on
+#include "tests/gui/gui_testutil.h"
+// (first: GoogleTest before Xlib)
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "gui/shell/control.h"
-#include "gui/shell/registry.h"
-#include "gui/shell/dialogs.h"
-#include "gui/shell/help.h"
-#include "gui/shell/menus.h"
-#include "gui/shell/startup.h"
-#include "gui/shell/state.h"
-#include "gui/shell/viewlink.h"
-#include "core/List.h"
-#include "core/MRCData.h"
-#include "core/hooks.h"
-#include "core/prefs.h"
-#include "gui/display/mouse.h"
 #include "gui/display/print.h"
-#include "tests/gui/shell_env.h"
+#include "gui/shell/help.h"
+#include "gui/shell/startup.h"
+#include "gui/shell/viewlink.h"
 
 namespace {
 std::vector<int> range(int a, int b) {
@@ -104,6 +89,10 @@ TEST_F(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
     fl_get_slider_bounds(control->minGray, &lo, &hi);
     EXPECT_NEAR(lo, d->Histmin(), 1e-4);
     EXPECT_NEAR(hi, d->Histmax(), 1e-4);
+    float hx[256], hy[256];
+    int n = 256;
+    fl_get_xyplot_data(control->histPlot, hx, hy, &n);  // point i at lo + i (hi - lo) / 256
+    EXPECT_TRUE(n == 256 && std::fabs(hx[0] - lo) < 1e-4 && std::fabs(hx[128] - (lo + hi) / 2) < 1e-3) << hx[0];
 }
 
 TEST_F(ShellPanel, NumberButtonPagesThroughTheGroup) {
@@ -155,6 +144,10 @@ TEST_F(ShellPanel, SelectionViewsAndDeletion) {
     EXPECT_EQ(count(v1->data()), 0);
     EXPECT_EQ(count(v2->data()), 0);
     EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, c}));
+    sel_Addview(nullptr, 0);  // a third view, selected; deleting it selects line 2
+    sel_Delview(nullptr, 0);
+    EXPECT_EQ(selected_lines(control->views), std::vector<int>{2});
+    fl_select_browser_line(control->views, 1);
     sel_Delview(nullptr, 0);  // view 1 goes; the lines stay "1", "2", ...
     EXPECT_EQ(count(viewList), 1);
     EXPECT_EQ(fl_get_browser_maxline(control->views), 1);
@@ -327,6 +320,7 @@ TEST_F(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
             if (o->objclass == FL_CHECKBUTTON) checks.push_back(o);
         }
         ASSERT_EQ(inputs.size() * 10 + checks.size(), 52u);
+        for (size_t i = 1; i < inputs.size(); i++) EXPECT_GE(inputs[i]->y, inputs[i - 1]->y + inputs[i - 1]->h);
         fl_set_input(inputs[3], "45 k");
         fl_set_button(checks[1], 1);
     });
