@@ -113,6 +113,9 @@ TEST(Boxing, FilamentCutAndPansThatMoveThePositioner) {
     v->buttonPress(200, 210, EV_MIDDLE_DRAG, 0);
     EXPECT_EQ(v->getYor(), 10);
     EXPECT_EQ(fl_get_positioner_yvalue(control->pan), 10);
+    mode(ZAP);  // no pan in ZAP mode
+    v->buttonPress(200, 220, EV_MIDDLE_DRAG, 0);
+    EXPECT_EQ(v->getYor(), 10);
 }
 
 TEST(Boxing, DbModeMovesPicksAndDeletesBoxes) {

@@ -591,6 +591,9 @@ TEST(LiveCtf, ApplyCtfAndCtfFilterFromTheMenu) {
     // With the window closed the corrections only say how to open it.
     livec_close();
     dlg_clear();
+    select_images({2});
+    const float kept = at(1)->valueAt(3, 4);
     menu_run("CTF", "Apply CTF");
     EXPECT_EQ(dlg_log().at(0), "message: |Please put the mouse in CTF mode and reselect the images|");
+    EXPECT_EQ(at(1)->valueAt(3, 4), kept);
 }
