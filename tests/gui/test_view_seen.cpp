@@ -251,9 +251,8 @@ TEST(ViewSeen, GreySlidersAndZoomButtonsChangeThePixelsAsDefined) {
             const float z = zooms[s.button];
             fl_call_object_callback(control->zoomBtn[s.button]);
             // The centre stays, within the scroll range of the new size.
-            const float full = 1024 * z;
-            ox = std::min(std::max((ox + cw / 2) * z / prev - cw / 2, 0.0f), std::max(0.0f, full - cw));
-            oy = std::min(std::max((oy + ch / 2) * z / prev - ch / 2, 0.0f), std::max(0.0f, full - ch));
+            ox = std::min(std::max((ox + cw / 2) * z / prev - cw / 2, 0.0f), std::max(0.0f, 1024 * z - cw));
+            oy = std::min(std::max((oy + ch / 2) * z / prev - ch / 2, 0.0f), std::max(0.0f, 1024 * z - ch));
             prev = z;
             EXPECT_FLOAT_EQ((float)fl_get_slider_value(control->zoom), z);
         }
