@@ -239,11 +239,12 @@ void m_Ctf_step1() {
         n = sel.count();
     }
     if (n != 2 && n != 3) return;
-    // The first n lines of the group, and "Align RT" appends its n results after them.
-    selectLines(1, n);
+    // The selected images (only they change), then the n results that
+    // "Align RT" appends at the end of the group.
     m_Tools_Normalize(0);
     m_Ctf_CCF(7);
-    selectLines(n + 1, 2 * n);
+    const int total = count(current_group());
+    selectLines(total - n + 1, total);
     m_Tools_FFT(0);
 }
 

@@ -19,6 +19,7 @@
 #include "ctf/fit.h"
 #include "ctf/livecalc.h"
 #include "gui/ctf/livec_seed.h"
+#include "numeric/fradius.h"
 
 LiveCtfState lcs;
 FD_LIVEC* livec = nullptr;
@@ -272,10 +273,12 @@ void view_livecalc(MRCData* d, int x, int y, float freqStep, float defocus) {
     }
     const int t = g_type = MMode.liveType;
     const int N = d->ySize();
+    // x counts pairs: on a non-square transform a pair is not a row's step.
+    const float xs = fourier_xscale(d->xSize() - 2, N);
     if (t == 0) {
-        lcs.markFreq = std::sqrt((float)(x * x + (y - N / 2) * (y - N / 2))) * freqStep;
+        lcs.markFreq = fourier_radius(x, y - N / 2, xs) * freqStep;
     } else if (t == 1) {
-        float a = std::atan2((float)(y - N / 2), (float)x);
+        float a = std::atan2((float)(y - N / 2), x * xs);
         lcs.markFreq = a < 0 ? a + (float)(2 * kPi) : a;
     }
     // A transform with an estimate: its radial average along rings of equal phase.

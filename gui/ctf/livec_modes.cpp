@@ -41,7 +41,7 @@ Ring ringAt(DataWin* w, int dx, int dy) {
     float s = g.f * g.r;
     g.defocus = s > 0 ? ctf_defocus_for_zero(s, lambda, Cs) : 0;
     g.cx = (int)(w->zoom * (w->cellX / 2) - w->xOrigin);
-    g.cy = (int)(w->yOrigin + w->canvasH - w->zoom * (w->cellY / 2));
+    g.cy = (int)(w->yOrigin + w->canvasH - 1 - w->zoom * (w->cellY / 2));
     return g;
 }
 
@@ -71,7 +71,7 @@ int fourier_drag_mode(DataWin* w, int, int, int dx, int dy, int code, unsigned l
     int R = (int)(w->zoom * g.r);
     w->bandX = (int16_t)(g.cx - R);
     w->bandY = (int16_t)(g.cy - R);
-    w->bandW = w->bandH = (int16_t)(2 * R);
+    w->bandW = w->bandH = (int16_t)(2 * R + 1);  // the pixels from cx - R to cx + R
     doBox(w->xDisplay, w->canvasWin, redGC(w), w->bandX, w->bandY, w->bandW, w->bandH);
     float xs = fourier_xscale(w->firstdata()->xSize() - 2, w->firstdata()->ySize());
     char t[160];

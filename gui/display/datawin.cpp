@@ -483,36 +483,22 @@ void DataWin::drawBoxes() {
         XSetForeground(xDisplay, pixGC, col);
         int x, y;
         boxCorner(bx, &x, &y);
+        // Y: the bottom screen row of data row y, where the renderer puts it.
         int X = (int)(zoom * x) - xOrigin;
-        int Y = (yOrigin + canvasH) - (int)(zoom * y);
+        int Y = (yOrigin + canvasH - 1) - (int)(zoom * y);
         if (bx.type != 0) {
             int X2 = (int)(zoom * bx.xsize) - xOrigin;
-            int Y2 = (yOrigin + canvasH) - (int)(zoom * bx.ysize);
+            int Y2 = (yOrigin + canvasH - 1) - (int)(zoom * bx.ysize);
             doLine(xDisplay, pixmap, pixGC, X, Y, X2 - X, Y2 - Y, zoom);
             continue;
         }
         int w = (int)(zoom * bx.xsize), h = (int)(zoom * bx.ysize);
         int top = Y + 1 - h;
         if (!(X <= canvasW && w >= 0 && top <= canvasH && h >= 0)) continue;
-        // Outlines lie on the box's own edge pixels.
-        int ow = w > 0 ? w - 1 : 0, oh = h > 0 ? h - 1 : 0;
-        switch (MMode.markType) {
-            case 1:
-                XDrawRectangle(xDisplay, pixmap, pixGC, X, top, ow, oh);
-                std::snprintf(txt, sizeof txt, "%1d", k + 1);
-                XDrawString(xDisplay, pixmap, pixGC, X + 3, Y - 3, txt, (int)std::strlen(txt));
-                break;
-            case 2:
-                XFillArc(xDisplay, pixmap, pixGC, X + w / 2 - 5, top + h / 2 - 5, 11, 11, 0, 360 * 64);
-                break;
-            case 3:
-                XDrawArc(xDisplay, pixmap, pixGC, X, top, ow, oh, 0, 360 * 64);
-                break;
-            case 4:
-                XFillRectangle(xDisplay, pixmap, pixGC, X, top, w, h);
-                break;
-            default:
-                break;
+        if (MMode.markType > 0) drawShape(xDisplay, pixmap, pixGC, MMode.markType, X, top, w, h);
+        if (MMode.markType == 1) {
+            std::snprintf(txt, sizeof txt, "%1d", k + 1);
+            XDrawString(xDisplay, pixmap, pixGC, X + 3, Y - 3, txt, (int)std::strlen(txt));
         }
     }
 }

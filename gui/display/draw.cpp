@@ -7,7 +7,7 @@
 
 #include "gui/display/mmode.h"
 
-void doBox(Display* display, Drawable d, GC gc, int x, int y, int w, int h) {
+void drawShape(Display* display, Drawable d, GC gc, int shape, int x, int y, int w, int h) {
     if (w < 0) {
         x += w;
         w = -w;
@@ -16,19 +16,22 @@ void doBox(Display* display, Drawable d, GC gc, int x, int y, int w, int h) {
         y += h;
         h = -h;
     }
-    switch (MMode.boxType) {
+    // X strokes a w x h outline over w + 1 x h + 1 pixels: the outline, the
+    // ellipse and the diagonals keep to the w x h pixels the fill covers.
+    const int ow = w > 0 ? w - 1 : 0, oh = h > 0 ? h - 1 : 0;
+    switch (shape) {
         case 0:
-            XDrawLine(display, d, gc, x, y, x + w, y + h);
-            XDrawLine(display, d, gc, x, y + h, x + w, y);
+            XDrawLine(display, d, gc, x, y, x + ow, y + oh);
+            XDrawLine(display, d, gc, x, y + oh, x + ow, y);
             break;
         case 1:
-            XDrawRectangle(display, d, gc, x, y, w, h);
+            XDrawRectangle(display, d, gc, x, y, ow, oh);
             break;
         case 2:
             XFillArc(display, d, gc, x + w / 2 - 5, y + h / 2 - 5, 11, 11, 0, 360 * 64);
             break;
         case 3:
-            XDrawArc(display, d, gc, x, y, w, h, 0, 360 * 64);
+            XDrawArc(display, d, gc, x, y, ow, oh, 0, 360 * 64);
             break;
         case 4:
             XFillRectangle(display, d, gc, x, y, w, h);
@@ -36,6 +39,10 @@ void doBox(Display* display, Drawable d, GC gc, int x, int y, int w, int h) {
         default:
             break;
     }
+}
+
+void doBox(Display* display, Drawable d, GC gc, int x, int y, int w, int h) {
+    drawShape(display, d, gc, MMode.boxType, x, y, w, h);
 }
 
 void doLine(Display* display, Drawable d, GC gc, int x, int y, int dx, int dy, float zoom) {

@@ -87,8 +87,9 @@ void clampPoint(DataWin* v, int* dx, int* dy) {
 int screenX(DataWin* v, int dx) {
     return (int)(v->zoom * dx) - v->xOrigin;
 }
+// The bottom screen row of data row dy (as the renderer draws it).
 int screenY(DataWin* v, int dy) {
-    return v->yOrigin + v->canvasH - (int)(v->zoom * dy);
+    return v->yOrigin + v->canvasH - 1 - (int)(v->zoom * dy);
 }
 bool boxFits(DataWin* v) {
     return v->cellX >= MMode.boxX && v->cellY >= MMode.boxY;
@@ -107,8 +108,8 @@ void bandAroundBox(DataWin* v, int x0, int y0, int w, int h) {
     const int W = (int)(v->zoom * w), H = (int)(v->zoom * h);
     v->bandX = (int16_t)screenX(v, x0);
     v->bandY = (int16_t)(screenY(v, y0) + 1 - H);
-    v->bandW = (int16_t)std::max(1, W - 1);
-    v->bandH = (int16_t)std::max(1, H - 1);
+    v->bandW = (int16_t)std::max(1, W);
+    v->bandH = (int16_t)std::max(1, H);
 }
 // The band spanned by two data points, whichever way the pointer went.
 void bandBetween(DataWin* v, int ax, int ay, int dx, int dy) {
@@ -161,10 +162,11 @@ int dragMode(DataWin* v, int, int, int dx, int dy, int code, unsigned long) {
             if (g_anchor.view != v || !boxFits(v)) break;
             clampPoint(v, &dx, &dy);
             v->eraseBand();
-            bandBetween(v, g_anchor.x, g_anchor.y, dx, dy);
-            drawBand(v);
             MMode.boxX = std::abs(dx - g_anchor.x) + 1;
             MMode.boxY = std::abs(dy - g_anchor.y) + 1;
+            // The outline of the box the release will cut, at every zoom.
+            bandAroundBox(v, std::min(dx, g_anchor.x), std::min(dy, g_anchor.y), MMode.boxX, MMode.boxY);
+            drawBand(v);
             title(v, "Image (%d,%d) - (%d,%d) %1dx%1d", g_anchor.x, g_anchor.y, dx, dy, MMode.boxX, MMode.boxY);
             break;
         case EV_LEFT_RELEASE:

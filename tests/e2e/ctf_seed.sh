@@ -5,13 +5,6 @@
 # flip-phases writes the flipped micrograph.
 source "$(dirname "$0")/lib.sh"
 
-# Presses the button of "Live" whose centre is at (BX, BY) of the window.
-live_button() {
-  eval "$(xdotool getwindowgeometry --shell "$live" | sed 's/^/L_/')"
-  xdotool mousemove $((L_X + $1)) $((L_Y + $2)) mousedown 1 sleep 0.1 mouseup 1
-  sleep 0.5
-}
-
 scenario() {
   local bin ctf
   bin=$(dirname "$tarvik")
@@ -26,12 +19,12 @@ scenario() {
   dismiss_message "no notice about external FFTs"
   wait_live_model
   # "fit" (beside the defocus arrows): no message box.
-  live_button 544 93
+  click_in "$live" 544 93; sleep 0.2
   sleep 1
   xdotool search --name '^Message$' >/dev/null && fail "fit showed a message"
   # "2-D": a second view.
   local views
-  live_button 596 201
+  click_in "$live" 596 201; sleep 0.2
   for _ in $(seq 50); do
     views=$(xdotool search --name '^Image' 2>/dev/null | wc -l)
     [ "$views" -ge 2 ] && break

@@ -3,7 +3,8 @@
 # e2e_main runs `scenario` once per depth (24 and 8 unless given), each time on
 # a private Xvfb server, in a fresh folder with HOME inside it, with the real
 # workbench started on the given image: $tarvik, $image, $work, $pid, $log,
-# and the windows $ctl (Control), $mouse (Mouse) and $img (Image) are set.
+# and the windows $ctl (Control), $mouse (Mouse) and $img (Image) are set. A
+# scenario may define `before_start`, run in HOME before the workbench starts.
 # Usage of a scenario: NAME.sh TARVIK IMAGE [DEPTH...]
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -43,6 +44,14 @@ dismiss_message() {
   sleep 0.3
   eval "$(xdotool getwindowgeometry --shell "$msg" | sed 's/^/M_/')"
   xdotool mousemove $((M_X + M_WIDTH / 2)) $((M_Y + M_HEIGHT - 18)) mousedown 1 sleep 0.1 mouseup 1
+  for _ in $(seq 30); do xdotool search --name '^Message$' >/dev/null || break; sleep 0.1; done
+}
+
+# Clicks at (X, Y) of a window.
+click_in() {  # click_in WIN X Y
+  eval "$(xdotool getwindowgeometry --shell "$1" | sed 's/^/W_/')"
+  xdotool mousemove $((W_X + $2)) $((W_Y + $3)) mousedown 1 sleep 0.1 mouseup 1
+  sleep 0.3
 }
 
 # Waits up to ~10 s for the window "Live" to show the model curve (yellow); sets
@@ -93,6 +102,7 @@ e2e_main() {
   cd "$work/run"
   log="$work/log"
   xdotool mousemove 1270 1010  # keep the pointer off the view: entering it retitles the window
+  if declare -F before_start >/dev/null; then before_start; fi  # e.g. a preference file
   "$tarvik" "$image" >"$log" 2>&1 &
   pid=$!
   ctl=$(find_win '^Control$'); [ -n "$ctl" ] || fail "no Control window"

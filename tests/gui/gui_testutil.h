@@ -97,3 +97,15 @@ inline List* group(const char* name) {
     int i = find_group(name);
     return i < 0 ? nullptr : (List*)dataList->objectAt(i);
 }
+
+// An event at data point (dx, dy) of a view (the current one by default), at
+// its zoom and scroll position; the view's title after it.
+inline std::string ev(int dx, int dy, int code, DataWin* v = nullptr) {
+    if (!v) v = current_view();
+    v->buttonPress((int)(v->zoom * dx) - v->xOrigin, v->yOrigin + v->canvasH - 1 - (int)(v->zoom * dy), code, 0);
+    return v->form->datawin->label;
+}
+// The mouse panel's button of mode m pressed.
+inline void mode(int m) {
+    mm_Set(mpanel->modeButton[m], m);
+}

@@ -122,9 +122,19 @@ TEST(CtfAlign, SelfCorrelationCentringOriginShiftAndRefusals) {
     EXPECT_NE(out.find("translate -2.500000 -3.500000\n"), std::string::npos) << out;  // (47.5, 47.5) - (50, 51)
     ASSERT_EQ(count(current_group()), 8);
     expectNear(centroid(at(7), {48, 48}), {47.5, 47.5}, 0.1);  // on the image centre
+    // At the corner: the spot's centre on pixel (0, 0), the field where it was.
+    menu_run("CTF", "Center (corner)");
+    ASSERT_EQ(count(current_group()), 9);
+    EXPECT_NEAR(at(8)->valueAt(0, 0), 2, 0.05);
+    EXPECT_NEAR(at(8)->valueAt(50, 51), 1, 0.01);
     const float corner = at(0)->valueAt(48, 48);
     menu_run("CTF", "Phase Origin Shift");
     EXPECT_EQ(at(0)->valueAt(0, 0), corner);
+    // Centring with rotational alignment warns that it is not right, and appends both.
+    select_images({2, 5});
+    menu_run("CTF", "Center + Ali RT");
+    EXPECT_EQ(dlg_log(), std::vector<std::string>{"message: WARNING|This routine doesn't work right.|"});
+    ASSERT_EQ(count(current_group()), 11);
     // Four images, one image, and images too small for a ring of radius 12.
     // clang-format off
     struct { std::vector<int> lines; const char* label; const char* msg; } refused[] = {
@@ -138,7 +148,46 @@ TEST(CtfAlign, SelfCorrelationCentringOriginShiftAndRefusals) {
         select_images(r.lines);
         menu_run("CTF", r.label);
         EXPECT_EQ(dlg_log(), std::vector<std::string>{r.msg}) << r.label;
-        EXPECT_EQ(count(current_group()), 8);
+        EXPECT_EQ(count(current_group()), 11);
     }
     EXPECT_EQ(busy_depth(), 0);
+}
+
+namespace {
+double rmsDiff(MRCData* a, MRCData* b) {
+    double s = 0;
+    for (int k = 0; k < a->xSize() * a->ySize(); k++) s += std::pow(a->getRealData()[k] - b->getRealData()[k], 2);
+    return std::sqrt(s / (a->xSize() * a->ySize()));
+}
+}  // namespace
+
+// Step 1 on three selected images: normalized in place, aligned to one
+// another ("Align RT" appends them) and the aligned ones transformed, energy
+// kept (Parseval); the other images of the group stay as they were.
+TEST(CtfAlign, Step1NormalizesAlignsAndTransformsTheSelectedImages) {
+    ASSERT_EQ(chdir(shell_tmpdir().c_str()), 0);
+    setenvf("extfft", 0);
+    const Spots s = {{64, 90}, {30, 60}, {95, 50}, {70, 28}, {45, 40}, {85, 80}};
+    fresh({spots(128, s, "x"), spots(128, s, "a"), spots(128, moved(128, s, 3, -2), "b"),
+           spots(128, moved(128, s, -2, 3, 3), "c"), spots(128, s, "y")},
+          {2, 3, 4});
+    // Differences before, in units of the images' deviations (what normalizing makes 1).
+    const double apart = rmsDiff(at(1), at(2)) / at(2)->Sigma(), apart3 = rmsDiff(at(1), at(3)) / at(3)->Sigma();
+    const double field = at(0)->Mean();
+    menu_run("CTF", "Step 1");
+    ASSERT_EQ(count(current_group()), 11);
+    EXPECT_TRUE(at(0)->Mean() == field && at(4)->Mean() == field);
+    for (int i = 1; i < 4; i++) EXPECT_TRUE(std::fabs(at(i)->Mean()) < 1e-4 && std::fabs(at(i)->Sigma() - 1) < 1e-3);
+    EXPECT_LT(rmsDiff(at(5), at(6)), apart / 4);
+    EXPECT_LT(rmsDiff(at(5), at(7)), apart3 / 4) << apart3;
+    for (int i = 8; i < 11; i++) {
+        MRCData* F = at(i);
+        ASSERT_TRUE(F->isComplex() && F->xSize() == 130);
+        double e = 0, img = 0;
+        for (int r = 0; r < 128; r++)
+            for (int h = 0; h <= 64; h++)
+                e += (h == 0 || h == 64 ? 1 : 2) * std::pow(F->getRealData()[r * 130 + 2 * h], 2);
+        for (int k = 0; k < 128 * 128; k++) img += std::pow(at(i - 3)->getRealData()[k], 2);
+        EXPECT_NEAR(e, img, 1e-3 * img) << i;
+    }
 }

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "gui/display/colormap.h"
-#include "gui/display/draw.h"
 #include "gui/display/print.h"
 
 namespace {
@@ -220,17 +219,7 @@ TEST_F(DisplayView, MosaicZoomAndOriginPickTheDataPixels) {
     EXPECT_EQ(view->setZoom(0.0f), 0);
     EXPECT_EQ(view->setZoom(0.0004f), 1);
     EXPECT_GT(view->getZoom(), 0.0f);
-    show({own(image(1000, 200, [](int x, int) { return (float)x; }))});
-    view->setZoom(2);
-    view->setMMGray(0, 999);
-    // zoom 2: every data pixel covers 2 x 2 screen pixels.
-    for (int x = 0; x < 400; x += 2)
-        EXPECT_EQ(rows({{x, 0}, {x + 1, 0}, {x, 1}}), Pixels(3, grey((float)(x / 2), 0, 999))) << x;
-    // The origin scrolls the data under the lower-left corner.
-    view->setZoom(1);
-    show({own(image(512, 512, [](int x, int y) { return (float)(x + 1000 * y); }))}, 0, 1e6);
-    view->setOrigin(10, 20);
-    EXPECT_EQ(rows({{0, 0}, {5, 100}}), (Pixels{grey(10 + 1000 * 20, 0, 1e6), grey(15 + 1000 * 120, 0, 1e6)}));
+    // (zoom and scrolling of the rendered pixels: ViewSeen.GreySlidersAndZoomButtons...)
 }
 
 // The client-side image, the pixmap and the window hold the same pixels, also
@@ -331,6 +320,27 @@ TEST_F(DisplayView, WaveletViewFiltersTheRenderingNotTheData) {
         long a = (long)filtered[k], b = (long)plain[k];
         EXPECT_LE(view->Depth() == 8 ? std::labs(a - b) : std::labs((a & 255) - (b & 255)), 1) << k;
     }
+    // Haar over two levels, the finest level's gain at the top of its range:
+    // the finest details go, every 2 x 2 block shows its mean level.
+    auto levelAt = [&](int x, int y) { return (long)(view->Depth() == 8 ? px(x, y) : px(x, y) & 255); };
+    MMode.waveletView = 0;
+    view->redraw();
+    std::vector<long> L;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < 420; x++) L.push_back(levelAt(x, y));
+    setenv2("DWTbasis", "0");
+    MMode.levelGain[0] = 1.2f;
+    MMode.waveletView = 1;
+    view->redraw();
+    const long lo = view->Depth() == 8 ? view->cmapBase : 0, hi = view->Depth() == 8 ? view->cmapCount : 255;
+    long bad = 0;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < 420; x++) {
+            const long* b = &L[(y & ~1) * 420 + (x & ~1)];
+            const double m = (b[0] + b[1] + b[420] + b[421]) / 4.0 - (lo + hi) / 2;
+            bad += std::labs(levelAt(x, y) - std::clamp((long)std::floor(m) + (lo + hi) / 2, lo, hi)) > 1;
+        }
+    EXPECT_EQ(bad, 0);
     MMode.waveletView = 0;
     view->redraw();
     EXPECT_EQ(rows(pts), plain);
@@ -374,71 +384,6 @@ TEST_F(DisplayView, InvertButtonCyclesTheModes) {
     EXPECT_EQ(invert(), "0B=0");
     EXPECT_EQ(shown.rfind("This will invert the colormap (B<->W).", 0), 0u);
     viewList->removeObject(view.get());
-}
-
-// ------------------------------------------------------------------ boxes
-
-TEST_F(DisplayView, BoxesAreDrawnInTheirColours) {
-    const unsigned long red = fl_get_pixel(FL_RED), blue = fl_get_pixel(FL_BLUE);
-    auto boxed = [&](float v) {
-        MRCData* d = flat(200, 200, v);
-        d->addBox(10, 10, 20, 20, "a.img", 0);  // unmoved: red
-        d->addBox(100, 100, 20, 20, "b.img", 0);
-        d->Boxes()[1].newx = d->Boxes()[1].newy = 150;  // moved: blue at its new centre
-        return d;
-    };
-    show({boxed(0)});
-    // Box 1 spans data x 10..29, y 10..29: screen rows H-10 (bottom) up to H-29.
-    // Box 2 moved to centre (150,150): corner (140,140).
-    EXPECT_EQ(rows({{10, H - 10}, {29, H - 29}, {20, H - 29}, {140, H - 140}, {159, H - 159}}, true),
-              (Pixels{red, red, red, blue, blue}));
-    EXPECT_TRUE(server(31, H - 20) != red && server(100, H - 100) != blue);
-    // "Clear" marks fill every unmoved box with pixel 0; moved ones stay blue.
-    MMode.markType = 4;
-    show({boxed(1)}, 0, 0.5f);
-    EXPECT_EQ(rows({{20, H - 20}, {150, H - 150}, {60, H - 60}}, true), (Pixels{0, blue, grey(1, 0, 0.5f)}));
-    // A filament box is outlined even with no marks.
-    MMode.markType = 0;
-    MMode.boxX = 10;
-    MRCData* f = flat(200, 200, 0);
-    f->addBox(50, 20, 50, 120, "f.img", 10);
-    show({f});
-    // The centre line x = 50 and the sides 5 pixels left and right.
-    EXPECT_EQ(rows({{50, H - 70}, {45, H - 70}, {55, H - 70}}, true), (Pixels(3, red)));
-    EXPECT_NE(server(52, H - 70), red);
-}
-
-TEST(DisplayDraw, OutlineShapes) {
-    SharedStateGuard keep;
-    MMode = MouseMode();
-    MMode.boxX = 10;
-    Display* d = fl_display;
-    Pixmap pm = XCreatePixmap(d, fl_root, 100, 100, fl_state[fl_vmode].depth);
-    GC gc = XCreateGC(d, pm, 0, nullptr);
-    // clang-format off
-    struct Probe { int x, y; unsigned long v; };
-    // type -1: a filament at zoom 2, half-width 10
-    struct { int type, x, y, w, h; std::vector<Probe> probes; } cases[] = {
-        // clang-format on
-        // Negative sizes are turned round first: same as drawing from the other corner.
-        {1, 60, 70, -40, -50, {{20, 20, 1}, {60, 70, 1}, {40, 40, 0}}},
-        {0, 10, 10, 50, 50, {{35, 35, 1}, {35, 10, 0}, {20, 50, 1}}},  // the two diagonals
-        {2, 10, 10, 50, 50, {{35, 35, 1}, {35, 41, 0}, {10, 10, 0}}},  // an 11 x 11 mark at the centre
-        {4, 10, 10, 50, 50, {{30, 30, 1}}},
-        {9, 10, 10, 50, 50, {{10, 10, 0}}},  // unknown shape: nothing
-        // centre line, sides, end caps (corners rounded)
-        {-1, 50, 20, 0, 60, {{50, 50, 1}, {40, 50, 1}, {60, 50, 1}, {45, 20, 1}, {45, 80, 1}, {45, 50, 0}}},
-    };
-    for (auto& c : cases) {
-        XSetForeground(d, gc, 0);
-        XFillRectangle(d, pm, gc, 0, 0, 100, 100);
-        XSetForeground(d, gc, 1);
-        MMode.boxType = c.type;
-        c.type < 0 ? doLine(d, pm, gc, c.x, c.y, c.w, c.h, 2.0f) : doBox(d, pm, gc, c.x, c.y, c.w, c.h);
-        for (auto& p : c.probes) EXPECT_EQ(serverPixel(pm, p.x, p.y), p.v) << c.type << ": " << p.x << "," << p.y;
-    }
-    XFreeGC(d, gc);
-    XFreePixmap(d, pm);
 }
 
 // ------------------------------------------------------------------ MOVE mode
@@ -571,8 +516,10 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     m_Boxtype(p->boxChoice, 0);
     fl_set_choice(p->markChoice, 5);
     m_Marktype(p->markChoice, 0);
+    fl_set_choice(p->liveChoice, 3);
+    m_Livetype(p->liveChoice, 0);
     mm_Set(p->modeButton[DRAG], DRAG);
-    EXPECT_EQ((Ints{MMode.boxType, MMode.markType, MMode.mode}), (Ints{3, 4, DRAG}));
+    EXPECT_EQ((Ints{MMode.boxType, MMode.markType, MMode.liveType, MMode.mode}), (Ints{3, 4, 2, DRAG}));
     // Help mode only shows the text.
     static std::string shown;
     shellHooks.dohelp = [] { return 1; };
@@ -580,6 +527,11 @@ TEST(DisplayMousePanel, BuiltFromPreferences) {
     mm_Set(p->modeButton[BOX], BOX);
     EXPECT_EQ(MMode.mode, DRAG);
     EXPECT_EQ(shown.rfind("Selects 'BOX' mouse mode.", 0), 0u);
+    fl_free_form(p->mouse);
+    fl_free(p);
+    setenv2("DWTbasis", "20");  // no such basis: the panel offers Daub4
+    p = create_mouse_panel(0);
+    EXPECT_STREQ(fl_get_choice_text(p->basis), "Daub4");
     fl_free_form(p->mouse);
     fl_free(p);
 }
@@ -666,31 +618,33 @@ TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
               "%%LanguageLevel: 2\n%%EndComments\n36 36 translate\n\n\nshowpage\n");
     // options {fit, scale bar, its nm, its box}; first: printed with the first data set; wide: on a wider canvas
     // clang-format off
-    struct { int nx, ny, tiles; float pixres; PrintOptions o; int wavelet, first, wide;
+    struct { int nx, ny, tiles; float pixres; PrintOptions o; int wavelet, first, wide; float zoom;
              std::vector<std::string> parts; } cases[] = {
         // s = 10 x zoom x 10 nm / 5 A = 20 points, W = 255; a single image has no tile labels.
-        {256, 256, 1, 5, {0, 1, 10, 1}, 0, 1, 0,
+        {256, 256, 1, 5, {0, 1, 10, 1}, 0, 1, 0, 1,
          {"205.00 25 moveto 235.00 25 lineto 235.00 5 lineto 205.00 5 lineto closepath\n",
           "1 setgray 4.5 setlinewidth 208.00 20 moveto 232.00 20 lineto stroke\n",
           "0 setgray 3 setlinewidth 210.00 20 moveto 230.00 20 lineto stroke\n",
           "(10nm) stringwidth pop -2 div\n2 setlinewidth 1 setgray 220.0 add 8 moveto", "-charpath\n"}},
         // A 5-tile mosaic prints numbers and separators.
-        {64, 64, 5, 1, {}, 0, 1, 0,
+        {64, 64, 5, 1, {}, 0, 1, 0, 1,
          {"1 setgray 1.5 setlinewidth\n3 4 moveto (1) false charpath\n3 68 moveto (4) false charpath\n",
           "stroke 0 setgray .8 setlinewidth\n3 4 moveto (1) show\n",
           "stroke 0 setgray 1 setlinewidth\n0 0 0 128 moveto lineto\n64 0 64 128 moveto lineto\n",
           "0 128 192 128 moveto lineto\nstroke\n"}},
         // Fit to page with a wide picture (W = 399, h = 99: k = 540 / 399 = 1.353383): no
         // horizontal shift, centred vertically ((720 / k - 99) / 2 = 216.5).
-        {400, 100, 1, 1, {1}, 0, 1, 0, {"1.353383 dup scale\n", "0.0 216.5 translate"}},
+        {400, 100, 1, 1, {1}, 0, 1, 0, 1, {"1.353383 dup scale\n", "0.0 216.5 translate"}},
         // A shown image without a selection: titled by the view's image, and a
         // scale bar needs a positive pixel size.
-        {128, 128, 1, 0, {0, 1}, 0, 0, 0, {"%%Title: shown\n", "-setlinewidth stroke", "-nm)"}},
+        {128, 128, 1, 0, {0, 1}, 0, 0, 0, 1, {"%%Title: shown\n", "-setlinewidth stroke", "-nm)"}},
         // The wavelet view prints filtered: everything became mid grey 127 of the
         // print ramp 1..254; nothing is white any more, so the whole canvas is the picture.
-        {128, 128, 1, 1, {}, 1, 1, 0, {"/str 420 string def\n", "420 379 8 [420 0 0 379 0 0]", "image\n7f7f7f7f"}},
+        {128, 128, 1, 1, {}, 1, 1, 0, 1, {"/str 420 string def\n", "420 379 8 [420 0 0 379 0 0]", "image\n7f7f7f7f"}},
+        // At zoom 2 with 2.5 A pixels 10 nm are 80 points; the canvas is filled (W = 420).
+        {256, 256, 1, 2.5f, {0, 1, 10, 0}, 0, 1, 0, 2, {"0 setgray 3 setlinewidth 315.00 20 moveto 395.00 20 lineto"}},
         // Wider than the page (a 640-pixel canvas): halved.
-        {600, 100, 1, 1, {}, 0, 1, 1, {"36 36 translate\n.5 .5 scale\n/str 599 string def\n240.5 670.5 translate"}},
+        {600, 100, 1, 1, {}, 0, 1, 1, 1, {"36 36 translate\n.5 .5 scale\n/str 599 string def\n240.5 670.5 translate"}},
         // clang-format on
     };
     const WaveletViewFilter keepFilter = waveletViewFilter();
@@ -700,6 +654,7 @@ TEST_F(DisplayPrint, ScaleBarMosaicFitHalvingAndWaveletView) {
         ds[0]->setPixres(c.pixres);
         if (c.wide) fl_set_form_size(view->form->datawin, 660, 400), XSync(fl_display, False);
         show(ds, 0, 255);
+        view->setZoom(c.zoom);
         MMode.waveletView = c.wavelet;
         setWaveletViewFilter(c.wavelet ? toMidGrey : keepFilter);
         const std::string ps = printed(*view, c.o, c.first ? ds[0] : nullptr);

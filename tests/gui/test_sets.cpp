@@ -113,16 +113,6 @@ bool hasDefocus(const std::string& line) {
     return line.size() > 44 && line.substr(36, 8).find_first_of("0123456789") != std::string::npos;
 }
 
-// An event at data point (dx, dy) of the current view, at its zoom.
-void ev(int dx, int dy, int code) {
-    DataWin* v = current_view();
-    const float z = v->getZoom();
-    v->buttonPress((int)(z * dx + z / 2) - v->xOrigin, v->yOrigin + v->canvasH - 1 - (int)(z * dy + z / 2), code, 0);
-}
-void mode(int m) {
-    mm_Set(mpanel->modeButton[m], m);
-}
-
 // The centres of a coordinate file, "x,y" each, or "unreadable".
 std::vector<std::string> centres(const std::string& file) {
     std::vector<PickCentre> c;

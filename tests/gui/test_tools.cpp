@@ -140,6 +140,40 @@ TEST(Tools, EntriesChangeOrAddWhatTheySay) {
     EXPECT_EQ(at(0)->valueAt(15, 10), 5);
 }
 
+// DWT, IWT and Wavlt Filt act on the first selected image with the mouse
+// panel's basis and levels: one Haar level puts (a + b + c + d) / 2 of each
+// 2 x 2 block into the low quarter, IWT brings the image back, and Wavlt Filt
+// over two levels with the first level's gain at the top of its range (the
+// second's 0) leaves every 2 x 2 block its mean.
+TEST(Tools, WaveletEntriesTransformRestoreAndFilter) {
+    auto f = [](int x, int y) { return (float)((x * 7 + y * 13) % 23); };
+    fresh({image(64, 32, f), image(64, 32, f, "b")}, {1, 2});
+    setenvi("DWTbasis", 0);
+    setenv2("DWTlevel", "1");
+    menu_run("Tools", "DWT");
+    long bad = 0;
+    for (int j = 0; j < 16; j++)
+        for (int i = 0; i < 32; i++)
+            bad += std::fabs(at(0)->valueAt(i, j) -
+                             (f(2 * i, 2 * j) + f(2 * i + 1, 2 * j) + f(2 * i, 2 * j + 1) + f(2 * i + 1, 2 * j + 1)) /
+                                 2) > 1e-4;
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(at(1)->valueAt(5, 5), f(5, 5));  // the first selected image only
+    menu_run("Tools", "IWT");
+    for (int i = 0; i < 64 * 32; i += 5) bad += std::fabs(at(0)->valueAt(i % 64, i / 64) - f(i % 64, i / 64)) > 1e-4;
+    EXPECT_EQ(bad, 0);
+    setenv2("DWTlevel", "2");
+    for (int i = 0; i < 10; i++) fl_set_slider_value((FL_OBJECT*)MMode.levelSlider[i], i == 0 ? 1.2 : 0);
+    fl_call_object_callback((FL_OBJECT*)MMode.levelSlider[0]);
+    menu_run("Tools", "Wavlt Filt");
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 64; x++) {
+            const int a = x & ~1, b = y & ~1;
+            bad += std::fabs(at(0)->valueAt(x, y) - (f(a, b) + f(a + 1, b) + f(a, b + 1) + f(a + 1, b + 1)) / 4) > 1e-4;
+        }
+    EXPECT_EQ(bad, 0);
+}
+
 // Each label of the Test Image menu, by pixel values worked out by hand.
 TEST(TestImage, EachLabelMakesItsImageAndSmoothTakesTransformsOnly) {
     shell_reset();

@@ -64,6 +64,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     ASSERT_EQ(fl_get_browser_maxline(panel->items), 1);
     EXPECT_STREQ(fl_get_browser_line(panel->items, 1), "Mine");
     fl_set_input(panel->command, "cat");
+    fl_set_input(panel->option[1], "-n");
     fl_set_input(panel->option[2], "-u");
     fl_set_choice(panel->input, 1);
     fl_set_choice(panel->result, 2);
@@ -71,7 +72,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     ufn_close(nullptr, 0);
     EXPECT_EQ(panel, nullptr);
     EXPECT_TRUE(fl_form_is_activated(control->control));
-    EXPECT_EQ(read_file(home(".tvufn")), "Mine\ncat\n\n\n-u\n1 1 1 2\n");
+    EXPECT_EQ(read_file(home(".tvufn")), "Mine\ncat\n\n-n\n-u\n1 1 1 2\n");
     EXPECT_EQ(menu_items(user_menu()), "Mine%l|Modify Functions");
 
     // Deleting the last function leaves an empty file, so it stays deleted,
@@ -82,6 +83,7 @@ TEST(UserMenu, SetupPanelNewSetDeleteAndSharedItems) {
     EXPECT_STREQ(fl_get_input(panel->option[2]), "-u");
     ufn_del(nullptr, 0);
     EXPECT_EQ(fl_get_browser_maxline(panel->items), 0);
+    EXPECT_EQ(std::string(fl_get_input(panel->command)) + fl_get_input(panel->option[1]), "");  // every field cleared
     EXPECT_TRUE(exists(home(".tvufn")) && read_file(home(".tvufn")).empty());
     ufn_close(nullptr, 0);
     EXPECT_EQ(userMenu(), "No Items%l|Modify Functions");
