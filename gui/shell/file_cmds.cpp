@@ -44,6 +44,16 @@ int askDefaultSpecs(List* sel) {
     return r == 1 ? 1 : (r == 3 ? -1 : 0);
 }
 
+// Where a save goes: 1 for the default filespecs, 0 for the chosen path
+// (extension dropped) in *prefix, -1 when the user gave up.
+int askOutput(List* sel, std::string* prefix) {
+    const int useDef = askDefaultSpecs(sel);
+    if (useDef != 0) return useDef;
+    if (!dlg_file_single(prefix)) return -1;
+    *prefix = strip_ext(*prefix);
+    return 0;
+}
+
 std::string seriesName(const char* f, const std::string& p, int i) {
     char buf[32];
     std::snprintf(buf, sizeof buf, f, i);
@@ -277,13 +287,9 @@ void m_File_save_mrc(int isShort) {
         if (r == 3) return;
         shortMode = r == 1 ? 1 : 2;
     }
-    int useDef = askDefaultSpecs(sel.l);
-    if (useDef < 0) return;
     std::string P;
-    if (!useDef) {
-        if (!dlg_file_single(&P)) return;
-        P = strip_ext(P);
-    }
+    const int useDef = askOutput(sel.l, &P);
+    if (useDef < 0) return;
     BusyScope b;
     if (sel.count() == 1) {
         MRCData* d = sel.at(0);
@@ -330,13 +336,9 @@ void m_File_save_mrcext() {
 void m_File_save_spider() {
     Selection sel;
     if (sel.count() == 0) return;
-    int useDef = askDefaultSpecs(sel.l);
-    if (useDef < 0) return;
     std::string P;
-    if (!useDef) {
-        if (!dlg_file_single(&P)) return;
-        P = strip_ext(P);
-    }
+    const int useDef = askOutput(sel.l, &P);
+    if (useDef < 0) return;
     BusyScope b;
     bool all = false;
     bool series = sel.count() > 1;
