@@ -28,12 +28,8 @@ protected:
 
 }  // namespace
 
-TEST_F(ProcNumeric, HelpListsTheCommandsFFTWritesModeFourAndIFTRestores) {
-    std::string out;
-    EXPECT_EQ(run("--help", &out), 0);
-    for (const char* c : {"fft ", "ift ", "normalize ", "flip ", "pad ", "mask ", "filter ", "average ", "fft-average ",
-                          "ccf ", "align ", "rcf ", "rotate ", "dwt ", "iwt ", "wavelet-filter "})
-        EXPECT_NE(out.find(std::string("\n  ") + c), std::string::npos) << c;
+// Every command here is run below; that --help lists them is tested against the README.
+TEST_F(ProcNumeric, FFTWritesModeFourAndIFTRestores) {
     writeNoise("a.mrc", 64, 48, 1);
     writeNoise("odd.mrc", 46, 8, 2);
     EXPECT_EQ(run("fft a.mrc f.mrc"), 0);
