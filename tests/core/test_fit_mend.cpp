@@ -39,6 +39,15 @@ FitRun fit(const float* x, const float* y, const float* start, const int* vary =
     return run;
 }
 
+// The model's profile for parameters p on the abscissae x.
+void modelProfile(const float* p, const float* x, float* y) {
+    for (int i = 0; i < 200; i++) {
+        float q[8];
+        std::copy(p, p + 8, q);  // ctffn adjusts its parameters
+        y[i] = ctffn(x[i], q, kCtx.lambda, kCtx.Cs, kCtx.g);
+    }
+}
+
 int count(const std::string& s, const std::string& what) {
     int n = 0;
     for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) n++;
@@ -82,11 +91,7 @@ TEST(FitMend, NoCtfTermSingularOrOffTheProfileLeavesTheStartAndSaysWhy) {
     // A profile made by the model at 3 um, its CTF term at scale 2.
     const float truth[8] = {-3.0f, 6.0f, 2.0f, 0.07f, 1.084f, 1.57f, 0.8157f, 0.03466f};
     float y[200];
-    for (int i = 0; i < 200; i++) {
-        float p[8];
-        std::copy(truth, truth + 8, p);
-        y[i] = ctffn(a.x[i], p, kCtx.lambda, kCtx.Cs, kCtx.g);
-    }
+    modelProfile(truth, a.x, y);
     // Scale 0 with the defocus varied: refused before any step.
     float start[8] = {-3.1f, 6.0f, 0.0f, 0.07f, 1.084f, 1.57f, 0.8157f, 0.03466f};
     FitRun r = fit(a.x, y, start, kVary);
@@ -116,23 +121,14 @@ TEST(FitMend, NoCtfTermSingularOrOffTheProfileLeavesTheStartAndSaysWhy) {
         (ctf_defocus_on_profile(mid, a.x, kCtx) ? lo : hi) = mid;
     }
     float far[8] = {lo * 1.03f, 6.0f, 2.0f, 0.07f, 1.084f, 1.57f, 0.8157f, 0.03466f};
-    for (int i = 0; i < 200; i++) {
-        float p[8];
-        std::copy(far, far + 8, p);
-        y[i] = ctffn(a.x[i], p, kCtx.lambda, kCtx.Cs, kCtx.g);
-    }
+    modelProfile(far, a.x, y);
     std::copy(far, far + 8, start);
     start[0] = lo * 0.97f;
     r = fit(a.x, y, start, kVary);
     EXPECT_STREQ(r.r.refused, kFitOutOfRange) << r.log;
     EXPECT_TRUE(std::equal(start, start + 8, r.r.a));
     // The same fit from a start on a profile that shows it lands on the truth.
-    std::copy(truth, truth + 8, far);
-    for (int i = 0; i < 200; i++) {
-        float p[8];
-        std::copy(truth, truth + 8, p);
-        y[i] = ctffn(a.x[i], p, kCtx.lambda, kCtx.Cs, kCtx.g);
-    }
+    modelProfile(truth, a.x, y);
     start[0] = -3.1f;
     r = fit(a.x, y, start, kVary);
     EXPECT_EQ(r.r.refused, nullptr);
