@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/MRCData.h"
-#include "ctf/estimate.h"
 #include "core/star.h"
+#include "ctf/estimate.h"
 #include "ctf/report.h"
 #include "tests/core/ctf_synth.h"
 
@@ -115,10 +115,5 @@ TEST(CtfReport, NamesInJsonAndStar) {
         "{\"file\": \"a\\\"b\\\\c\\u0009d\xC3\xA9\xEF\xBF\xBD.mrc\", \"defocus\": -1.2500, \"defocus_u\": -1.3000, "
         "\"defocus_v\": -1.2000, \"astig_angle\": 12.5, \"resolution\": 4.50, \"score\": 0.2500}\n");
     EXPECT_EQ(ctf_text_line("x y.mrc", e), "-1.2500 -1.3000 -1.2000 12.5 4.50 0.2500 x y.mrc\n");
-    struct {
-        const char* name;
-        bool ok;
-    } names[] = {{"Movies/m_001.mrc", true}, {"a b.mrc", false}, {"", false},         {"_rlnX", false}, {"#1", false},
-                 {"\"q\"", false},           {"data_x", false},  {"tab\there", false}};
-    for (auto& n : names) EXPECT_EQ(starValueOk(n.name), n.ok) << n.name;
+    EXPECT_FALSE(starValueOk("\"q\""));  // the other quote; the rest of the rule is tested with the STAR reader
 }

@@ -168,12 +168,7 @@ TEST(Todfft, RoundTripEveryValidEvenSizeUpTo512AndLargeSizes) {
         EXPECT_LT(roundTripError(n, 6, n), 1e-5) << n << "x6";
         EXPECT_LT(roundTripError(8, n, n), 1e-5) << "8x" << n;
     }
-    // A sample of 2-D pairs across the range, then large sizes.
-    std::mt19937 g(42);
-    for (int i = 0; i < 40; i++) {
-        int nx = sizes[g() % sizes.size()], ny = sizes[g() % sizes.size()];
-        EXPECT_LT(roundTripError(nx, ny, i), 1e-5) << nx << "x" << ny;
-    }
+    // Large sizes in both directions.
     const int big[][2] = {{1000, 1000}, {1008, 1008}, {1024, 1024}, {2048, 2048}, {4096, 8}, {8, 4096}, {3000, 2000}};
     for (auto& s : big) EXPECT_LT(roundTripError(s[0], s[1], s[0]), 1e-5) << s[0] << "x" << s[1];
     // Direction -1 conjugates: it inverts the negative-exponent spectrum, so
@@ -243,14 +238,7 @@ TEST(Odfft, RowsAndTheReversedRoundTrip) {
     }
 }
 
-TEST(TodfftCentred, SameSpectrumWithRowsCentred) {
-    const int nx = 20, ny = 14;
-    auto src = noiseValues((long)nx * ny, 11);
-    std::vector<float> b((nx + 2L) * ny);
-    EXPECT_EQ(todfft_centred(src.data(), b.data(), nx, ny, nullptr), 0);
-    EXPECT_LT(halfSpectrumError(b.data(), std::vector<cd>(src.begin(), src.end()), nx, ny, ny / 2), 1e-6);
-}
-
+// doFFT is todfft_centred on the data set's values.
 TEST(DoFFT, CentredLayoutMatchesDirectSum) {
     const int nx = 12, ny = 10;
     Data d = noiseData(nx, ny, 1);

@@ -397,7 +397,6 @@ TEST(MRCWrite, FailedSaveStandardBytesRmsAndShortModes) {
     ASSERT_EQ(d1.writeMRCData(t.file("s.mrc").c_str(), 1), 1);
     ASSERT_EQ(d2.writeMRCData(t.file("r.mrc").c_str(), 2), 1);
     std::string s1 = slurp(t.file("s.mrc")), s2 = slurp(t.file("r.mrc"));
-    ASSERT_EQ(s1.size(), 1024u + 8);
     MRCheader h = headerOf(t.file("s.mrc"));
     EXPECT_EQ(h.mode, 1);
     const int16_t* p = reinterpret_cast<const int16_t*>(s1.data() + 1024);

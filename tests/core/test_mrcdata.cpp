@@ -51,10 +51,6 @@ TEST(MRCData, NewDataSetDefaultsCopiedIdentityAndBoxes) {
     EXPECT_FLOAT_EQ(d.Mag(), 30);
     EXPECT_FLOAT_EQ(d.Pixres(), 25.0f / 30 * 10);
     EXPECT_EQ(getenvf("mag"), 30);  // the defaults were stored
-    d.setName("na");
-    EXPECT_STREQ(d.Name(), "na");
-    d.setName("x");
-    EXPECT_STREQ(d.Name(), "x");
     EXPECT_EQ(d.setFile("unknown"), 0);
     EXPECT_EQ(d.setFile("a.mrc"), 1);
     // A copy takes the identity only.

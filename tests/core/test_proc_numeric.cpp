@@ -28,12 +28,8 @@ protected:
 
 }  // namespace
 
-TEST_F(ProcNumeric, HelpListsTheCommandsFFTWritesModeFourAndIFTRestores) {
-    std::string out;
-    EXPECT_EQ(run("--help", &out), 0);
-    for (const char* c : {"fft ", "ift ", "normalize ", "flip ", "pad ", "mask ", "filter ", "average ", "fft-average ",
-                          "ccf ", "align ", "rcf ", "rotate ", "dwt ", "iwt ", "wavelet-filter "})
-        EXPECT_NE(out.find(std::string("\n  ") + c), std::string::npos) << c;
+// Every command here is run below; that --help lists them is tested against the README.
+TEST_F(ProcNumeric, FFTWritesModeFourAndIFTRestores) {
     writeNoise("a.mrc", 64, 48, 1);
     writeNoise("odd.mrc", 46, 8, 2);
     EXPECT_EQ(run("fft a.mrc f.mrc"), 0);
@@ -99,7 +95,6 @@ TEST_F(ProcNumeric, RunningOutOfMemoryFailsTheCommandWithAMessage) {
     GTEST_SKIP() << "address limit and AddressSanitizer do not mix";
 #endif
     writeNoise("a.mrc", 40, 30, 3);
-    EXPECT_EQ(run("pad a.mrc p.mrc 48 36"), 0);
     EXPECT_EQ(runCommand("cd '" + tmp.path +
                          "' && ulimit -v 1000000 && '" TARVIK_PROC "' pad a.mrc big.mrc 30000 30000 2>stderr.txt"),
               1);
