@@ -24,13 +24,13 @@ struct PickSynth {
     float diameter = 150;      // Angstrom
     float snr = 0.03f;
     int particles = 80;
-    int contamination = 2;     // dark blobs 3-6 diameters across
-    float defocus = 1.5f;      // underfocus, micrometres
-    bool bright = false;       // particles brighter than the ice instead
-    int decoys = 0;            // a second kind: solid spheres 2.4 diameters across
-    float edgeGap = -1;        // >= 0: place particles this many pixels beyond half a box from the edges, no farther
-    int box = 0;               // box the truth must fit in (0: 1.5 diameters)
-    float minSep = 1.15f;      // least distance between particle centres, in diameters
+    int contamination = 2;  // dark blobs 3-6 diameters across
+    float defocus = 1.5f;   // underfocus, micrometres
+    bool bright = false;    // particles brighter than the ice instead
+    int decoys = 0;         // a second kind: solid spheres 2.4 diameters across
+    float edgeGap = -1;     // >= 0: place particles this many pixels beyond half a box from the edges, no farther
+    int box = 0;            // box the truth must fit in (0: 1.5 diameters)
+    float minSep = 1.15f;   // least distance between particle centres, in diameters
     std::vector<std::array<float, 2>> at;  // particles here instead of at random places
     unsigned seed = 1;
 };
@@ -89,7 +89,8 @@ inline double pick_synth_particle_fast(double u, double v) {
     static const std::vector<float> table = [] {
         std::vector<float> t((size_t)(N + 1) * (N + 1));
         for (int j = 0; j <= N; j++)
-            for (int i = 0; i <= N; i++) t[(size_t)j * (N + 1) + i] = (float)pick_synth_particle(2.0 * i / N - 1, 2.0 * j / N - 1);
+            for (int i = 0; i <= N; i++)
+                t[(size_t)j * (N + 1) + i] = (float)pick_synth_particle(2.0 * i / N - 1, 2.0 * j / N - 1);
         return t;
     }();
     const double fx = (u + 1) * N / 2, fy = (v + 1) * N / 2;
@@ -126,12 +127,11 @@ inline PickSynthImage pick_synth(const PickSynth& c) {
             double x = half + uni(gen) * (c.nx - 2 * half), y = half + uni(gen) * (c.ny - 2 * half);
             if (c.edgeGap >= 0) {  // on a random edge, just inside
                 const double d = half + c.edgeGap * uni(gen);
-                switch (tries % 4) {
-                    case 0: x = d; break;
-                    case 1: x = c.nx - d; break;
-                    case 2: y = d; break;
-                    default: y = c.ny - d; break;
-                }
+                const int side = tries % 4;
+                if (side < 2)
+                    x = side ? c.nx - d : d;
+                else
+                    y = side == 2 ? d : c.ny - d;
             }
             if (clear(x, y, r)) list->push_back({(float)x, (float)y, (float)r});
         }
@@ -165,12 +165,8 @@ inline PickSynthImage pick_synth(const PickSynth& c) {
     }
     // Through the CTF and envelope; dark particles: the image is minus the density.
     // Astigmatism is left out, so the CTF and envelope are tabulated by radius.
-    Ctf2d ctf;
-    ctf.defocusU = ctf.defocusV = -c.defocus;
-    ctf.kv = 300;
-    ctf.csMM = 2.7;
-    ctf.ac = 0.1;
-    const double smax = 0.75 / c.pixel;  // beyond the corner of the transform
+    const Ctf2d ctf{-c.defocus, -c.defocus};  // 300 kV, Cs 2.7 mm, 10% amplitude contrast
+    const double smax = 0.75 / c.pixel;       // beyond the corner of the transform
     std::vector<double> radial(8193);
     for (size_t i = 0; i < radial.size(); i++) {
         const double sr = smax * i / (radial.size() - 1);

@@ -111,18 +111,18 @@ TEST(MicSet, BadInputShowsOnItsLineAndTheRestWorks) {
     writeMic("mics/small.mrc", 32, 32);
     std::string bytes = slurp("mics/c.mrc");
     spit("mics/d.mrc", bytes.substr(0, bytes.size() - 100));  // truncated
-    setWord(bytes, 8, 5);                                      // nz = 5
+    setWord(bytes, 8, 5);                                     // nz = 5
     spit("mics/vol.mrc", bytes);
     mkdir("other", 0777);
     writeMic("other/a.mrc", 64, 48);  // its picks file would be a_manualpick.star again
-    spit("list.star", "data_\nloop_\n_rlnMicrographName\nmics/a.mrc\nmics/gone.mrc\nmics/notes.txt\nother/a.mrc\n"
-                      "mics/b.mrc\n");
+    spit("list.star",
+         "data_\nloop_\n_rlnMicrographName\nmics/a.mrc\nmics/gone.mrc\nmics/notes.txt\nother/a.mrc\n"
+         "mics/b.mrc\n");
     MicSet s;
     EXPECT_EQ(micset_open("mics", &s), 3);
-    EXPECT_EQ(statuses(s), (std::vector<std::string>{"kept", "kept", "kept",
-                                                     "unreadable: truncated (13212 of 13312 bytes)",
-                                                     "unreadable: 32x32, not the set's 64x48",
-                                                     "unreadable: not a 2-D image"}));
+    EXPECT_EQ(statuses(s),
+              (std::vector<std::string>{"kept", "kept", "kept", "unreadable: truncated (13212 of 13312 bytes)",
+                                        "unreadable: 32x32, not the set's 64x48", "unreadable: not a 2-D image"}));
     EXPECT_EQ(micset_open("list.star", &s), 2);
     EXPECT_EQ(statuses(s), (std::vector<std::string>{"kept", "unreadable: missing file",
                                                      "unreadable: not an MRC file (shorter than its header)",
@@ -163,7 +163,8 @@ TEST(MicSet, StateIsWrittenAndReadBack) {
     p.kv = 300;
     p.csMM = 2.7f;
     ASSERT_EQ(micset_write_ctf(s, p), 1);
-    EXPECT_EQ(column("mics/tarvik_set/set.star", "_tarvikStatus"), (std::vector<std::string>{"kept", "rejected", "kept"}));
+    EXPECT_EQ(column("mics/tarvik_set/set.star", "_tarvikStatus"),
+              (std::vector<std::string>{"kept", "rejected", "kept"}));
     EXPECT_EQ(column("mics/tarvik_set/set.star", "_tarvikPicks"), (std::vector<std::string>{"2", "0", "0"}));
     EXPECT_EQ(column("mics/tarvik_set/a_manualpick.star", "_rlnCoordinateX"),
               (std::vector<std::string>{"34.000000", "124.000000"}));
@@ -263,7 +264,9 @@ TEST(MicSet, FilesFromElsewhereAreReadLineByLineAndKeptAside) {
     EXPECT_TRUE(r.notes.empty());
     EXPECT_EQ(statuses(r), statuses(s));
     // A state file that is no table at all is kept too, and the set still opens.
-    spit("mics/tarvik_set/set.star", std::string("\x7f" "ELF\0\0garbage", 12));
+    spit("mics/tarvik_set/set.star", std::string("\x7f"
+                                                 "ELF\0\0garbage",
+                                                 12));
     EXPECT_EQ(micset_open("mics", &r), 3);
     EXPECT_EQ(r.notes, (std::vector<std::string>{
                            "mics/tarvik_set/set.star line 1: not a line of text (too long, or binary) (left out)",
@@ -296,26 +299,20 @@ TEST(MicSet, ExportWritesKeptMicrographsWithCtfAndCoordinates) {
     ASSERT_EQ(ctf_star_read("out/micrographs_ctf.star", &rows), 1);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].micrograph, "mics/a.mrc");
-    EXPECT_NEAR(rows[0].estimate.defocusU, -1.25f, 1e-5);
-    EXPECT_FLOAT_EQ(rows[0].kv, 300);
-    EXPECT_FLOAT_EQ(rows[0].ac, 0.1f);
+    EXPECT_EQ(std::vector<float>({rows[0].estimate.defocusU, rows[0].kv, rows[0].ac}),
+              std::vector<float>({-1.25f, 300, 0.1f}));
     EXPECT_EQ(column("out/coordinates.star", "_rlnMicrographCoordinates"),
               (std::vector<std::string>{"out/a_manualpick.star"}));
-    EXPECT_EQ(column("out/a_manualpick.star", "_rlnCoordinateY"),
-              (std::vector<std::string>{"16.000000", "26.000000"}));
+    EXPECT_EQ(column("out/a_manualpick.star", "_rlnCoordinateY"), (std::vector<std::string>{"16.000000", "26.000000"}));
     // RELION's own reader takes both tables, when it is installed.
-    if (system("command -v relion_star_printtable >/dev/null 2>&1") == 0) {
-        FILE* pp = popen("relion_star_printtable out/micrographs_ctf.star data_micrographs rlnMicrographName "
-                         "rlnDefocusU rlnVoltage 2>&1", "r");
-        char buf[256] = "";
+    if (runCommand("command -v relion_star_printtable >/dev/null 2>&1") == 0) {
         std::string got;
-        while (std::fgets(buf, sizeof buf, pp)) got += buf;
-        pclose(pp);
+        runCommand(
+            "relion_star_printtable out/micrographs_ctf.star data_micrographs rlnMicrographName rlnDefocusU "
+            "rlnVoltage 2>&1",
+            &got);
         EXPECT_EQ(got, "mics/a.mrc 12500.00 300.00\n");
-        pp = popen("relion_star_printtable out/a_manualpick.star data_ rlnCoordinateX 2>&1", "r");
-        got.clear();
-        while (std::fgets(buf, sizeof buf, pp)) got += buf;
-        pclose(pp);
+        runCommand("relion_star_printtable out/a_manualpick.star data_ rlnCoordinateX 2>&1", &got);
         EXPECT_EQ(got, "16.000000\n36.000000\n");
     }
 }
@@ -355,8 +352,9 @@ TEST(MrcPeek, HeaderChecksWithoutTheValues) {
         const char* file;
         int ok;
         const char* why;
+        float pixel = 0;
     } cases[] = {
-        {"ok.mrc", 1, ""},
+        {"ok.mrc", 1, "", 2.5f},
         {"nopix.mrc", 1, ""},
         {"mode9.mrc", 0, "Bad MRC file"},
         {"fft.mrc", 0, "a Fourier transform, not a micrograph"},
@@ -371,14 +369,8 @@ TEST(MrcPeek, HeaderChecksWithoutTheValues) {
         std::string why;
         EXPECT_EQ(mrc_peek(c.file, &info, &why), c.ok) << c.file;
         EXPECT_EQ(why, c.why) << c.file;
+        EXPECT_TRUE(!c.ok || (info.nx == 40 && info.ny == 30 && info.pixel == c.pixel)) << c.file;
     }
-    MrcInfo info;
-    std::string why;
-    ASSERT_EQ(mrc_peek("ok.mrc", &info, &why), 1);
-    EXPECT_EQ(info.nx * 100 + info.ny, 4030);
-    EXPECT_FLOAT_EQ(info.pixel, 2.5f);
-    ASSERT_EQ(mrc_peek("nopix.mrc", &info, &why), 1);
-    EXPECT_EQ(info.pixel, 0);
 }
 
 TEST(MrcRead, GivenScaleLeavesThePreferencesAlone) {
@@ -408,12 +400,9 @@ TEST(Star, SkippingReadsTheOtherLines) {
     EXPECT_EQ(st.tables[0].lines, (std::vector<int>{5, 8, 11}));
     std::vector<std::string> got;
     for (auto& k : skips) got.push_back(std::to_string(k.line) + " " + k.why);
-    EXPECT_EQ(got, (std::vector<std::string>{"6 1 values for 2 columns", "7 unterminated quote",
-                                             "9 not a line of text (too long, or binary)",
-                                             "10 3 values for 2 columns"}));
-    // Without the list the first of them fails the file, as ever.
-    EXPECT_EQ(parseStar(text.data(), text.size(), &st, &why), 0);
-    EXPECT_EQ(why, "line 6: 1 values for 2 columns");
+    EXPECT_EQ(got,
+              (std::vector<std::string>{"6 1 values for 2 columns", "7 unterminated quote",
+                                        "9 not a line of text (too long, or binary)", "10 3 values for 2 columns"}));
     // A file of nothing but bad lines is no table.
     std::string junk;
     for (int i = 0; i < 10001; i++) junk += "data_\nloop_\n_a\n1 2\n";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -43,7 +44,8 @@ protected:
         std::string star = "\ndata_\n\nloop_\n_rlnCoordinateX #1\n_rlnCoordinateY #2\n";
         std::vector<Pick> boxes;
         for (int i = 0; i < 10; i++) {
-            star += std::to_string((int)std::lround(m.truth[i].x)) + " " + std::to_string((int)std::lround(m.truth[i].y)) + "\n";
+            star += std::to_string((int)std::lround(m.truth[i].x)) + " " +
+                    std::to_string((int)std::lround(m.truth[i].y)) + "\n";
             boxes.push_back({(int)std::lround(m.truth[i].x) - 57, (int)std::lround(m.truth[i].y) - 57, 114, 114});
         }
         spit(dir + "/truth.star", star);
@@ -59,7 +61,8 @@ protected:
 
     // tarvik-proc with these arguments in the folder; stdout in *out, stderr in err().
     int proc(const std::string& args, std::string* out = nullptr) {
-        return runCommand("cd '" + dir + "' && HOME='" + dir + "/home' '" TARVIK_PROC "' " + args + " 2>stderr.txt", out);
+        return runCommand("cd '" + dir + "' && HOME='" + dir + "/home' '" TARVIK_PROC "' " + args + " 2>stderr.txt",
+                          out);
     }
     int shell(const std::string& cmd, std::string* out = nullptr) {
         return runCommand("cd '" + dir + "' && " + cmd + " 2>stderr.txt", out);
@@ -71,7 +74,7 @@ protected:
         std::vector<Pick> p;
         const std::string path = dir + "/" + f;
         EXPECT_EQ(pickFormat(path.c_str()) == PICKS_STAR ? readStarPicks(path.c_str(), 114, 114, &p)
-                                                          : readBoxPicks(path.c_str(), &p),
+                                                         : readBoxPicks(path.c_str(), &p),
                   1)
             << f;
         return p;
@@ -87,13 +90,6 @@ std::string ProcAutopick::dir;
 PickSynth ProcAutopick::s;
 PickSynthImage ProcAutopick::m;
 
-std::vector<std::string> lines(const std::string& s) {
-    std::vector<std::string> out;
-    std::istringstream in(s);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
 }  // namespace
 
 TEST_F(ProcAutopick, StarFileReadBackByPicksAndRelion) {
@@ -103,38 +99,31 @@ TEST_F(ProcAutopick, StarFileReadBackByPicksAndRelion) {
     ASSERT_GE(p.size(), 24u);
     EXPECT_EQ(out, std::to_string(p.size()) + " picks/m1_autopick.star m1.mrc\n");
     EXPECT_EQ(hits(p), (int)p.size());
-    // tarvik-proc picks reads it (centres, boxes of --size about them).
-    std::string conv;
-    ASSERT_EQ(proc("picks picks/m1_autopick.star picks/m1.box --size 114", &conv), 0) << err();
-    EXPECT_EQ(conv, std::to_string(p.size()) + " boxes written to picks/m1.box\n");
-    const std::vector<Pick> box = readBack("picks/m1.box");
-    ASSERT_EQ(box.size(), p.size());
-    for (size_t i = 0; i < p.size(); i++) EXPECT_EQ(box[i].x * 100000 + box[i].y, p[i].x * 100000 + p[i].y);
     // RELION's reader, when installed, finds the same centres.
     if (runCommand("command -v relion_star_printtable >/dev/null") != 0)
         GTEST_SKIP() << "relion_star_printtable is not installed: RELION did not read the file";
     std::string table;
     ASSERT_EQ(shell("relion_star_printtable picks/m1_autopick.star data_ rlnCoordinateX rlnCoordinateY", &table), 0);
-    const std::vector<std::string> rows = lines(table);
-    ASSERT_EQ(rows.size(), p.size());
+    std::istringstream rows(table);
+    double x, y;
     for (size_t i = 0; i < p.size(); i++) {
-        double x, y;
-        ASSERT_EQ(std::sscanf(rows[i].c_str(), "%lf %lf", &x, &y), 2) << rows[i];
-        EXPECT_EQ(x, p[i].x + 57);
-        EXPECT_EQ(y, p[i].y + 57);
+        ASSERT_TRUE(rows >> x >> y) << i << ": " << table;
+        EXPECT_TRUE(x == p[i].x + 57 && y == p[i].y + 57) << i << ": " << x << " " << y;
     }
+    EXPECT_FALSE(rows >> x) << "more rows than picks: " << table;
 }
 
 TEST_F(ProcAutopick, BoxFilesJsonTemplatesAndOptions) {
     std::string out;
     ASSERT_EQ(proc("autopick m1.mrc --diameter 150 --format box --json --size 100 --out b", &out), 0) << err();
     const std::vector<Pick> p = readBack("b/m1_autopick.box");
-    EXPECT_EQ(out, "{\"file\": \"m1.mrc\", \"picks\": " + std::to_string(p.size()) + ", \"out\": \"b/m1_autopick.box\"}\n");
+    EXPECT_EQ(out,
+              "{\"file\": \"m1.mrc\", \"picks\": " + std::to_string(p.size()) + ", \"out\": \"b/m1_autopick.box\"}\n");
     ASSERT_GE(p.size(), 24u);
     for (const Pick& k : p) EXPECT_EQ(k.w * 1000 + k.h, 100100);
     EXPECT_EQ(hits(p), (int)p.size());
     // Templates: the boxes of a .star file on the micrograph, or an image file.
-    for (const char* t : {"--template-from truth.star", "--template tmpl.mrc", "--mode template --template tmpl.mrc"}) {
+    for (const char* t : {"--template-from truth.star", "--template tmpl.mrc"}) {
         ASSERT_EQ(proc(std::string("autopick m1.mrc --diameter 150 --out t ") + t, &out), 0) << t << ": " << err();
         const std::vector<Pick> q = readBack("t/m1_autopick.star");
         EXPECT_GE(q.size(), 24u) << t;
@@ -152,8 +141,8 @@ TEST_F(ProcAutopick, BadInputWritesNothing) {
         std::string args, message, file;  // file: what must not exist afterwards
     } cases[] = {
         {"autopick m1.mrc --out x", "tarvik-proc: autopick: give the particle diameter with --diameter A\n", "x"},
-        {"autopick m1.mrc --diameter 150 --mode blobs --out x", "tarvik-proc: autopick: bad --mode blobs (blob or template)\n",
-         "x"},
+        {"autopick m1.mrc --diameter 150 --mode blobs --out x",
+         "tarvik-proc: autopick: bad --mode blobs (blob or template)\n", "x"},
         {"autopick m1.mrc --diameter 150 --mode template --out x",
          "tarvik-proc: autopick: template mode needs --template FILE or --template-from PICKS\n", "x"},
         {"autopick m1.mrc --diameter 150 --mode blob --template tmpl.mrc --out x",
@@ -168,8 +157,8 @@ TEST_F(ProcAutopick, BadInputWritesNothing) {
          "Auto pick: the template (1100 x 40) is larger than the micrograph (1024 x 1024)\n"
          "tarvik-proc: m1.mrc: not picked\n",
          "y/m1_autopick.star"},
-        {"autopick fft.mrc --diameter 150 --pixel 2 --out y", "tarvik-proc: fft.mrc: a Fourier transform, not a micrograph\n",
-         "y/fft_autopick.star"},
+        {"autopick fft.mrc --diameter 150 --pixel 2 --out y",
+         "tarvik-proc: fft.mrc: a Fourier transform, not a micrograph\n", "y/fft_autopick.star"},
         {"autopick m1.mrc --diameter 150 --template fft.mrc --out y",
          "tarvik-proc: fft.mrc: a Fourier transform, not a template\n", "y/m1_autopick.star"},
     };
@@ -183,7 +172,7 @@ TEST_F(ProcAutopick, BadInputWritesNothing) {
     // Two micrographs of one name: the second would overwrite the first's picks.
     std::string out;
     EXPECT_EQ(proc("autopick m1.mrc sub/m1.mrc --diameter 150 --out z", &out), 1);
-    EXPECT_EQ(lines(out).size(), 1u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_NE(err().find("sub/m1.mrc: z/m1_autopick.star was written for another micrograph of that name; left out"),
               std::string::npos)
         << err();

@@ -26,7 +26,8 @@ std::vector<std::complex<double>> dft(const std::vector<float>& v, int nx, int n
             std::complex<double> s = 0;
             for (int y = 0; y < ny; y++)
                 for (int x = 0; x < nx; x++)
-                    s += (double)v[(size_t)y * nx + x] * std::polar(1.0, -2 * M_PI * ((double)h * x / nx + (double)k * y / ny));
+                    s += (double)v[(size_t)y * nx + x] *
+                         std::polar(1.0, -2 * M_PI * ((double)h * x / nx + (double)k * y / ny));
             out[(size_t)k * nx + h] = s;
         }
     return out;
@@ -58,10 +59,8 @@ TEST(Star, TablesItemsAndRefusals) {
     };
     for (auto& [text, why] : bad) EXPECT_EQ(parsed(text, &st), why);
     EXPECT_TRUE(st.tables.empty());
-    for (auto [v, ok] : std::vector<std::pair<const char*, bool>>{
-             {"Movies/a_001.mrc", true}, {"a b", false}, {"", false}, {"_x", false}, {"data_x", false}, {"#", false},
-             {"'q", false}, {"tab\tx", false}})
-        EXPECT_EQ(starValueOk(v), ok) << v;
+    EXPECT_TRUE(starValueOk("Movies/a_001.mrc"));
+    for (const char* v : {"a b", "", "_x", "data_x", "#", "'q", "tab\tx"}) EXPECT_FALSE(starValueOk(v)) << v;
 }
 
 TEST(Star, CtfTablesReadBackWithTheirOptics) {
@@ -87,12 +86,9 @@ TEST(Star, CtfTablesReadBackWithTheirOptics) {
     ASSERT_EQ(rows.size(), 2u);
     const CtfEstimate& r = rows[1].estimate;
     EXPECT_EQ(rows[1].micrograph, "Other/a.mrc");
-    EXPECT_NEAR(r.defocusU, -2.1, 1e-5);
-    EXPECT_NEAR(r.defocusV, -1.9, 1e-5);
-    EXPECT_NEAR(r.defocus, -2.0, 1e-5);
-    EXPECT_NEAR(r.astigAngle, 33.5, 1e-4);
-    EXPECT_NEAR(r.resolution, 3.25, 1e-4);
-    EXPECT_NEAR(r.score, 0.125, 1e-4);
+    const double got[] = {r.defocusU, r.defocusV, r.defocus, r.astigAngle, r.resolution, r.score};
+    const double want[] = {-2.1, -1.9, -2.0, 33.5, 3.25, 0.125};
+    for (int i = 0; i < 6; i++) EXPECT_NEAR(got[i], want[i], 1e-5 * (1 + std::fabs(want[i]))) << i;
     EXPECT_EQ(std::vector<float>({rows[1].kv, rows[1].csMM, rows[1].ac}), std::vector<float>({300, 2.7f, 0.1f}));
     EXPECT_EQ(ctf_star_find(rows, "Other/a.mrc"), &rows[1]);
     EXPECT_EQ(ctf_star_find(rows, "z/a.mrc"), nullptr);  // two folders hold a.mrc: no guessing
@@ -150,13 +146,7 @@ TEST(Ctf2d, FlipMultipliesTheTransformByTheSignOfTheCtf) {
     std::vector<float> img = noiseValues((size_t)nx * ny, 5);
     const auto F = dft(img, nx, ny);
     for (double angle : {30.0, 125.0}) {
-        Ctf2d c;
-        c.defocusU = -1.6;
-        c.defocusV = -0.9;
-        c.angle = angle;
-        c.kv = 300;
-        c.csMM = 2.7;
-        c.ac = 0.1;
+        const Ctf2d c{-1.6, -0.9, angle};  // 300 kV, Cs 2.7 mm, 10% amplitude contrast
         std::vector<float> out = img;
         ASSERT_EQ(ctf2d_flip(out.data(), nx, ny, pixel, c), 1);
         const auto G = dft(out, nx, ny);
