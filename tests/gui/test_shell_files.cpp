@@ -60,12 +60,7 @@ TEST_F(ShellFiles, EveryOpenEntryReadsIntoTheCurrentGroupOrSaysWhy) {
         int atLeast;                     // the GIF needs the netpbm converters
         const char* last;
     } rows[] = {
-        {"Open MRC",
-         ".mrc",
-         "Cannot open file",
-         {"mrc/mode0_le.mrc", "mrc/mode1_be.mrc", "mrc/mode2_le.mrc.gz"},
-         3,
-         "mode2_le.mrc.gz"},
+        // (Open MRC: the next test)
         {"Open SPIDER", ".spi", "Cannot open file", {"spider/img_64x48.spi"}, 1, "img_64x48.spi"},
         {"Open Picture",
          ".pgm",
