@@ -393,6 +393,15 @@ TEST_F(ShellFiles, ReadListWithInterleave) {
     EXPECT_EQ(count(current_group()), 3);
 }
 
+TEST_F(ShellFiles, QuitSavesPreferencesAndExitsZero) {
+    std::string home = getenv("HOME");
+    unlink((home + "/.tvenv").c_str());
+    EXPECT_EXIT(menu_run("File", "Quit"), testing::ExitedWithCode(0), "");
+    std::string env = read_file(home + "/.tvenv");
+    EXPECT_NE(env.find("UC\t      1\n"), std::string::npos) << env;
+    EXPECT_NE(env.find("privcmap\t      0\n"), std::string::npos);
+}
+
 // ---- the file selector: listing without a shell, path rules, clicks and typing
 
 namespace {
