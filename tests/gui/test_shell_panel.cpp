@@ -62,8 +62,6 @@ TEST_F(ShellPanel, ImagesOfAnotherSizeAreDeselected) {
 
 TEST_F(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
     MRCData* d = make_data(64, 64, "a");
-    d->setMag(50);
-    d->setPixres(5);
     add_to_group({d});
     select_images({1});
     double lo, hi;
@@ -73,9 +71,6 @@ TEST_F(ShellPanel, SelectionSetsHistogramGreyLimitsAndScale) {
     EXPECT_FLOAT_EQ((float)fl_get_slider_value(control->minGray), d->RenMin());
     EXPECT_FLOAT_EQ(current_view()->minGray(), d->RenMin());
     EXPECT_FLOAT_EQ(current_view()->maxGray(), d->RenMax());
-    EXPECT_STREQ(fl_get_input(control->scanres), "5.00");
-    EXPECT_STREQ(fl_get_input(control->mag), "50.00");
-    EXPECT_STREQ(fl_get_input(control->scanpix), "25.00");
     // A range outside the histogram is pulled back to it.
     d->setRenMinMax(d->Histmin() - 100, d->Histmax() + 100);
     select_images({1});
@@ -143,17 +138,15 @@ TEST_F(ShellPanel, SelectionViewsAndDeletion) {
     EXPECT_EQ(group_names(current_group()), (std::vector<std::string>{"b"}));
     EXPECT_STREQ(fl_get_browser_line(control->images, 1), "1. b 16x16");
     EXPECT_EQ(b->Seqno(), 1);
-    EXPECT_EQ(count(v1->data()), 0);
-    EXPECT_EQ(count(v2->data()), 0);
+    EXPECT_EQ(count(v1->data()) + count(v2->data()), 0);
     EXPECT_EQ(g_gone, (std::vector<MRCData*>{a, c}));
     sel_Addview(nullptr, 0);  // a third view, selected; deleting it selects line 2
     sel_Delview(nullptr, 0);
     EXPECT_EQ(selected_lines(control->views), std::vector<int>{2});
     fl_select_browser_line(control->views, 1);
     sel_Delview(nullptr, 0);  // view 1 goes; the lines stay "1", "2", ...
-    EXPECT_EQ(count(viewList), 1);
-    EXPECT_EQ(fl_get_browser_maxline(control->views), 1);
-    EXPECT_EQ(fl_get_browser(control->views), 1);
+    EXPECT_EQ((Ints{count(viewList), fl_get_browser_maxline(control->views), fl_get_browser(control->views)}),
+              (Ints{1, 1, 1}));
     sel_Delview(nullptr, 0);
     EXPECT_EQ(count(viewList), 1);
     fl_set_input(control->groupName, "");
@@ -495,24 +488,18 @@ bool serverHasPseudoColor() {
 
 TEST(ShellStartup, PanelsGroupFirstViewPreferencesAndVisual) {
     shell_reset();
-    EXPECT_TRUE(control->control->visible);
-    EXPECT_EQ(windowName(control->control->window), "Control");
-    EXPECT_TRUE(mpanel->mouse->visible);
-    EXPECT_EQ(windowName(mpanel->mouse->window), "Mouse");
     ASSERT_EQ(count(viewList), 1);
     DataWin* v = (DataWin*)viewList->objectAt(0);
-    EXPECT_EQ(windowName(v->formWindow()), "Image");
-    EXPECT_EQ(fl_get_browser_maxline(control->groups), 1);
-    EXPECT_STREQ(fl_get_browser_line(control->groups, 1), "Default");
-    EXPECT_EQ(fl_get_browser_maxline(control->views), 1);
-    EXPECT_STREQ(fl_get_browser_line(control->views, 1), "1");
+    EXPECT_TRUE(control->control->visible && mpanel->mouse->visible);
+    EXPECT_EQ(windowName(control->control->window) + " " + windowName(mpanel->mouse->window) + " " +
+                  windowName(v->formWindow()),
+              "Control Mouse Image");
+    EXPECT_EQ(std::string(fl_get_browser_line(control->groups, 1)) + " " + fl_get_browser_line(control->views, 1),
+              "Default 1");
+    EXPECT_EQ((Ints{fl_get_browser_maxline(control->groups), fl_get_browser_maxline(control->views), count(dataList)}),
+              (Ints{1, 1, 1}));
     EXPECT_EQ(current_view(), v);
-    EXPECT_EQ(count(dataList), 1);
-    EXPECT_NE(cursors[MOVE], 0u);
-    EXPECT_NE(cursors[BOX], 0u);
-    EXPECT_EQ(cursors[BOX], cursors[CTF]);
-    EXPECT_EQ(cursors[ZAP], 0u);
-    EXPECT_NE(gfont, 0u);
+    EXPECT_TRUE(cursors[MOVE] && cursors[BOX] && cursors[BOX] == cursors[CTF] && !cursors[ZAP] && gfont);
     // HOME started empty: the defaults were stored, "UC" counted this start.
     EXPECT_STREQ(getenv2d("privcmap", "absent"), "      0");
     EXPECT_STREQ(getenv2d("UC", "absent"), "      1");
