@@ -329,30 +329,8 @@ TEST_F(ShellPanel, PreferencesOkAndCancelWriteTheFile) {
     setenvf("privcmap", 0);
 }
 
-TEST_F(ShellPanel, MenusShowTheirTablesAndDispatchByLabel) {
-    const std::pair<FL_OBJECT*, const char*> menus[] = {
-        {control->fileMenu,
-         "Open MRC|Open IMAGIC|Open SPIDER|Open PIF|Open ScansALot|Read List w Interleave|Open Picture%l|Save MRC|"
-         "Save Short MRC|Save MRC new ext|Save IMAGIC|Save SPIDER|Save PIF|Save PGM%l|Print%l|Quit%l|"
-         "Open Micrograph Set..."},
-        {control->toolsMenu,
-         "Clip colors|Average|FFT Average|Filter|Normalize|Edge Normalize|Subtract|V. Flip|Flood Edge|Mask Step|"
-         "Mask Noise%l|Analyze|Pad for FFT|FFT|IFT%l|DWT|IWT|Wavlt Filt%l|Preferences"},
-        {control->ctfMenu,
-         "Apply CTF|CTF Filter|Fix Phases|Step 1|FPM|FTM|FPM (Set)%l|Rot/Trans|ACF|Center (center)|Center (corner)|"
-         "CCF|Trans. Align|RCF|Rot. Align|Align RT|Center + Ali RT|Phase Origin Shift|Flip Phases 2-D"},
-        {control->testMenu,
-         "1.0|Sin(x)|Sin(y)|Sin(x+y)|Sin(x+y)+1.0|Gauss y|Gauss xy|Steps|Pixels|Gauss x Slip|Smooth"},
-        {control->helpMenu, "Home Page|Help"},
-    };
-    for (auto& m : menus) {
-        // The toolkit holds exactly the items, in order (an item's text keeps its divider).
-        std::string shown;
-        for (int i = 1; i <= fl_get_menu_maxitems(m.first); i++)
-            shown += std::string(i > 1 ? "|" : "") + fl_get_menu_item_text(m.first, i);
-        EXPECT_EQ(shown, m.second);
-    }
-    // Unknown labels and numbers outside a menu do nothing.
+// Unknown labels and numbers outside a menu do nothing.
+TEST_F(ShellPanel, MenusIgnoreWhatTheyDoNotHold) {
     EXPECT_EQ(menu_run("File", "Open Everything"), 0);
     menu_dispatch(file_menu(), (int)file_menu().size() + 1);
     menu_dispatch(file_menu(), 0);
