@@ -385,8 +385,6 @@ TEST(Sets, CtfLinesArriveWhileTheGuiKeepsAnswering) {
         usleep(5000);
     }
     drained();
-    std::printf("longest event handling while estimating: %.1f ms (%.1f ms CPU); one estimate %.1f ms\n", 1e3 * longest,
-                1e3 * longestCpu, 1e3 * reference);
     EXPECT_EQ(set_ctf_pending(), 0);
     EXPECT_LT(longestCpu, 0.1);
     EXPECT_LT(longest, reference);
@@ -555,7 +553,6 @@ TEST(Sets, AtMostThreeMicrographsAreHeldWhateverTheLength) {
     for (int i = 1; i < 10; i++) step(i);
     for (int i = 8; i >= 0; i--) step(i);
     for (int i : {5, 0, 9, 3, 4}) step(i);
-    std::printf("most held %.2f images; three would be %zu bytes\n", (double)most / image, 3 * image);
     EXPECT_LE(most, 3 * image + slack);
     EXPECT_GE(most, 2 * image);  // the count sees them at all
     set_close();
