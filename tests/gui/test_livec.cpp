@@ -258,7 +258,7 @@ TEST(LiveCtf, ControlsMoveThePlottedModelAsDefined) {
     EXPECT_EQ(std::vector<float>(lcs.y, lcs.y + 200), y);
 }
 
-TEST(LiveCtf, OverlaysInstrumentEnvelopeRatioAndSaveAtTheOrigin) {
+TEST(LiveCtf, OverlaysInstrumentEnvelopeRatioSaveAndSelection) {
     MRCData* F = scene();
     // Overlays are bounded by what the plot holds.
     for (int i = 0; i < 40; i++) fl_call_object_callback(i % 2 ? livec->ovFit : livec->ovData);
@@ -301,10 +301,7 @@ TEST(LiveCtf, OverlaysInstrumentEnvelopeRatioAndSaveAtTheOrigin) {
         EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 200) << f;
         EXPECT_EQ(t.find_first_of("in"), std::string::npos) << f;  // no inf, no nan
     }
-}
-
-TEST(LiveCtf, SelectingATransformWithARecordShowsItsFit) {
-    MRCData* F = scene();
+    // Selecting a transform with a record shows its fit.
     MRCData* G = micrograph_fft(-2.0f, 5);
     add_to_group({G});
     *G->Pstate() = {-2.0f, 12, 1.5f, 0.07f, 0.9f, 1.2f, 0.7f, 0.04f, (float)firstZero(-2.0)};
