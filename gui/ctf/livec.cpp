@@ -140,7 +140,7 @@ FD_LIVEC* create_form_LIVEC() {
     fd->ratioOn = fl_add_checkbutton(FL_PUSH_BUTTON, 600, 12, 20, 20, "");
     fl_set_object_callback(fd->ratioOn, livec_ratio, 0);
     fd->envelBtn = button(FL_PUSH_BUTTON, 5, 300, 50, 20, "Envel:", livec_edtl, 0);
-    fd->close = button(FL_NORMAL_BUTTON, 545, 290, 75, 24, "Close", livec_closecb, 0);
+    fd->close = button(FL_NORMAL_BUTTON, 545, 388, 75, 24, "Close", livec_closecb, 0);
     fl_end_form();
     fd->LIVEC->fdui = fd;
     return fd;

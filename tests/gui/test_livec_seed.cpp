@@ -165,6 +165,11 @@ TEST(LiveCtfSeed, ARunawayFitRestoresEveryParameterAndSaysWhyAndTheLabelsStandCl
         if (ob == sm || ob == as || ob->objclass == FL_BOX || !ob->visible) continue;
         EXPECT_FALSE(label.meets(bounds(ob))) << "Smooth label under " << (ob->label ? ob->label : "?");
         EXPECT_FALSE(lineBox.meets(bounds(ob))) << "estimate line under " << (ob->label ? ob->label : "?");
+        // No control lies over another (the plot's frame holds nothing).
+        for (FL_OBJECT* o2 = ob->next; o2; o2 = o2->next) {
+            if (o2->objclass == FL_BOX || o2->objclass == FL_TEXT || !o2->visible) continue;
+            EXPECT_FALSE(bounds(ob).meets(bounds(o2))) << ob->label << " over " << o2->label;
+        }
     }
     LC_pstate seeded;
     livec_params(&seeded.defocus);
