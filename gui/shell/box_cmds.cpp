@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "core/MRCData.h"
+#include "core/boxops.h"
+#include "core/fileutil.h"
+#include "core/picks.h"
+#include "gui/display/datawin.h"
 #include "gui/shell/autopick_panel.h"
 #include "gui/shell/boxing.h"
 #include "gui/shell/cmd_util.h"
@@ -11,11 +16,6 @@
 #include "gui/shell/extract_panel.h"
 #include "gui/shell/menus.h"
 #include "gui/shell/registry.h"
-#include "core/MRCData.h"
-#include "core/boxops.h"
-#include "core/fileutil.h"
-#include "core/picks.h"
-#include "gui/display/datawin.h"
 
 namespace {
 
@@ -208,14 +208,14 @@ const MenuTable& box_menu() {
         {"Import Picks", m_Box_import_picks,
          "Reads a RELION .star coordinate file or an EMAN2 .box file into the boxes of the selected image.\n\nThe "
          "centres of a .star file get the box size set in the mouse panel."},
-        {"Extract Particles...", m_Box_extract,
-         "Cuts the boxes of the selected image into a particle stack for refinement.\n\nA panel asks for the box "
-         "size, binning, normalisation, contrast inversion and phase flip; the file selector for the folder. The "
-         "stack NAME.mrcs and a RELION particles.star are written there, and the stack opens as a mosaic."},
         {"Auto Pick...", m_Box_autopick,
          "Opens the automatic picker for the selected micrograph: blob mode finds dark (or bright) blobs of the "
          "particle diameter, template mode matches a template.\n\nIts boxes are red boxes of the mouse panel's "
          "size, named \"autopick\"; picking again replaces them and keeps the boxes cut by hand."},
+        {"Extract Particles...", m_Box_extract,
+         "Cuts the boxes of the selected image into a particle stack for refinement.\n\nA panel asks for the box "
+         "size, binning, normalisation, contrast inversion and phase flip; the file selector for the folder. The "
+         "stack NAME.mrcs and a RELION particles.star are written there, and the stack opens as a mosaic."},
     };
     return t;
 }

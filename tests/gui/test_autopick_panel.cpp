@@ -93,7 +93,8 @@ TEST(AutopickPanel, PicksBecomeRedBoxesAndTheThresholdRefiltersThem) {
     sc.threshold(5);
     const std::vector<BoxRecord> again = sc.autoBoxes();
     ASSERT_EQ(again.size(), first.size());
-    for (size_t i = 0; i < first.size(); i++) EXPECT_EQ(again[i].x * 10000 + again[i].y, first[i].x * 10000 + first[i].y);
+    for (size_t i = 0; i < first.size(); i++)
+        EXPECT_EQ(again[i].x * 10000 + again[i].y, first[i].x * 10000 + first[i].y);
     // A minimum distance of 600 A leaves fewer.
     fl_set_input(autopick_panel->minDistance, "600");
     ap_filter(autopick_panel->minDistance, 0);
@@ -128,6 +129,17 @@ TEST(AutopickPanel, PicksBecomeRedBoxesAndTheThresholdRefiltersThem) {
     EXPECT_EQ(back[1].y, first[0].y);
 }
 
+// Scripts choose menu items by number: the new entries follow "Import Picks",
+// whose number stays.
+TEST(AutopickPanel, BoxMenuEntriesFollowImportPicks) {
+    std::vector<std::string> items;
+    for (int i = 1; i <= fl_get_menu_maxitems(control->boxMenu); i++)
+        items.push_back(fl_get_menu_item_text(control->boxMenu, i));
+    ASSERT_GE(items.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(items.end() - 3, items.end()),
+              (std::vector<std::string>{"Import Picks", "Auto Pick...", "Extract Particles..."}));
+}
+
 TEST(AutopickPanel, BadInputChangesNothing) {
     Scene sc;
     MRCData* cplx = make_complex(64, 64, "fft");
@@ -140,11 +152,17 @@ TEST(AutopickPanel, BadInputChangesNothing) {
     } cases[] = {
         {{1, 3}, "150", 1, "message: Please select a single data set.||"},
         {{2}, "150", 1, "message: Auto Pick works on micrographs, not on Fourier transforms.||"},
-        {{1}, "5000", 1, "message: Auto pick: a 5000 A particle (2500 pixels, box 100) does not fit a 1024 x 1024 "
-                         "micrograph||"},
+        {{1},
+         "5000",
+         1,
+         "message: Auto pick: a 5000 A particle (2500 pixels, box 100) does not fit a 1024 x 1024 "
+         "micrograph||"},
         // No box cut by hand lies inside (the one at the corner is too close to the edge), no file chosen.
-        {{1}, "150", 2, "message: Template mode needs a template:|cut a few particles by hand on this micrograph,|"
-                        "or choose a template file."},
+        {{1},
+         "150",
+         2,
+         "message: Template mode needs a template:|cut a few particles by hand on this micrograph,|"
+         "or choose a template file."},
     };
     for (const Case& c : cases) {
         select_images(c.lines);
