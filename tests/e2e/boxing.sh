@@ -4,14 +4,6 @@
 # DB mode deletes a box again.
 source "$(dirname "$0")/lib.sh"
 
-# Pointer actions at (X, Y) of a window.
-press() {  # press WIN X Y BUTTON
-  eval "$(xdotool getwindowgeometry --shell "$1" | sed 's/^/W_/')"
-  xdotool mousemove $((W_X + $2)) $((W_Y + $3)) mousedown "$4"
-  sleep 0.1
-  xdotool mouseup "$4"
-  sleep 0.2
-}
 mode_button() { press "$mouse" $((30 + 52 * $1)) 16 1; }  # MOVE 0, DRAG 1, BOX 2, DB 5
 # Fraction of red pixels in the canvas rectangle W x H at (X, Y), with the
 # pointer away from the view (its outline would be red too).

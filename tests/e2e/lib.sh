@@ -47,12 +47,15 @@ dismiss_message() {
   for _ in $(seq 30); do xdotool search --name '^Message$' >/dev/null || break; sleep 0.1; done
 }
 
-# Clicks at (X, Y) of a window.
-click_in() {  # click_in WIN X Y
+# Presses and releases a pointer button at (X, Y) of a window.
+press() {  # press WIN X Y BUTTON
   eval "$(xdotool getwindowgeometry --shell "$1" | sed 's/^/W_/')"
-  xdotool mousemove $((W_X + $2)) $((W_Y + $3)) mousedown 1 sleep 0.1 mouseup 1
-  sleep 0.3
+  xdotool mousemove $((W_X + $2)) $((W_Y + $3)) mousedown "$4"
+  sleep 0.1
+  xdotool mouseup "$4"
+  sleep 0.2
 }
+click_in() { press "$1" "$2" "$3" 1; sleep 0.1; }  # click_in WIN X Y
 
 # Waits up to ~10 s for the window "Live" to show the model curve (yellow); sets
 # $live and prints the yellow fraction, or fails.

@@ -4,14 +4,6 @@
 # Down in another window moves on, and Quit records where the session ended.
 source "$(dirname "$0")/lib.sh"
 
-press() {  # press WIN X Y BUTTON
-  eval "$(xdotool getwindowgeometry --shell "$1" | sed 's/^/W_/')"
-  xdotool mousemove $((W_X + $2)) $((W_Y + $3)) mousedown "$4"
-  sleep 0.1
-  xdotool mouseup "$4"
-  sleep 0.2
-}
-
 scenario() {
   quit_workbench
   mkdir -p "$work/mics"
